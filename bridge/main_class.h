@@ -1,0 +1,177 @@
+// The bridge object: everything that lives for the whole run, between the sensor (reached through the
+// sensor SDK) and the GigE Vision clients (reached through the camera object of the device library).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gev_camera.h"
+#include "os.h"
+
+// One chunk of the frames' chunk data.
+struct ChunkEntry {
+    std::string name;
+    std::uint32_t address = 0;  // chunk identifier on the wire
+    bool enabled = false;
+};
+
+// Scaling and limits of one 3D coordinate axis, as the device advertises them.
+struct CoordinateInfo {
+    float scale = 0.0f;
+    float offset = 0.0f;
+    bool invalidDataFlag = false;
+    float invalidDataValue = 0.0f;
+    float axisMin = 0.0f;
+    float axisMax = 0.0f;
+};
+
+// One adjustable property of a sensor filter.
+struct FilterProperty {
+    std::string name;     // the command text from its seventh character on
+    std::string command;  // sent with "=" and the value appended
+    float current = 0.0f;
+    float min = 0.0f;
+    float max = 0.0f;
+};
+
+// One filter of the sensor.
+struct FilterEntry {
+    std::string name;     // the command text from its seventh character on
+    std::string command;  // sent with "=1" or "=0" appended
+    bool enabled = false;
+    FilterProperty properties[3];
+};
+
+constexpr std::size_t kDescriptorBufferSize = 132000;
+constexpr std::size_t kChunkCount = 10;
+constexpr std::size_t kFilterCount = 6;
+constexpr std::size_t kPropertiesPerFilter = 3;
+constexpr std::uint32_t kTemperatureChunkId = 0xFFFFF0;
+
+class CMainClass {
+public:
+    CMainClass();
+    ~CMainClass();
+    CMainClass(const CMainClass&) = delete;
+    CMainClass& operator=(const CMainClass&) = delete;
+
+    // Start-up and console (bridge/).
+    void collectInterfaceAddresses();
+    void printHelp();
+    void printInterfaceList();
+    void enableConsoleLog();
+    void setDebugFilePath(std::string path);
+    bool isSensorLost();
+    bool connectSensor(std::string sensorAddress, std::string userName);
+    void onClientConnection(bool connected);
+
+    // Device description and server start (device/).
+    bool startDeviceServer(std::string serverAddress, std::int32_t interfaceIndex);
+
+    // Settings record (settings/).
+    bool parseSensorDescriptor(const char* descriptor);
+
+    // Register callbacks (registers/).
+    bool onRegisterRead(const char* featureName);
+    bool onRegisterWrite(const char* featureName);
+
+    // Frame conversions (stream/).
+    void convertPointsToU16(std::int32_t width, std::int32_t height, bool noData, const double* points,
+                            std::uint16_t* output);
+    void convertPointsToFloat(std::int32_t width, std::int32_t height, bool noData, const double* points,
+                              float* output);
+
+    // Debug trace: to the debug file when logToFile, then to standard error when logToConsole. Each message
+    // is written whole, also when several threads trace at once.
+    void trace(const std::string& message);
+    // A message that always goes to standard error, written whole.
+    void printError(const std::string& message);
+    // A message that goes to the debug file (when open) and always to standard error.
+    void printErrorAndLog(const std::string& message);
+
+    // Members, in their order of declaration.
+    std::unique_ptr<CGevCamera> camera;
+    void* sensorHandle = nullptr;
+    std::unique_ptr<std::thread> acquisitionThread;
+    std::unique_ptr<std::thread> watchdogThread;
+    std::atomic<bool> stopThreads{false};
+    std::uint32_t lastSettingsUpdateTick = 0;
+    bool settingsRefreshRequested = false;
+    char xmlDescriptor[kDescriptorBufferSize] = {};
+    std::atomic<bool> logToFile{false};
+    std::atomic<bool> logToConsole{false};
+    std::string debugFilePath;
+    std::ofstream debugFile;
+    ChunkEntry chunks[kChunkCount];
+    CoordinateInfo coordinates[3];
+    FilterEntry filters[kFilterCount];
+    std::uint16_t filterSelector = 0;
+    std::uint16_t propertySelector = 0;
+    std::uint16_t propertyIndex = 0;
+    std::uint16_t coordinateSelector = 0;
+    std::uint16_t stackAcquisitionModeCurrent = 0;
+    std::uint16_t stackAcquisitionModeMin = 0;
+    std::uint16_t stackAcquisitionModeMax = 0;
+    std::uint16_t chunkSelector = 0;
+    std::uint16_t chunkPayloadSize = 0;
+    std::uint16_t enabledChunkCount = 0;
+    std::atomic<bool> acquisitionStopped{false};
+    std::atomic<bool> acquisitionStopRequested{false};
+    std::uint16_t acquisitionMode = 0;
+    std::string maskPath;
+    std::string pixelFormat;
+    os::EventHandle acquisitionStartEvent = nullptr;
+    std::uint16_t pixelXMax = 0;
+    std::uint16_t pixelYMax = 0;
+    double workingRangeZStart = 0.0;
+    double measuringRangeZ = 0.0;
+    double measuringRangeY = 0.0;
+    double measuringRangeX = 0.0;
+    double scale16X = 0.0;
+    double scale16Y = 0.0;
+    double scale16Z = 0.0;
+    float exposureTimeCurrent = 0.0f;
+    float exposureTimeMin = 0.0f;
+    float exposureTimeMax = 0.0f;
+    std::int32_t gainMax = 0;
+    std::int32_t gainMin = 0;
+    std::int32_t gainCurrent = 0;
+    std::int32_t ledPowerCurrent = 0;
+    std::int32_t ledPowerMin = 0;
+    std::int32_t ledPowerMax = 0;
+    std::atomic<std::uint16_t> sensorTemperature{0};
+    std::string serialNumber;
+    std::string macAddress;
+    std::string orderNumber;
+    std::string description;
+    std::string producer;
+    std::string productVersion;
+    std::string hardwareVersion;
+    std::string firmwareVersion;
+    std::string userDefinedName;
+    std::uint16_t roiOffsetX = 0;
+    std::uint16_t roiOffsetY = 0;
+    std::uint16_t roiWidth = 0;
+    std::uint16_t roiHeight = 0;
+    std::vector<std::string> interfaceAddresses;
+    std::atomic<bool> sensorLost{false};
+
+    // Guards the plain state that the server's callback thread, a settings refresh and the acquisition
+    // thread share: selectors, coordinate records, chunk bookkeeping, pixel format, mask path, acquisition
+    // mode and the settings record. Held only for short copies and updates, never across a sensor call
+    // that transfers frames.
+    std::recursive_mutex stateMutex;
+
+private:
+    std::mutex outputMutex;  // keeps trace and console messages whole
+};
+
+// Thread functions, given the bridge's address.
+void acquisitionLoop(void* bridge);
+void sensorWatchdog(void* bridge);

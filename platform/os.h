@@ -1,0 +1,39 @@
+// The few operating-system services the program needs, the same on Windows and Linux.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace os {
+
+// Sleeps at least `milliseconds`.
+void sleepMs(std::uint32_t milliseconds);
+
+// Milliseconds since an arbitrary start, as a 32-bit counter that wraps after about 49.7 days.
+std::uint32_t tickCountMs();
+
+// A manual-reset event: once set it stays signalled, releasing every waiter, until reset.
+using EventHandle = void*;
+constexpr int kWaitSignalled = 0;
+constexpr int kWaitTimeout = 258;
+constexpr std::uint64_t kWaitForever = ~std::uint64_t{0};
+
+EventHandle createEvent(bool manualReset, bool initiallySignalled);
+int setEvent(EventHandle event);     // 0, or the platform's error code
+int resetEvent(EventHandle event);   // 0, or the platform's error code
+// 0 when signalled, 258 when `timeoutMs` passed first (kWaitForever: no limit), else an error code.
+int waitForEvent(EventHandle event, std::uint64_t timeoutMs);
+void destroyEvent(EventHandle event);
+
+// True when a character can be read from standard input without blocking.
+bool consoleInputPending();
+
+// Full path of the running executable as a byte string (on Windows: each UTF-16 unit cut to its low byte).
+std::string executablePath();
+// The character that separates folders in executablePath().
+char pathSeparator();
+
+// Host to network (big-endian) byte order.
+std::uint32_t hostToNetwork32(std::uint32_t value);
+
+}  // namespace os

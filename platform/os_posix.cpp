@@ -1,0 +1,93 @@
+// POSIX side of the OS layer.
+#include "os.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace os {
+
+void sleepMs(std::uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::uint32_t tickCountMs() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+namespace {
+
+struct Event {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool signalled = false;
+    bool manualReset = true;
+};
+
+}  // namespace
+
+EventHandle createEvent(bool manualReset, bool initiallySignalled) {
+    auto* event = new Event;
+    event->manualReset = manualReset;
+    event->signalled = initiallySignalled;
+    return event;
+}
+
+int setEvent(EventHandle handle) {
+    auto* event = static_cast<Event*>(handle);
+    if (event == nullptr) return 6;  // same code as Windows' ERROR_INVALID_HANDLE
+    {
+        std::lock_guard<std::mutex> lock(event->mutex);
+        event->signalled = true;
+    }
+    event->changed.notify_all();
+    return 0;
+}
+
+int resetEvent(EventHandle handle) {
+    auto* event = static_cast<Event*>(handle);
+    if (event == nullptr) return 6;
+    std::lock_guard<std::mutex> lock(event->mutex);
+    event->signalled = false;
+    return 0;
+}
+
+int waitForEvent(EventHandle handle, std::uint64_t timeoutMs) {
+    auto* event = static_cast<Event*>(handle);
+    if (event == nullptr) return 6;
+    std::unique_lock<std::mutex> lock(event->mutex);
+    const auto isSignalled = [event] { return event->signalled; };
+    if (timeoutMs == kWaitForever) {
+        event->changed.wait(lock, isSignalled);
+    } else if (!event->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), isSignalled)) {
+        return kWaitTimeout;
+    }
+    if (!event->manualReset) event->signalled = false;
+    return kWaitSignalled;
+}
+
+void destroyEvent(EventHandle handle) { delete static_cast<Event*>(handle); }
+
+bool consoleInputPending() {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    return ::poll(&input, 1, 0) > 0 && (input.revents & (POLLIN | POLLHUP)) != 0;
+}
+
+std::string executablePath() {
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return {};
+    return std::string(path, static_cast<std::size_t>(length));
+}
+
+char pathSeparator() { return '/'; }
+
+std::uint32_t hostToNetwork32(std::uint32_t value) { return htonl(value); }
+
+}  // namespace os
