@@ -63,7 +63,9 @@ int waitForEvent(EventHandle handle, std::uint64_t timeoutMs) {
     if (event == nullptr) return 6;
     std::unique_lock<std::mutex> lock(event->mutex);
     const auto isSignalled = [event] { return event->signalled; };
-    if (timeoutMs == kWaitForever) {
+    // As on Windows, a timeout of 0xFFFFFFFF ms or more waits without limit; longer durations would also
+    // overflow the clock's "now + timeout" and end the wait at once.
+    if (timeoutMs >= 0xFFFFFFFFu) {
         event->changed.wait(lock, isSignalled);
     } else if (!event->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), isSignalled)) {
         return kWaitTimeout;
