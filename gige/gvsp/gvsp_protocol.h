@@ -1,0 +1,73 @@
+// Codes, sizes and register offsets of the GigE Vision stream protocol (GVSP) and of stream channel 0,
+// as the device side uses them. Only the packet encoder knows byte positions inside a packet.
+#pragma once
+
+#include <cstdint>
+
+namespace gvsp {
+
+// IPv4 header (20) + UDP header (8): the part of SCPS that is not GVSP.
+constexpr std::uint32_t kIpUdpOverhead = 28;
+// Standard-id GVSP header: status, 16-bit block id, format, 24-bit packet id.
+constexpr std::uint32_t kHeaderSize = 8;
+// Packet data bytes per payload packet = SCPS - 36 (IP + UDP + GVSP header).
+constexpr std::uint32_t kPacketOverhead = kIpUdpOverhead + kHeaderSize;
+constexpr std::uint32_t kImageLeaderSize = 36;
+constexpr std::uint32_t kImageTrailerSize = 8;
+constexpr std::uint32_t kChunkTrailerSize = 16;
+// Every chunk is followed by its identifier and its length, both 4 bytes big-endian.
+constexpr std::uint32_t kChunkTailSize = 8;
+
+enum class PacketFormat : std::uint8_t { Leader = 1, Trailer = 2, Payload = 3 };
+
+enum PayloadType : std::uint16_t {
+    kPayloadImage = 0x0001,
+    kPayloadImageWithChunks = 0x4001,
+};
+
+enum StreamStatus : std::uint16_t {
+    kStatusSuccess = 0x0000,
+    kStatusPacketUnavailable = 0x800C,
+};
+
+// Block ids are 16 bits; 0 is never used, so the sequence runs 1..0xFFFF and wraps to 1.
+constexpr std::uint16_t nextBlockId(std::uint16_t id) { return id == 0xFFFF ? 1 : static_cast<std::uint16_t>(id + 1); }
+
+// Stream channel 0 register block (bootstrap 0x0D00) and the offsets inside it.
+constexpr std::uint32_t kChannelBase = 0x0D00;
+constexpr std::uint32_t kChannelBlockSize = 0x40;
+enum ChannelRegister : std::uint32_t {
+    kRegPort = 0x00,         // SCP: host port in the low 16 bits, 0 closes the channel
+    kRegPacketSize = 0x04,   // SCPS: packet size in the low 16 bits plus the flag bits below
+    kRegPacketDelay = 0x08,  // SCPD: inter-packet delay in timestamp ticks
+    kRegDestination = 0x18,  // SCDA: destination IPv4 address
+    kRegSourcePort = 0x1C,   // SCSP: the UDP port the device streams from (read-only)
+    kRegCapability = 0x20,   // SCC (read-only)
+    kRegConfig = 0x24,       // SCCFG
+};
+
+constexpr std::uint32_t kPacketSizeFireTest = 0x80000000;
+constexpr std::uint32_t kPacketSizeDoNotFragment = 0x40000000;
+constexpr std::uint32_t kPacketSizeBigEndian = 0x20000000;
+constexpr std::uint32_t kPacketSizeMask = 0x0000FFFF;
+
+// What the device offers in SCC: extended chunk data only (no multipart, no big-endian pixels).
+constexpr std::uint32_t kCapabilityExtendedChunk = 0x00000001;
+constexpr std::uint32_t kConfigExtendedChunk = 0x00000001;
+
+// Packet size bounds, also the Min/Max/Inc of the GevSCPSPacketSize feature. 9000 is a jumbo frame;
+// a client negotiates down from there with the test packet.
+constexpr std::uint32_t kMinPacketSize = 576;
+constexpr std::uint32_t kMaxPacketSize = 9000;
+constexpr std::uint32_t kPacketSizeIncrement = 4;
+constexpr std::uint32_t kDefaultPacketSize = 1500;
+
+// GVCP status codes the channel's register handlers answer with.
+enum RegisterStatus : std::uint16_t {
+    kRegisterOk = 0x0000,
+    kRegisterInvalidParameter = 0x8002,
+    kRegisterInvalidAddress = 0x8003,
+    kRegisterWriteProtect = 0x8004,
+};
+
+}  // namespace gvsp

@@ -1,0 +1,127 @@
+#include "resend_store.h"
+
+#include <cstring>
+
+namespace gvsp {
+
+ResendStore::ResendStore(std::uint64_t byteBudget) : byteBudget_(byteBudget) {}
+
+void ResendStore::setEnabled(bool enabled) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    enabled_ = enabled;
+    if (!enabled) {
+        for (Slot& slot : slots_) {
+            if (slot.claimed) continue;  // the sender still copies into it; keep() drops it
+            slot.memory.reset();
+            slot.capacity = 0;
+            slot.age = 0;
+        }
+    }
+}
+
+bool ResendStore::enabled() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return enabled_;
+}
+
+std::uint64_t ResendStore::bytesReserved() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::uint64_t total = 0;
+    for (const Slot& slot : slots_) total += slot.capacity;
+    return total;
+}
+
+ResendStore::Slot* ResendStore::claimSlot(std::uint64_t bytes) {
+    if (!enabled_ || bytes > byteBudget_) return nullptr;
+    Slot* oldest = nullptr;
+    for (Slot& slot : slots_) {
+        if (slot.claimed) continue;
+        if (oldest == nullptr || slot.age < oldest->age) oldest = &slot;
+    }
+    if (oldest == nullptr) return nullptr;
+    oldest->age = 0;
+    if (oldest->capacity < bytes) {
+        // Growing: release the oldest other frames until the new size fits the budget.
+        oldest->memory.reset();
+        oldest->capacity = 0;
+        auto reserved = [this] {
+            std::uint64_t total = 0;
+            for (const Slot& slot : slots_) total += slot.capacity;
+            return total;
+        };
+        while (reserved() + bytes > byteBudget_) {
+            Slot* victim = nullptr;
+            for (Slot& slot : slots_) {
+                if (slot.claimed || slot.capacity == 0 || &slot == oldest) continue;
+                if (victim == nullptr || slot.age < victim->age) victim = &slot;
+            }
+            if (victim == nullptr) return nullptr;
+            victim->memory.reset();
+            victim->capacity = 0;
+            victim->age = 0;
+        }
+        oldest->memory.reset(new std::uint8_t[bytes]);
+        oldest->capacity = bytes;
+    }
+    oldest->claimed = true;
+    return oldest;
+}
+
+bool ResendStore::keep(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
+                       const Span* segments, std::size_t segmentCount) {
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < segmentCount; ++i) bytes += segments[i].length;
+    if (packetDataSize == 0 || leader.length > sizeof(Slot::leader) || trailer.length > sizeof(Slot::trailer)) {
+        return false;
+    }
+    Slot* slot = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        slot = claimSlot(bytes);
+        if (slot == nullptr) return false;
+    }
+    // The claimed slot is invisible to readers, so the large copy runs without the lock.
+    std::uint64_t offset = 0;
+    for (std::size_t i = 0; i < segmentCount; ++i) {
+        if (segments[i].length != 0) std::memcpy(slot->memory.get() + offset, segments[i].data, segments[i].length);
+        offset += segments[i].length;
+    }
+    std::memcpy(slot->leader, leader.data, leader.length);
+    std::memcpy(slot->trailer, trailer.data, trailer.length);
+    HeldFrame& frame = slot->frame;
+    frame.blockId = blockId;
+    frame.packetDataSize = packetDataSize;
+    frame.payloadPackets = static_cast<std::uint32_t>((bytes + packetDataSize - 1) / packetDataSize);
+    frame.payload = slot->memory.get();
+    frame.payloadBytes = bytes;
+    frame.leader = Span{slot->leader, leader.length};
+    frame.trailer = Span{slot->trailer, trailer.length};
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot->claimed = false;
+    if (!enabled_) return false;
+    // A block id can come round again after 65535 frames; only the newest copy may answer for it.
+    for (Slot& other : slots_) {
+        if (&other != slot && other.age != 0 && other.frame.blockId == blockId) other.age = 0;
+    }
+    slot->age = nextAge_++;
+    return true;
+}
+
+void ResendStore::visit(std::uint16_t blockId, const std::function<void(const HeldFrame*)>& visit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Slot& slot : slots_) {
+        if (slot.age != 0 && !slot.claimed && slot.frame.blockId == blockId) {
+            visit(&slot.frame);
+            return;
+        }
+    }
+    visit(nullptr);
+}
+
+void ResendStore::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Slot& slot : slots_) slot.age = 0;
+}
+
+}  // namespace gvsp

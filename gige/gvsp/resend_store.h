@@ -1,0 +1,71 @@
+// The last frames sent, kept so that a client can ask for packets it missed (PACKETRESEND).
+//
+// Memory: at most kFrameCount frames and at most `byteBudget` bytes of payload in total. A frame's
+// buffer is reused for later frames, so steady streaming allocates nothing. When a new frame does not
+// fit in the budget the oldest frames are released first; a frame larger than the whole budget is not
+// kept, and resend requests for it are answered as unavailable.
+//
+// Threads: the sender keeps a frame (claim, copy without the lock, publish); the control thread looks a
+// frame up and sends from it while holding the lock, so a held frame never changes under a reader.
+#pragma once
+
+#include "payload_span.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace gvsp {
+
+struct HeldFrame {
+    std::uint16_t blockId = 0;
+    std::uint32_t packetDataSize = 0;  // data bytes per payload packet when it was sent
+    std::uint32_t payloadPackets = 0;  // packets 1..payloadPackets carry data; the trailer follows
+    const std::uint8_t* payload = nullptr;
+    std::uint64_t payloadBytes = 0;
+    Span leader;   // whole packet, header included
+    Span trailer;  // whole packet, header included
+};
+
+class ResendStore {
+public:
+    static constexpr std::size_t kFrameCount = 4;
+    static constexpr std::uint64_t kDefaultByteBudget = 512ull << 20;
+
+    explicit ResendStore(std::uint64_t byteBudget = kDefaultByteBudget);
+
+    void setEnabled(bool enabled);
+    bool enabled() const;
+
+    // Copies a sent frame in: its leader and trailer packets and its payload segments. Replaces the
+    // oldest frame. Returns false when the frame is not kept (store disabled, or over the budget).
+    bool keep(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
+              const Span* segments, std::size_t segmentCount);
+    // Calls `visit` with the frame of `blockId` under the store's lock, or with null when it is not held.
+    void visit(std::uint16_t blockId, const std::function<void(const HeldFrame*)>& visit);
+    // Forgets every frame (the memory stays for reuse).
+    void clear();
+    std::uint64_t bytesReserved() const;
+
+private:
+    struct Slot {
+        std::unique_ptr<std::uint8_t[]> memory;
+        std::uint64_t capacity = 0;
+        std::uint64_t age = 0;  // order of keeping; 0 = empty
+        bool claimed = false;
+        std::uint8_t leader[64] = {};
+        std::uint8_t trailer[64] = {};
+        HeldFrame frame;
+    };
+
+    Slot* claimSlot(std::uint64_t bytes);
+
+    mutable std::mutex mutex_;
+    Slot slots_[kFrameCount];
+    std::uint64_t byteBudget_;
+    std::uint64_t nextAge_ = 1;
+    bool enabled_ = true;
+};
+
+}  // namespace gvsp

@@ -1,0 +1,308 @@
+#include "stream_channel.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+namespace gvsp {
+
+namespace {
+
+std::uint64_t nowNs() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+bool packetSizeAllowed(std::uint32_t size) {
+    return size >= kMinPacketSize && size <= kMaxPacketSize && (size - kMinPacketSize) % kPacketSizeIncrement == 0;
+}
+
+}  // namespace
+
+StreamChannel::StreamChannel(std::uint64_t tickFrequency, std::uint64_t resendBudget)
+    : tickFrequency_(tickFrequency == 0 ? 1 : tickFrequency), store_(resendBudget) {
+    if (const char* percent = std::getenv("PELLICOR_TEST_DROP_PERCENT")) {
+        setTestDropRatio(std::atof(percent) / 100.0);
+    }
+}
+
+bool StreamChannel::open(std::uint32_t address, std::string* error) {
+    std::unique_lock<std::shared_mutex> lock(socketMutex_);
+    if (!socket_.open(address, error)) return false;
+    std::lock_guard<std::mutex> config(configMutex_);
+    socket_.setDoNotFragment(settings_.doNotFragment);
+    return true;
+}
+
+void StreamChannel::close() {
+    closeChannel();
+    std::unique_lock<std::shared_mutex> lock(socketMutex_);
+    socket_.close();
+}
+
+void StreamChannel::setSendTimeout(int milliseconds) {
+    std::shared_lock<std::shared_mutex> lock(socketMutex_);
+    socket_.setSendTimeout(milliseconds);
+}
+
+ChannelSettings StreamChannel::settings() const {
+    std::lock_guard<std::mutex> lock(configMutex_);
+    return settings_;
+}
+
+void StreamChannel::closeChannel() {
+    {
+        std::lock_guard<std::mutex> lock(configMutex_);
+        settings_.port = 0;
+    }
+    ++generation_;
+    store_.clear();
+}
+
+std::uint16_t StreamChannel::readRegister(std::uint32_t offset, std::uint32_t* value) const {
+    std::lock_guard<std::mutex> lock(configMutex_);
+    switch (offset) {
+        case kRegPort: *value = settings_.port; break;
+        // The fire-test bit clears itself, so a read-modify-write of the size never fires again.
+        case kRegPacketSize:
+            *value = settings_.packetSize | (settings_.doNotFragment ? kPacketSizeDoNotFragment : 0);
+            break;
+        case kRegPacketDelay: *value = settings_.packetDelay; break;
+        case kRegDestination: *value = settings_.destination; break;
+        case kRegSourcePort: {
+            std::shared_lock<std::shared_mutex> socketLock(socketMutex_);
+            *value = socket_.localPort();
+            break;
+        }
+        case kRegCapability: *value = kCapabilityExtendedChunk; break;
+        case kRegConfig: *value = kConfigExtendedChunk; break;
+        default:
+            if (offset >= kChannelBlockSize || offset % 4 != 0) return kRegisterInvalidAddress;
+            *value = 0;  // reserved and unimplemented registers of the block read as zero
+            break;
+    }
+    return kRegisterOk;
+}
+
+std::uint16_t StreamChannel::writeRegister(std::uint32_t offset, std::uint32_t value) {
+    switch (offset) {
+        case kRegPort: {
+            // Only network interface 0 exists; the direction bit is read-only and ignored.
+            if ((value & 0x000F0000) != 0) return kRegisterInvalidParameter;
+            std::lock_guard<std::mutex> lock(configMutex_);
+            const auto port = static_cast<std::uint16_t>(value & 0xFFFF);
+            if (port != settings_.port) ++generation_;
+            settings_.port = port;
+            return kRegisterOk;
+        }
+        case kRegPacketSize: {
+            const std::uint32_t size = value & kPacketSizeMask;
+            if (!packetSizeAllowed(size)) return kRegisterInvalidParameter;
+            const bool doNotFragment = (value & kPacketSizeDoNotFragment) != 0;
+            {
+                std::lock_guard<std::mutex> lock(configMutex_);
+                settings_.packetSize = size;
+                settings_.doNotFragment = doNotFragment;
+            }
+            {
+                std::shared_lock<std::shared_mutex> lock(socketMutex_);
+                socket_.setDoNotFragment(doNotFragment);
+            }
+            if (value & kPacketSizeFireTest) sendTestPacket(size, doNotFragment);
+            return kRegisterOk;
+        }
+        case kRegPacketDelay: {
+            std::lock_guard<std::mutex> lock(configMutex_);
+            settings_.packetDelay = value;
+            return kRegisterOk;
+        }
+        case kRegDestination: {
+            std::lock_guard<std::mutex> lock(configMutex_);
+            if (value != settings_.destination) ++generation_;
+            settings_.destination = value;
+            return kRegisterOk;
+        }
+        // Extended chunk data is always on and nothing else is configurable; clients such as the ones that
+        // always ask for multipart get their write accepted and read back what is in force.
+        case kRegConfig: return kRegisterOk;
+        case kRegSourcePort:
+        case kRegCapability: return kRegisterWriteProtect;
+        default: return offset < kChannelBlockSize && offset % 4 == 0 ? kRegisterWriteProtect : kRegisterInvalidAddress;
+    }
+}
+
+bool StreamChannel::sendTestPacket(std::uint32_t packetSize, bool doNotFragment) {
+    const ChannelSettings now = settings();
+    if (now.port == 0 || now.destination == 0) return false;
+    // The client checks only the length: the UDP payload is the packet size less the IP and UDP headers.
+    static const std::vector<std::uint8_t> testData = [] {
+        std::vector<std::uint8_t> data(kMaxPacketSize);
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+        return data;
+    }();
+    OutPacket packet;
+    packet.spans[0] = Span{testData.data(), packetSize - kIpUdpOverhead};
+    packet.spanCount = 1;
+    std::shared_lock<std::shared_mutex> lock(socketMutex_);
+    socket_.setDoNotFragment(doNotFragment);
+    return socket_.send(now.destination, now.port, &packet, 1) == 1;
+}
+
+void StreamChannel::setTestDropRatio(double ratio) {
+    if (!(ratio > 0.0)) ratio = 0.0;
+    if (ratio > 0.5) ratio = 0.5;
+    dropPerMillion_ = static_cast<std::uint32_t>(ratio * 1e6);
+}
+
+bool StreamChannel::shouldDrop() {
+    const std::uint32_t perMillion = dropPerMillion_.load(std::memory_order_relaxed);
+    if (perMillion == 0) return false;
+    // xorshift: a fixed sequence, so a failing run can be repeated.
+    dropState_ ^= dropState_ << 13;
+    dropState_ ^= dropState_ >> 7;
+    dropState_ ^= dropState_ << 17;
+    return dropState_ % 1000000 < perMillion;
+}
+
+std::uint16_t StreamChannel::nextBlockId() const { return nextBlock_.load(); }
+
+void StreamChannel::setNextBlockId(std::uint16_t id) { nextBlock_ = id == 0 ? 1 : id; }
+
+void StreamChannel::pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs) {
+    const std::uint64_t due = startNs + gapNs * index;
+    for (std::uint64_t now = nowNs(); now < due; now = nowNs()) {
+        // Sleep for long gaps, spin for the last stretch: a sleep overshoots by tens of microseconds.
+        if (due - now > 200000) std::this_thread::sleep_for(std::chrono::nanoseconds(due - now - 100000));
+    }
+}
+
+SendOutcome StreamChannel::send(const LeaderFields& leaderFields, const ComposedPayload& payload) {
+    std::lock_guard<std::mutex> frameLock(frameMutex_);
+    const std::uint32_t generation = generation_.load();
+    const ChannelSettings config = settings();
+    if (config.port == 0 || config.destination == 0) return SendOutcome::NoDestination;
+
+    const std::uint32_t dataPerPacket = config.packetSize - kPacketOverhead;
+    const std::uint64_t payloadPackets = (payload.totalBytes + dataPerPacket - 1) / dataPerPacket;
+    if (payloadPackets + 1 > 0xFFFFFF) return SendOutcome::TooManyPackets;
+
+    const std::uint16_t blockId = nextBlock_.load();
+    LeaderFields leader = leaderFields;
+    leader.payloadType = payload.hasChunks ? kPayloadImageWithChunks : kPayloadImage;
+    std::uint8_t leaderPacket[kMaxLeaderPacket];
+    const std::size_t leaderLength = encodeLeader(leaderPacket, sizeof leaderPacket, blockId, leader);
+    TrailerFields trailer;
+    trailer.payloadType = leader.payloadType;
+    trailer.linesSent = leader.height;
+    trailer.chunkDataLength = static_cast<std::uint32_t>(payload.totalBytes);
+    trailer.chunkLayoutId = payload.chunkLayoutId;
+    const auto trailerId = static_cast<std::uint32_t>(payloadPackets + 1);
+    std::uint8_t trailerPacket[kMaxTrailerPacket];
+    const std::size_t trailerLength = encodeTrailer(trailerPacket, sizeof trailerPacket, blockId, trailerId, trailer);
+
+    // Kept before the first packet leaves, so a resend request can never outrun the copy.
+    store_.keep(blockId, dataPerPacket, Span{leaderPacket, leaderLength}, Span{trailerPacket, trailerLength},
+                payload.segments, payload.segmentCount);
+    nextBlock_ = gvsp::nextBlockId(blockId);
+
+    std::shared_lock<std::shared_mutex> socketLock(socketMutex_);
+    const bool paced = config.packetDelay != 0;
+    const std::uint64_t gapNs = paced ? config.packetDelay * 1000000000ull / tickFrequency_ : 0;
+    const std::uint64_t startNs = paced ? nowNs() : 0;
+    const std::size_t batchLimit = paced ? 1 : StreamSocket::kMaxBatch;
+
+    OutPacket batch[StreamSocket::kMaxBatch];
+    std::uint8_t headers[StreamSocket::kMaxBatch][kHeaderSize];
+    std::uint64_t next = 0;  // packet id about to be queued
+    while (next <= trailerId) {
+        if (generation_.load() != generation) return SendOutcome::Stopped;
+        std::size_t count = 0;
+        for (; count < batchLimit && next <= trailerId; ++next) {
+            OutPacket& packet = batch[count];
+            if (next == 0) {
+                packet.spans[0] = Span{leaderPacket, leaderLength};
+                packet.spanCount = 1;
+            } else if (next == trailerId) {
+                packet.spans[0] = Span{trailerPacket, trailerLength};
+                packet.spanCount = 1;
+            } else {
+                if (shouldDrop()) continue;
+                const std::uint64_t offset = (next - 1) * dataPerPacket;
+                const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(dataPerPacket, payload.totalBytes - offset));
+                encodeHeader(headers[count], kHeaderSize, kStatusSuccess, blockId, PacketFormat::Payload,
+                             static_cast<std::uint32_t>(next));
+                packet.spans[0] = Span{headers[count], kHeaderSize};
+                packet.spanCount = 1 + sliceSegments(payload.segments, payload.segmentCount, offset, length,
+                                                     packet.spans + 1, OutPacket::kMaxSpans - 1);
+            }
+            ++count;
+        }
+        if (count == 0) continue;
+        if (paced) pace(gapNs, next - 1, startNs);
+        if (socket_.send(config.destination, config.port, batch, count) != count) return SendOutcome::NetworkFailed;
+    }
+    return SendOutcome::Sent;
+}
+
+void StreamChannel::resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last) {
+    if (first > last) return;
+    const ChannelSettings config = settings();
+    if (config.port == 0 || config.destination == 0) return;
+    std::shared_lock<std::shared_mutex> socketLock(socketMutex_);
+
+    auto unavailable = [&](std::uint16_t block, std::uint32_t packetId) {
+        std::uint8_t header[kHeaderSize];
+        encodeHeader(header, sizeof header, kStatusPacketUnavailable, block, PacketFormat::Payload, packetId);
+        OutPacket packet;
+        packet.spans[0] = Span{header, sizeof header};
+        packet.spanCount = 1;
+        socket_.send(config.destination, config.port, &packet, 1);
+    };
+    // Extended (64-bit) block ids are never used by this device, so such a block is not held.
+    if (blockId == 0 || blockId > 0xFFFF) {
+        unavailable(static_cast<std::uint16_t>(blockId), first);
+        return;
+    }
+    const auto block = static_cast<std::uint16_t>(blockId);
+    store_.visit(block, [&](const HeldFrame* frame) {
+        if (frame == nullptr) {
+            unavailable(block, first);
+            return;
+        }
+        const std::uint32_t trailerId = frame->payloadPackets + 1;
+        const std::uint32_t end = std::min(last, trailerId);
+        OutPacket batch[StreamSocket::kMaxBatch];
+        std::uint8_t headers[StreamSocket::kMaxBatch][kHeaderSize];
+        std::size_t count = 0;
+        for (std::uint64_t id = first; id <= end; ++id) {
+            OutPacket& packet = batch[count];
+            if (id == 0) {
+                packet.spans[0] = frame->leader;
+                packet.spanCount = 1;
+            } else if (id == trailerId) {
+                packet.spans[0] = frame->trailer;
+                packet.spanCount = 1;
+            } else {
+                const std::uint64_t offset = (id - 1) * frame->packetDataSize;
+                const auto length = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(frame->packetDataSize, frame->payloadBytes - offset));
+                // A resent packet is the original, status 0: standard-id clients expect it unchanged.
+                encodeHeader(headers[count], kHeaderSize, kStatusSuccess, block, PacketFormat::Payload,
+                             static_cast<std::uint32_t>(id));
+                packet.spans[0] = Span{headers[count], kHeaderSize};
+                packet.spans[1] = Span{frame->payload + offset, length};
+                packet.spanCount = 2;
+            }
+            if (++count == StreamSocket::kMaxBatch) {
+                socket_.send(config.destination, config.port, batch, count);
+                count = 0;
+            }
+        }
+        if (count != 0) socket_.send(config.destination, config.port, batch, count);
+        if (last > trailerId) unavailable(block, std::max(first, trailerId + 1));
+    });
+}
+
+}  // namespace gvsp

@@ -1,0 +1,98 @@
+// Stream channel 0 of the device: the registers a client configures it through (SCP, SCPS, SCPD, SCDA,
+// SCSP, SCC, SCCFG), the packetizer that turns one frame into leader, payload and trailer packets, and
+// the answers to PACKETRESEND.
+//
+// Threads: register accesses and resends arrive on the control thread, frames on the caller's thread.
+// The configuration is read once per frame under a lock; closing the channel (SCP = 0, control lost)
+// stops a frame in flight before its next batch of packets.
+#pragma once
+
+#include "gvsp_packets.h"
+#include "frame_parts.h"
+#include "resend_store.h"
+#include "stream_socket.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+namespace gvsp {
+
+enum class SendOutcome {
+    Sent,
+    NoDestination,  // the client has not configured the channel (or closed it): dropped on purpose
+    Stopped,        // the channel was closed while the frame was on its way
+    NetworkFailed,  // the socket refused a packet or blocked longer than the send limit
+    TooManyPackets, // the payload needs more than 24-bit packet ids can number
+};
+
+struct ChannelSettings {
+    std::uint16_t port = 0;
+    std::uint32_t destination = 0;
+    std::uint32_t packetSize = kDefaultPacketSize;
+    bool doNotFragment = true;
+    std::uint32_t packetDelay = 0;
+};
+
+class StreamChannel {
+public:
+    // `tickFrequency`: ticks per second of the device clock, the unit of SCPD.
+    explicit StreamChannel(std::uint64_t tickFrequency = 1000000000, std::uint64_t resendBudget = ResendStore::kDefaultByteBudget);
+
+    // The socket: bound to the served address (host byte order) so packets carry the device's address.
+    bool open(std::uint32_t address, std::string* error);
+    void close();
+
+    // Register block at 0x0D00; `offset` is relative to it. The result is a GVCP status code.
+    std::uint16_t readRegister(std::uint32_t offset, std::uint32_t* value) const;
+    std::uint16_t writeRegister(std::uint32_t offset, std::uint32_t value);
+
+    // SCP := 0: nothing more is sent until a client configures the channel again (control released or
+    // heartbeat expired).
+    void closeChannel();
+    ChannelSettings settings() const;
+
+    void setResendEnabled(bool enabled) { store_.setEnabled(enabled); }
+    void setSendTimeout(int milliseconds);
+
+    // Sends one frame as one block. `leader` gives everything but the payload type, which follows from
+    // whether the payload has chunks.
+    SendOutcome send(const LeaderFields& leader, const ComposedPayload& payload);
+
+    // PACKETRESEND for packets first..last of a block: held packets are sent again unchanged; one packet
+    // with status PACKET_UNAVAILABLE answers for a block or packets no longer (or never) held. A reversed
+    // range is ignored.
+    void resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last);
+
+    std::uint16_t nextBlockId() const;
+    // For tests of the wrap: the id the next frame gets (0 is skipped).
+    void setNextBlockId(std::uint16_t id);
+    // Test-only: drop this share of first-time payload packets (0..0.5) so resends can be proven. Also
+    // set from the environment variable PELLICOR_TEST_DROP_PERCENT when the channel is made.
+    void setTestDropRatio(double ratio);
+    ResendStore& resendStore() { return store_; }
+
+private:
+    bool sendTestPacket(std::uint32_t packetSize, bool doNotFragment);
+    bool shouldDrop();
+    void pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs);
+
+    const std::uint64_t tickFrequency_;
+    mutable std::mutex configMutex_;
+    ChannelSettings settings_;
+    std::atomic<std::uint32_t> generation_{0};
+
+    mutable std::shared_mutex socketMutex_;  // senders share it; open and close take it alone
+    StreamSocket socket_;
+
+    std::mutex frameMutex_;  // one frame at a time
+    std::atomic<std::uint16_t> nextBlock_{1};
+    ResendStore store_;
+
+    std::atomic<std::uint32_t> dropPerMillion_{0};
+    std::uint64_t dropState_ = 0x9E3779B97F4A7C15ull;
+};
+
+}  // namespace gvsp
