@@ -69,6 +69,7 @@ public:
     void setDebugFilePath(std::string path);
     bool isSensorLost();
     bool connectSensor(std::string sensorAddress, std::string userName);
+    bool openDebugFile();
     void onClientConnection(bool connected);
 
     // Device description and server start (device/).
@@ -80,6 +81,11 @@ public:
     // Register callbacks (registers/).
     bool onRegisterRead(const char* featureName);
     bool onRegisterWrite(const char* featureName);
+    void refreshSettingsIfStale();
+    std::int32_t sendSensorCommand(const std::string& command);  // reports a failure in the trace
+    void applyCoordinateScaling();
+    void applyChunkEnable(std::int64_t value);
+    void applyFilterMode(std::int64_t value);
 
     // Frame conversions (stream/).
     void convertPointsToU16(std::int32_t width, std::int32_t height, bool noData, const double* points,
@@ -94,6 +100,8 @@ public:
     void printError(const std::string& message);
     // A message that goes to the debug file (when open) and always to standard error.
     void printErrorAndLog(const std::string& message);
+    // A message for the debug file only, written when logToFile.
+    void writeToDebugFile(const std::string& message);
 
     // Members, in their order of declaration.
     std::unique_ptr<CGevCamera> camera;
@@ -102,7 +110,7 @@ public:
     std::unique_ptr<std::thread> watchdogThread;
     std::atomic<bool> stopThreads{false};
     std::uint32_t lastSettingsUpdateTick = 0;
-    bool settingsRefreshRequested = false;
+    std::atomic<bool> settingsRefreshRequested{false};
     char xmlDescriptor[kDescriptorBufferSize] = {};
     std::atomic<bool> logToFile{false};
     std::atomic<bool> logToConsole{false};
@@ -167,6 +175,9 @@ public:
     // mode and the settings record. Held only for short copies and updates, never across a sensor call
     // that transfers frames.
     std::recursive_mutex stateMutex;
+
+    // The millisecond tick source of the refresh rule and the settings stamp; tests step it by hand.
+    std::uint32_t (*tickSource)() = &os::tickCountMs;
 
 private:
     std::mutex outputMutex;  // keeps trace and console messages whole

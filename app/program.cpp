@@ -1,0 +1,104 @@
+// Start-up: version line, bridge, command line, sensor connection, server start; then idle until ENTER or a
+// lost sensor. A failed step ends the run with status 1 after a pause long enough to read the message.
+#include "program.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "main_class.h"
+#include "option_scanner.h"
+#include "os.h"
+
+namespace {
+
+constexpr std::uint32_t kStartFailurePauseMs = 3000;
+constexpr std::uint32_t kServerFailurePauseMs = 5000;
+constexpr std::uint32_t kIdlePollMs = 100;
+
+// The bridge lives from start-up to the orderly end. On failure paths the process ends without tearing it
+// down; keeping it reachable from here makes that deliberate rather than a leak.
+CMainClass* bridge = nullptr;
+
+int endAfterPause(std::uint32_t pauseMs) {
+    os::sleepMs(pauseMs);
+    return 1;
+}
+
+void reportScannerError() {
+    const int c = options::optopt;
+    if (c == 'i' || c == 's') {
+        std::fprintf(stderr, "Option -%c requires an argument.\n", c);
+    } else if (std::isprint(c)) {
+        std::fprintf(stderr, "Unknown option `-%c'.\n", c);
+    } else {
+        std::fprintf(stderr, "Unknown option character `\\x%x'.\n", static_cast<unsigned>(c));
+    }
+    std::fflush(stderr);
+}
+
+void idleUntilEnterOrSensorLost() {
+    while (!bridge->isSensorLost()) {
+        if (os::consoleInputPending() && std::getchar() == '\n') break;
+        os::sleepMs(kIdlePollMs);
+    }
+}
+
+}  // namespace
+
+int runProgram(int argc, char* argv[]) {
+    std::fputs("Version: 1.0.0\n\n\n", stdout);
+    std::fflush(stdout);
+
+    bridge = new CMainClass;
+    bridge->collectInterfaceAddresses();
+
+    if (argc == 1) {
+        bridge->printHelp();
+        bridge->printInterfaceList();
+        bridge->printError("press ENTER to exit.\n");
+        std::getchar();
+        return 1;
+    }
+
+    std::string sensorAddress;
+    std::string serverAddress;
+    std::string userName;
+    std::int32_t interfaceIndex = -1;
+    for (int option; (option = options::getopt(argc, argv, "f:u:n:s:i:hda")) != -1;) {
+        switch (option) {
+            case 'a': break;
+            case 'd': bridge->enableConsoleLog(); break;
+            case 'f': bridge->setDebugFilePath(options::optarg); break;
+            case 'h':
+                bridge->printHelp();
+                bridge->printInterfaceList();
+                std::getchar();
+                return 0;
+            case 'i': sensorAddress = options::optarg; break;
+            case 'n': interfaceIndex = std::atoi(options::optarg); break;
+            case 's': serverAddress = options::optarg; break;
+            case 'u': userName = options::optarg; break;
+            default:
+                reportScannerError();
+                return endAfterPause(kStartFailurePauseMs);
+        }
+    }
+    if (options::optind < argc) {
+        std::printf("Non-option argument %s\n", argv[options::optind]);
+        std::fflush(stdout);
+        return endAfterPause(kStartFailurePauseMs);
+    }
+    if (sensorAddress.empty()) {
+        bridge->printError("ERROR: scanner IP address is not valid\nCheck Help for more Info\n");
+        return endAfterPause(kStartFailurePauseMs);
+    }
+    if (!bridge->connectSensor(sensorAddress, userName)) return endAfterPause(kStartFailurePauseMs);
+    if (!bridge->startDeviceServer(serverAddress, interfaceIndex)) return endAfterPause(kServerFailurePauseMs);
+
+    idleUntilEnterOrSensorLost();
+    delete bridge;
+    bridge = nullptr;
+    return 0;
+}

@@ -1,0 +1,109 @@
+// Connecting to the sensor: open the link, make sure its database is loaded (downloading it from the sensor
+// when this computer has none), read and parse its descriptor, and open the debug trace file.
+#include <string>
+
+#include "main_class.h"
+#include "tavrion.h"
+
+namespace {
+
+// The folder of the running program, with its trailing separator; empty when the path has none.
+std::string programFolder() {
+    const std::string path = os::executablePath();
+    const std::size_t cut = path.find_last_of(os::pathSeparator());
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string withCode(const char* text, std::int32_t code) { return text + std::to_string(code) + "\n"; }
+
+}  // namespace
+
+bool CMainClass::connectSensor(std::string sensorAddress, std::string userName) {
+    printError("Connecting to Corvastrum 3D Sensor...Plaese wait!\n");
+    sensorHandle = Tavrion_Connect(sensorAddress.c_str(), "32001", 0);
+    if (sensorHandle == nullptr) {
+        printError("ERROR: failed to connect to Corvastrum 3D Sensor\nPlease check the IP address\n");
+        return false;
+    }
+    const auto failWith = [this](const std::string& message) {
+        trace(message);
+        Tavrion_Disconnect(sensorHandle);
+        return false;
+    };
+    const auto readStatus = [this](std::int32_t& status) { return Tavrion_GetSensorStatus(sensorHandle, &status); };
+
+    std::int32_t status = 0;
+    std::int32_t code = readStatus(status);
+    if (code != 0) return failWith(withCode("WARNING: Failed GetSensorStatus. Error code ", code));
+
+    if ((status & TAVRION_STATUS_DATABASE_LOADED) == 0) {
+        code = Tavrion_WriteData(sensorHandle, ("SetSdbPath=" + programFolder()).c_str(), 0);
+        if (code != 0) return failWith(withCode("ERROR: Failed WriteData [SetSdbPath]. Error code ", code));
+
+        code = Tavrion_WriteData(sensorHandle, "SetLoadSdb", 0);
+        bool loaded = true;
+        if (code == TAVRION_ERR_DATABASE_NOT_AVAILABLE || code == -1000) {
+            trace("WARNING: The Sensor database is not available. Downloading it from the sensor.\n"
+                  "WARNING: It might take up to 10 minutes\n");
+            code = Tavrion_WriteData(sensorHandle, "SetLoadSdbFromSensor", 0);
+            if (code != 0) {
+                return failWith(withCode("ERROR: Failed WriteData [SetLoadSdbFromSensor]. Error code ", code));
+            }
+            code = readStatus(status);
+            if (code != 0) return failWith(withCode("WARNING: Failed GetSensorStatus. Error code ", code));
+            loaded = (status & TAVRION_STATUS_DATABASE_LOADED) != 0;
+        } else if (code != 0) {
+            return failWith(withCode("ERROR: Failed WriteData [SetLoadSdb]. Error code ", code));
+        }
+        if (loaded) {
+            code = readStatus(status);
+            if (code != 0) return failWith(withCode("WARNING: Failed GetSensorStatus. Error code ", code));
+            loaded = (status & TAVRION_STATUS_DATABASE_LOADED) != 0;
+        }
+        if (!loaded) {
+            printErrorAndLog("ERROR: Failed to load database from Corvastrum 3D Sensor\n");
+            Tavrion_Disconnect(sensorHandle);
+            return false;
+        }
+    }
+
+    userDefinedName = std::move(userName);
+    code = Tavrion_ReadData(sensorHandle, "GetXmlDescriptor", xmlDescriptor,
+                            static_cast<std::int32_t>(kDescriptorBufferSize), 0);
+    if (code != 0) {
+        printError(withCode("ERROR: failed to read 3D Sensor settings. Error code ", code));
+        Tavrion_Disconnect(sensorHandle);
+        return false;
+    }
+    if (!parseSensorDescriptor(xmlDescriptor)) {
+        printError("ERROR: failed to parse 3D Sensor settings\n");
+        Tavrion_Disconnect(sensorHandle);
+        return false;
+    }
+    printError("Corvastrum 3D Sensor is connected\n");
+
+    if (debugFilePath.empty()) return true;
+    return openDebugFile();
+}
+
+bool CMainClass::openDebugFile() {
+    // Opening for writing at the end still empties an existing file; a second attempt with explicit
+    // truncation is made when the first fails, and its marker lines tell the two apart.
+    debugFile.open(debugFilePath, std::ios::out | std::ios::ate);
+    const char* first = "///////////";
+    const char* second = "///////////";
+    if (!debugFile.is_open()) {
+        debugFile.clear();
+        debugFile.open(debugFilePath, std::ios::out | std::ios::trunc);
+        first = "xxxxxxxxxxxxxx";
+        second = "xxxxxxxxxxxxx";
+    }
+    if (!debugFile.is_open()) {
+        printError("failed to open the debug file\n");
+        return false;
+    }
+    logToFile = true;
+    debugFile << first << std::endl;
+    debugFile << second << std::endl;
+    return true;
+}

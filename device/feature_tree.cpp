@@ -1,0 +1,224 @@
+#include "feature_tree.h"
+
+#include <string>
+#include <tuple>
+#include <utility>
+
+#include "main_class.h"
+
+namespace {
+
+constexpr const char* kRoot = "Root";
+constexpr const char* kLock = "regTLParamsLocked";
+
+// The six read-only features that follow the selected 3D coordinate axis.
+constexpr const char* kCoordinateFeatures[][2] = {
+    {"Scan3dCoordinateScale", "Scale factor when transforming a pixel from relative coordinates to sensor coordinates"},
+    {"Scan3dCoordinateOffset", "Offset factor when transforming a pixel from relative coordinates to sensor coordinates"},
+    {"Scan3dInvalidDataFlag", "Enables the definition of a non-valid flag value in the data stream"},
+    {"Scan3dInvalidDataValue", "Value which identifies a non-valid pixel if Scan3dInvalidDataFlag is enabled"},
+    {"Scan3dAxisMin", "Minimum valid transmitted coordinate value of the selected axis"},
+    {"Scan3dAxisMax", "Maximum valid transmitted coordinate value of the selected axis"},
+};
+
+// PropertySelector entries: (filter, property index within the filter), numbered across the filters.
+constexpr int kPropertyOwners[10][2] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {5, 0}, {5, 1}, {5, 2}};
+
+std::string reg(const std::string& feature) { return "reg" + feature; }
+
+// The bridge's categories; ImageFormatControl and AcquisitionControl are the library's own.
+void declareCategories(CGevCamera& camera) {
+    camera.addCategory("TLParamsLockedCategory", kRoot);
+    camera.setNodeElement("TLParamsLockedCategory", "Visibility", "Invisible", true);
+    camera.addCategory("AnalogControl", kRoot);
+    camera.addCategory("LightControl", kRoot);
+    camera.addChunkCategory("ChunkDataControl");
+    camera.addCategory("Scan3DControl", kRoot);
+    camera.addCategory("DeviceControl", kRoot);
+    camera.addCategory("FilterControl", kRoot);
+    camera.setNodeElement("FilterControl", "Visibility", "Guru", false);
+}
+
+void declareLockAndImageFormat(CMainClass& bridge, CGevCamera& camera) {
+    camera.addFeature(kGevInteger, "TLParamsLocked", "TLParamsLockedCategory", kGevReadWrite, nullptr, 1);
+    camera.setIntRange("TLParamsLocked", 0, 1, 1);
+    camera.setIntValue("TLParamsLocked", 0);
+    camera.setNodeElement("TLParamsLocked", "Visibility", "Invisible", true);
+
+    for (const char* name : {"Width", "Height", "OffsetX", "OffsetY"}) {
+        camera.setAccessMode(name, kGevReadOnly);
+        camera.setNodeElement(reg(name).c_str(), "pInvalidator", "StackAcquisitionMode", false);
+    }
+    for (const char* format : {"Mono16", "RGB16", "Coord3D_ABC32f"}) camera.addPixelFormat(format);
+    camera.setNodeElement("PixelFormat", "Streamable", "Yes", false);
+    camera.setNodeElement("PixelFormat", "pIsLocked", kLock, false);
+    camera.setImageSize(bridge.roiWidth, bridge.roiHeight, 0);
+    camera.setImageOffset(bridge.roiOffsetX, bridge.roiOffsetY, 0);
+
+    for (const auto& [name, text, size] :
+         {std::tuple{"SensorWidth", "Effective width of the camera sensor in pixels", bridge.pixelXMax},
+          std::tuple{"SensorHeight", "Effective height of the camera sensor in pixels", bridge.pixelYMax}}) {
+        camera.addFeature(kGevInteger, name, "ImageFormatControl", kGevReadOnly, nullptr, 1);
+        camera.setDescription(name, text);
+        camera.setIntRange(name, size, size, 1);
+        camera.setIntValue(name, size);
+    }
+
+    camera.addFeature(kGevString, "PathToMask", "ImageFormatControl", kGevReadWrite, nullptr, 1);
+    camera.setDescription("PathToMask", "Defines the path to the binary mask");
+    camera.setNodeElement("PathToMask", "Visibility", "Invisible", false);
+    camera.setNodeElement("PathToMask", "Streamable", "Yes", false);
+    camera.setNodeElement("PathToMask", "Cachable", "WriteAround", false);
+    camera.setNodeElement("PathToMask", "pIsLocked", kLock, false);
+}
+
+void declareAcquisitionAndAnalog(CMainClass& bridge, CGevCamera& camera) {
+    camera.setDescription("AcquisitionMode", "Sets the acquisition mode of the sensor");
+    camera.addEnumEntry("AcquisitionMode", "Continuous", 1);
+    camera.addEnumEntry("AcquisitionMode", "SingleFrame", 2);
+    camera.setNodeElement("AcquisitionMode", "Streamable", "Yes", false);
+    camera.setNodeElement("AcquisitionMode", "pIsLocked", kLock, false);
+    camera.setNodeElement("regAcquisitionMode", "Cachable", "WriteAround", false);
+
+    camera.addFeature(kGevFloat, "ExposureTime", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.setDescription("ExposureTime", "Sets the exposure time of the integrated camera in \xCE\xBCs.");
+    camera.setFloatRange("ExposureTime", bridge.exposureTimeMin, bridge.exposureTimeMax);
+
+    camera.addFeature(kGevEnumeration, "StackAcquisitionMode", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.setDescription("StackAcquisitionMode", "Selects the Stack acquisition mode");
+    for (int mode = bridge.stackAcquisitionModeMin; mode <= bridge.stackAcquisitionModeMax; ++mode) {
+        camera.addEnumEntry("StackAcquisitionMode", ("mode" + std::to_string(mode)).c_str(), mode);
+    }
+    camera.setNodeElement("StackAcquisitionMode", "pIsLocked", kLock, false);
+    camera.setNodeElement("StackAcquisitionMode", "Streamable", "Yes", false);
+    camera.setNodeElement("regStackAcquisitionMode", "Cachable", "WriteAround", false);
+
+    camera.addFeature(kGevFloat, "Gain", "AnalogControl", kGevReadWrite, nullptr, 1);
+    camera.setDescription("Gain", "Controls the gain of the integrated camera");
+    camera.setFloatRange("Gain", static_cast<float>(bridge.gainMin), static_cast<float>(bridge.gainMax));
+    camera.setNodeElement("regGain", "Cachable", "WriteAround", false);
+    camera.setNodeElement("regGain", "Streamable", "Yes", false);
+
+    camera.addFeature(kGevInteger, "LightBrightness", "LightControl", kGevReadWrite, nullptr, 1);
+    camera.setDescription("LightBrightness", "Controls the LED Power");
+    camera.setIntRange("LightBrightness", bridge.ledPowerMin, bridge.ledPowerMax, 1);
+    camera.setNodeElement("LightBrightness", "Visibility", "Guru", false);
+    camera.setNodeElement("regLightBrightness", "Cachable", "WriteAround", false);
+    camera.setNodeElement("regLightBrightness", "Streamable", "Yes", false);
+
+    camera.addChunkFeature(bridge.chunks[0].address, bridge.chunks[0].name.c_str(), "ChunkDataControl", kGevReadOnly,
+                           4, nullptr);
+}
+
+void declareScan3d(CGevCamera& camera) {
+    camera.addFeature(kGevEnumeration, "Scan3dCoordinateSelector", "Scan3DControl", kGevReadWrite, nullptr, 1);
+    camera.setDescription("Scan3dCoordinateSelector", "Selects the individual axis for 3D information/transformation");
+    camera.addEnumEntry("Scan3dCoordinateSelector", "CoordinateA", 0);
+    camera.addEnumEntry("Scan3dCoordinateSelector", "CoordinateB", 1);
+    camera.addEnumEntry("Scan3dCoordinateSelector", "CoordinateC", 2);
+    camera.setEnumValue("Scan3dCoordinateSelector", "CoordinateA");
+    for (const auto& feature : kCoordinateFeatures) {
+        camera.setNodeElement("Scan3dCoordinateSelector", "pSelected", feature[0], true);
+    }
+    for (const auto& [name, text] : kCoordinateFeatures) {
+        const bool isFlag = std::string(name) == "Scan3dInvalidDataFlag";
+        camera.addFeature(isFlag ? kGevBoolean : kGevFloat, name, "Scan3DControl", kGevReadOnly, nullptr, 1);
+        camera.setDescription(name, text);
+        camera.setNodeElement(reg(name).c_str(), "pInvalidator", "Scan3dCoordinateSelector", true);
+        camera.setNodeElement(reg(name).c_str(), "pInvalidator", "PixelFormat", true);
+    }
+}
+
+void declareDeviceControl(CMainClass& bridge, CGevCamera& camera) {
+    const std::pair<const char*, std::string> strings[] = {
+        {"DeviceType", "Transmitter"},
+        {"DeviceModelName", bridge.orderNumber},
+        {"DeviceVendorName", bridge.producer},
+        {"DeviceFamilyName", "Corvastrum"},
+        {"DeviceVersion", bridge.productVersion},
+        {"DeviceFirmwareVersion", bridge.firmwareVersion},
+        {"DeviceSerialNumber", bridge.serialNumber},
+        {"DeviceTLType", "GigEVision"},
+    };
+    for (const auto& [name, value] : strings) {
+        camera.addFeature(kGevString, name, "DeviceControl", kGevReadOnly, nullptr, 1);
+        camera.setStringValue(name, value.c_str());
+    }
+    camera.addFeature(kGevInteger, "DeviceTemperature", "DeviceControl", kGevReadOnly, nullptr, 1);
+    camera.setDescription("DeviceTemperature", "Device temperature in degrees Celsius (C)");
+    camera.setIntRange("DeviceTemperature", 0, 100, 1);
+    camera.setNodeElement("regDeviceTemperature", "PollingTime", "10000", true);
+}
+
+void declareFilters(CMainClass& bridge, CGevCamera& camera) {
+    camera.addFeature(kGevEnumeration, "FilterSelector", "FilterControl", kGevReadWrite, nullptr, 1);
+    for (std::size_t f = 0; f < kFilterCount; ++f) {
+        camera.addEnumEntry("FilterSelector", bridge.filters[f].name.c_str(), static_cast<std::int64_t>(f));
+    }
+    camera.setNodeElement("FilterSelector", "Visibility", "Guru", false);
+    for (const char* selected : {"FilterMode", "PropertySelector", "PropertyValue"}) {
+        camera.setNodeElement("FilterSelector", "pSelected", selected, true);
+    }
+
+    for (std::size_t f = 0; f < kFilterCount; ++f) {
+        const std::string node = "filterselected" + std::to_string(f);
+        camera.addNode("IntSwissKnife", node.c_str(), "FilterControl", 0);
+        camera.setNodeElement(node.c_str(), "Formula", ("VAR1=" + std::to_string(f) + "?1:0").c_str(), false);
+        camera.setNodeElement(node.c_str(), "Visibility", "Invisible", true);
+        camera.setNodeElement(node.c_str(), "pVariable", "FilterSelector", true);
+        camera.setNodeElementAttribute(node.c_str(), "pVariable", "FilterSelector", "Name", "VAR1");
+    }
+
+    camera.addFeature(kGevBoolean, "FilterMode", "FilterControl", kGevReadWrite, nullptr, 1);
+    camera.setNodeElement("FilterMode", "Visibility", "Guru", false);
+    camera.setNodeElement("FilterMode", "Streamable", "Yes", false);
+    camera.setNodeElement("FilterMode", "pIsLocked", kLock, false);
+    camera.setNodeElement("regFilterMode", "pInvalidator", "FilterSelector", false);
+    camera.setNodeElement("regFilterMode", "Cachable", "WriteAround", false);
+
+    camera.addFeature(kGevEnumeration, "PropertySelector", "FilterControl", kGevReadWrite, nullptr, 1);
+    for (int entry = 0; entry < 10; ++entry) {
+        const auto [filter, property] = kPropertyOwners[entry];
+        const char* name = bridge.filters[filter].properties[property].name.c_str();
+        camera.addEnumEntry("PropertySelector", name, entry);
+        camera.setEnumEntryElement("PropertySelector", name, "pIsAvailable",
+                                   ("filterselected" + std::to_string(filter)).c_str(), true);
+    }
+    camera.setNodeElement("PropertySelector", "pIsAvailable", "FilterMode", false);
+    camera.setNodeElement("PropertySelector", "Visibility", "Guru", false);
+    camera.setNodeElement("PropertySelector", "pSelected", "PropertyValue", true);
+    camera.setNodeElement("regPropertySelector", "pInvalidator", "FilterSelector", true);
+    camera.setNodeElement("regPropertySelector", "Cachable", "WriteAround", false);
+
+    camera.addFeature(kGevFloat, "PropertyValue", "FilterControl", kGevReadWrite, nullptr, 1);
+    camera.removeNodeElement("PropertyValue", "Max", 0);
+    camera.removeNodeElement("PropertyValue", "Min", 0);
+    camera.setNodeElement("PropertyValue", "pMax", "regPropertyValueMax", false);
+    camera.setNodeElement("PropertyValue", "pMin", "regPropertyValueMin", false);
+    camera.setNodeElement("PropertyValue", "Visibility", "Guru", false);
+    camera.setNodeElement("PropertyValue", "Streamable", "Yes", false);
+    camera.setNodeElement("PropertyValue", "pIsLocked", kLock, false);
+    camera.setNodeElement("PropertyValue", "pIsAvailable", "FilterMode", false);
+    camera.setNodeElement("regPropertyValue", "pInvalidator", "FilterSelector", true);
+    camera.setNodeElement("regPropertyValue", "pInvalidator", "PropertySelector", true);
+    camera.setNodeElement("regPropertyValue", "Cachable", "WriteAround", false);
+
+    for (const char* limit : {"PropertyValueMin", "PropertyValueMax"}) {
+        camera.addFeature(kGevFloat, limit, "FilterControl", kGevReadWrite, nullptr, 1);
+        camera.setNodeElement(limit, "Visibility", "Invisible", false);
+        camera.setNodeElement(reg(limit).c_str(), "pInvalidator", "FilterSelector", true);
+        camera.setNodeElement(reg(limit).c_str(), "pInvalidator", "PropertySelector", true);
+    }
+}
+
+}  // namespace
+
+void declareFeatureTree(CMainClass& bridge) {
+    CGevCamera& camera = *bridge.camera;
+    declareCategories(camera);
+    declareLockAndImageFormat(bridge, camera);
+    declareAcquisitionAndAnalog(bridge, camera);
+    declareScan3d(camera);
+    declareDeviceControl(bridge, camera);
+    declareFilters(bridge, camera);
+}

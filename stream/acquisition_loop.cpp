@@ -1,0 +1,259 @@
+// The streaming engine: idle until a client starts an acquisition, then fetch a camera image or a triggered
+// point cloud per cycle, build the frame in the pixel format fixed at the start, add the chunk data and hand
+// the frame to the device; stop on request, on a client's disconnect or after one frame in SingleFrame mode.
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "main_class.h"
+#include "tavrion.h"
+
+namespace {
+
+constexpr std::uint32_t kNoDataPauseMs = 100;
+constexpr std::uint32_t kRetryPauseMs = 10;
+constexpr std::uint32_t kPauseAfter2dFrameMs = 150;
+constexpr std::uint16_t kSingleFrame = 2;
+
+// Bytes per pixel of the formats the loop builds; 0 for a format it does not know.
+std::int32_t bytesPerPixelOf(const std::string& format) {
+    if (format == "Mono8") return 1;
+    if (format == "Mono16") return 2;
+    if (format == "RGB16" || format == "Coord3D_ABC16") return 6;
+    if (format == "Coord3D_ABC32f") return 12;
+    return 0;
+}
+
+class AcquisitionLoop {
+public:
+    explicit AcquisitionLoop(CMainClass& bridge) : bridge_(bridge) {}
+
+    void run() {
+        if (!allocateBuffers()) return;
+        if (bridge_.stopThreads) return;
+        for (;;) {
+            os::waitForEvent(bridge_.acquisitionStartEvent, os::kWaitForever);
+            if (bridge_.stopThreads) return;
+            sendCommand("SetAcquisitionStart=1");
+            {
+                std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
+                activeFormat_ = bridge_.pixelFormat;
+            }
+            if (runAcquisition() == Outcome::End) return;
+        }
+    }
+
+private:
+    enum class Outcome { Stopped, End };
+    enum class Fetch { Done, Retry, StopBeforeFrame, End };
+
+    bool allocateBuffers() {
+        std::size_t width = 0;
+        std::size_t height = 0;
+        {
+            std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
+            width = bridge_.pixelXMax;
+            height = bridge_.pixelYMax;
+        }
+        pixelCount_ = width * height;
+        // The SDK takes the point-cloud size as a 32-bit count of 26 bytes per pixel.
+        if (pixelCount_ == 0 || pixelCount_ > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) / 26) {
+            bridge_.printError("ERROR: The sensor resolution " + std::to_string(width) + " x " + std::to_string(height) +
+                               " cannot be streamed; the acquisition is not available\n");
+            return false;
+        }
+        // The largest frame is 12 bytes per pixel of the full resolution (Coord3D_ABC32f).
+        frameBuffer_.reset(new (std::nothrow) std::uint8_t[12 * pixelCount_]);
+        cameraImage_.reset(new (std::nothrow) std::uint8_t[pixelCount_]);
+        pointBuffer_.reset(new (std::nothrow) double[3 * pixelCount_]);
+        monoBuffer_.reset(new (std::nothrow) std::uint16_t[pixelCount_]);
+        if (!frameBuffer_ || !cameraImage_ || !pointBuffer_ || !monoBuffer_) {
+            bridge_.printError("ERROR: Not enough memory for the image buffers; the acquisition is not available\n");
+            return false;
+        }
+        return true;
+    }
+
+    void report(const char* text, std::int32_t code) { bridge_.trace(text + std::to_string(code) + "\n"); }
+
+    void sendCommand(const std::string& command) {
+        const std::int32_t code = Tavrion_WriteData(bridge_.sensorHandle, command.c_str(), 0);
+        if (code != 0) bridge_.trace("WARNING: Failed WriteData [" + command + "]. Error code " + std::to_string(code) + "\n");
+    }
+
+    Outcome runAcquisition() {
+        for (;;) {
+            if (bridge_.acquisitionStopped && bridge_.stopThreads) return Outcome::End;
+            const std::int32_t code = Tavrion_GetSensorStatus(bridge_.sensorHandle, &status_);
+            if (code != 0) report("WARNING: Failed GetSensorStatus. Error code ", code);
+
+            if ((status_ & TAVRION_STATUS_NO_DATA) != 0) {
+                noData_ = true;
+                os::sleepMs(kNoDataPauseMs);
+            } else {
+                noData_ = false;
+                switch (fetch()) {
+                    case Fetch::Done: break;
+                    case Fetch::Retry: continue;
+                    case Fetch::StopBeforeFrame: return stopBeforeFrame();
+                    case Fetch::End: return Outcome::End;
+                }
+            }
+
+            if (bridge_.stopThreads) return Outcome::End;
+            if (bridge_.acquisitionStopRequested) return stopBeforeFrame();
+            bridge_.camera->beginFrame(0);
+            if (bridge_.stopThreads) return Outcome::End;
+            handOverFrame();
+
+            std::uint16_t mode = 0;
+            {
+                std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
+                mode = bridge_.acquisitionMode;
+            }
+            if (bridge_.acquisitionStopRequested || mode == kSingleFrame) return stopAfterFrame();
+        }
+    }
+
+    // What follows a failed fetch: end, stop, or (after `pause`) the next cycle.
+    Fetch afterFailedFetch(std::uint32_t pauseMs) {
+        if (bridge_.stopThreads) return Fetch::End;
+        if (bridge_.acquisitionStopRequested) return Fetch::StopBeforeFrame;
+        if (pauseMs > 0) os::sleepMs(pauseMs);
+        return Fetch::Retry;
+    }
+
+    Fetch fetch() {
+        if (activeFormat_ == "Mono8") {
+            const std::int32_t code = Tavrion_GetCameraImage(bridge_.sensorHandle, cameraImage_.get(),
+                                                             static_cast<std::int32_t>(pixelCount_), 0, 0);
+            if (code == 0) return Fetch::Done;
+            bridge_.printError("WARNING: Image is lost\n");
+            report("WARNING: 2D image is lost. Error code ", code);
+            return afterFailedFetch(0);
+        }
+        // Every 3D frame, the first Mono16 frame after a format change included, is triggered and fetched
+        // anew, so no frame is ever built from what the buffers hold from an earlier acquisition.
+        std::int32_t code = Tavrion_WriteData(bridge_.sensorHandle, "SetTriggerSoftware", 0);
+        if (code != 0) {
+            report("WARNING: Failed WriteData [SetTriggerSoftware]. Error code ", code);
+            return afterFailedFetch(kRetryPauseMs);
+        }
+        void* buffers[2] = {pointBuffer_.get(), monoBuffer_.get()};
+        code = Tavrion_GetPointCloud(bridge_.sensorHandle, buffers, static_cast<std::int32_t>(26 * pixelCount_), 0, 0);
+        if (code == 0) return Fetch::Done;
+        bridge_.printError("WARNING: Image is lost\n");
+        report("WARNING: 3D image is lost. Error code ", code);
+        return afterFailedFetch(kRetryPauseMs);
+    }
+
+    void handOverFrame() {
+        const int width = bridge_.camera->getWidth(0);
+        const int height = bridge_.camera->getHeight(0);
+        if (width < 0 || height < 0 || static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > pixelCount_) {
+            bridge_.printError("WARNING: The image size " + std::to_string(width) + " x " + std::to_string(height) +
+                               " exceeds the sensor resolution; the frame is skipped\n");
+            return;
+        }
+        const std::int32_t pixels = width * height;
+        const std::int32_t knownBytesPerPixel = bytesPerPixelOf(activeFormat_);
+        if (knownBytesPerPixel != 0) bytesPerPixel_ = knownBytesPerPixel;
+        fillFrame(width, height, pixels);
+        addChunks(static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(bytesPerPixel_));
+        sendFrame(pixels);
+        previousFormat_ = activeFormat_;
+    }
+
+    void fillFrame(int width, int height, std::int32_t pixels) {
+        std::uint8_t* frame = frameBuffer_.get();
+        const std::size_t bytes = static_cast<std::size_t>(pixels) * static_cast<std::size_t>(bytesPerPixel_);
+        if (activeFormat_ == "Mono8" || activeFormat_ == "Mono16") {
+            const void* source = activeFormat_ == "Mono8" ? static_cast<const void*>(cameraImage_.get())
+                                                          : static_cast<const void*>(monoBuffer_.get());
+            if (noData_) {
+                std::memset(frame, 0, bytes);
+            } else {
+                std::memcpy(frame, source, bytes);
+            }
+        } else if (activeFormat_ == "RGB16" || activeFormat_ == "Coord3D_ABC16") {
+            bridge_.convertPointsToU16(width, height, noData_, pointBuffer_.get(), reinterpret_cast<std::uint16_t*>(frame));
+        } else if (activeFormat_ == "Coord3D_ABC32f") {
+            bridge_.convertPointsToFloat(width, height, noData_, pointBuffer_.get(), reinterpret_cast<float*>(frame));
+        }
+    }
+
+    void addChunks(std::uint32_t imageBytes) {
+        std::uint16_t enabledChunks = 0;
+        ChunkEntry temperatureChunk;
+        {
+            std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
+            enabledChunks = bridge_.enabledChunkCount;
+            temperatureChunk = bridge_.chunks[0];
+        }
+        if (enabledChunks == 0) return;
+        if (temperatureChunk.enabled) {
+            char reply[100] = {};
+            const std::int32_t code = Tavrion_ReadData(bridge_.sensorHandle, "GetTemperature", reply, sizeof reply, 0);
+            if (code == 0) {
+                reply[sizeof reply - 1] = '\0';
+                bridge_.sensorTemperature.store(static_cast<std::uint16_t>(std::atoi(reply)));
+            } else {
+                report("WARNING: Failed ReadData [GetTemperature]. Error code ", code);
+            }
+            const std::uint32_t value = os::hostToNetwork32(bridge_.sensorTemperature.load());
+            bridge_.camera->addChunkData(frameBuffer_.get(), &value, 4, temperatureChunk.address, 0);
+        }
+        bridge_.camera->addChunkData(frameBuffer_.get(), nullptr, imageBytes, 0, 0);
+    }
+
+    void sendFrame(std::int32_t pixels) {
+        if (activeFormat_ == "Mono8" || activeFormat_ == "Mono16" || activeFormat_ == "RGB16") {
+            bridge_.camera->sendImage(frameBuffer_.get(), 0, 0);
+            os::sleepMs(kPauseAfter2dFrameMs);
+        } else if (activeFormat_ == "Coord3D_ABC16" || activeFormat_ == "Coord3D_ABC32f") {
+            bridge_.camera->sendPointCloud(frameBuffer_.get(), pixels, 0);
+        }
+    }
+
+    Outcome finishStop() {
+        bridge_.acquisitionStopped.exchange(true);
+        bridge_.acquisitionStopRequested.exchange(false);
+        return bridge_.stopThreads ? Outcome::End : Outcome::Stopped;
+    }
+
+    // The start event is reset before the flags are cleared: a start written while the loop stops then
+    // signals the event again and is not lost.
+    Outcome stopAfterFrame() {
+        sendCommand("SetAcquisitionStart=0");
+        os::resetEvent(bridge_.acquisitionStartEvent);
+        return finishStop();
+    }
+
+    Outcome stopBeforeFrame() {
+        os::resetEvent(bridge_.acquisitionStartEvent);
+        sendCommand("SetAcquisitionStart=0");
+        return finishStop();
+    }
+
+    CMainClass& bridge_;
+    std::size_t pixelCount_ = 0;
+    std::unique_ptr<std::uint8_t[]> frameBuffer_;
+    std::unique_ptr<std::uint8_t[]> cameraImage_;
+    std::unique_ptr<double[]> pointBuffer_;
+    std::unique_ptr<std::uint16_t[]> monoBuffer_;
+    std::string activeFormat_;
+    std::string previousFormat_;
+    std::int32_t bytesPerPixel_ = 0;
+    bool noData_ = false;
+    std::int32_t status_ = 0;
+};
+
+}  // namespace
+
+void acquisitionLoop(void* context) {
+    AcquisitionLoop loop(*static_cast<CMainClass*>(context));
+    loop.run();
+}
