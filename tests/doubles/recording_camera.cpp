@@ -1,0 +1,451 @@
+#include "recording_camera.h"
+
+#include <atomic>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+std::mutex globalMutex;
+std::vector<std::string> globalCalls;
+std::atomic<RecordingCamera*> lastCamera{nullptr};
+
+std::string text(const char* value) { return value == nullptr ? "null" : value; }
+
+// Formats "operation(arg, arg, ...)" with the stream's default notation for numbers.
+template <typename... Args>
+std::string call(const char* operation, const Args&... args) {
+    std::ostringstream line;
+    line << operation << '(';
+    const char* separator = "";
+    ((line << separator << args, separator = ", "), ...);
+    line << ')';
+    return line.str();
+}
+
+}  // namespace
+
+RecordingCamera::RecordingCamera() { lastCamera = this; }
+
+RecordingCamera::~RecordingCamera() {
+    {
+        std::lock_guard<std::mutex> lock(globalMutex);
+        globalCalls.push_back("~CGevCamera()");
+    }
+    RecordingCamera* self = this;
+    lastCamera.compare_exchange_strong(self, nullptr);
+}
+
+RecordingCamera* RecordingCamera::last() { return lastCamera; }
+
+std::vector<std::string> RecordingCamera::globalLog() {
+    std::lock_guard<std::mutex> lock(globalMutex);
+    return globalCalls;
+}
+
+void RecordingCamera::resetGlobalLog() {
+    std::lock_guard<std::mutex> lock(globalMutex);
+    globalCalls.clear();
+}
+
+void RecordingCamera::record(const std::string& line) {
+    {
+        std::lock_guard<std::mutex> lock(globalMutex);
+        globalCalls.push_back(line);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(line);
+}
+
+std::vector<std::string> RecordingCamera::calls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+}
+
+std::vector<std::string> RecordingCamera::callsNamed(const std::string& operation) {
+    std::vector<std::string> matching;
+    for (const std::string& line : calls()) {
+        if (line.compare(0, operation.size() + 1, operation + "(") == 0) matching.push_back(line);
+    }
+    return matching;
+}
+
+void RecordingCamera::clearCalls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.clear();
+}
+
+void RecordingCamera::setInterfaces(std::vector<std::string> addresses) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    interfaces_ = std::move(addresses);
+}
+
+void RecordingCamera::setStartResult(int result) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    startResult_ = result;
+}
+
+bool RecordingCamera::fireRead(const std::string& feature) {
+    GevRegisterCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        callback = read_;
+        context = readContext_;
+    }
+    return callback != nullptr && callback(context, feature.c_str());
+}
+
+bool RecordingCamera::fireWrite(const std::string& feature) {
+    GevRegisterCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        callback = write_;
+        context = writeContext_;
+    }
+    return callback != nullptr && callback(context, feature.c_str());
+}
+
+void RecordingCamera::fireConnection(bool connected) {
+    GevConnectionCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        callback = connection_;
+        context = connectionContext_;
+    }
+    if (callback != nullptr) callback(context, connected);
+}
+
+std::vector<RecordedFrame> RecordingCamera::frames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
+}
+
+std::size_t RecordingCamera::frameCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_.size();
+}
+
+std::int64_t RecordingCamera::intValue(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ints_[name];
+}
+
+float RecordingCamera::floatValue(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return floats_[name];
+}
+
+std::string RecordingCamera::stringValue(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return strings_[name];
+}
+
+bool RecordingCamera::hasValue(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ints_.count(name) + floats_.count(name) + strings_.count(name) > 0;
+}
+
+int RecordingCamera::startServer(const char* address) {
+    record(call("startServer", text(address)));
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = startResult_ == 0;
+    return startResult_;
+}
+
+void RecordingCamera::stopServer() {
+    record("stopServer()");
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
+}
+
+bool RecordingCamera::addCategory(const char* name, const char* parent) {
+    record(call("addCategory", text(name), text(parent)));
+    return true;
+}
+
+bool RecordingCamera::addFeature(int type, const char* name, const char* category, std::uint16_t access,
+                                 const char* registerName, std::uint16_t withRegister) {
+    record(call("addFeature", type, text(name), text(category), access, text(registerName), withRegister));
+    return true;
+}
+
+bool RecordingCamera::addNode(const char* nodeType, const char* name, const char* category, std::uint16_t reserved) {
+    record(call("addNode", text(nodeType), text(name), text(category), reserved));
+    return true;
+}
+
+bool RecordingCamera::addChunkCategory(const char* name) {
+    record(call("addChunkCategory", text(name)));
+    return true;
+}
+
+bool RecordingCamera::addChunkFeature(std::uint32_t chunkId, const char* name, const char* category,
+                                      std::uint16_t access, std::uint32_t length, const char* description) {
+    record(call("addChunkFeature", chunkId, text(name), text(category), access, length, text(description)));
+    return true;
+}
+
+bool RecordingCamera::setIntValue(const char* name, std::int64_t value) {
+    record(call("setIntValue", text(name), value));
+    std::lock_guard<std::mutex> lock(mutex_);
+    ints_[text(name)] = value;
+    return true;
+}
+
+bool RecordingCamera::setFloatValue(const char* name, float value) {
+    record(call("setFloatValue", text(name), value));
+    std::lock_guard<std::mutex> lock(mutex_);
+    floats_[text(name)] = value;
+    return true;
+}
+
+bool RecordingCamera::setStringValue(const char* name, const char* value) {
+    record(call("setStringValue", text(name), text(value)));
+    std::lock_guard<std::mutex> lock(mutex_);
+    strings_[text(name)] = text(value);
+    return true;
+}
+
+bool RecordingCamera::setEnumValue(const char* name, const char* entryName) {
+    record(call("setEnumValue", text(name), text(entryName)));
+    return true;
+}
+
+bool RecordingCamera::getIntValue(const char* name, std::int64_t* value) {
+    record(call("getIntValue", text(name)));
+    std::lock_guard<std::mutex> lock(mutex_);
+    *value = ints_[text(name)];
+    return true;
+}
+
+bool RecordingCamera::getFloatValue(const char* name, float* value) {
+    record(call("getFloatValue", text(name)));
+    std::lock_guard<std::mutex> lock(mutex_);
+    *value = floats_[text(name)];
+    return true;
+}
+
+bool RecordingCamera::getStringValue(const char* name, char* buffer, int size) {
+    record(call("getStringValue", text(name), size));
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string& value = strings_[text(name)];
+    if (size <= 0) return false;
+    const std::size_t length = std::min(value.size(), static_cast<std::size_t>(size - 1));
+    std::memcpy(buffer, value.data(), length);
+    buffer[length] = '\0';
+    return true;
+}
+
+bool RecordingCamera::setNodeElement(const char* node, const char* element, const char* value, bool append) {
+    record(call("setNodeElement", text(node), text(element), text(value), append ? "true" : "false"));
+    return true;
+}
+
+bool RecordingCamera::setNodeElementAttribute(const char* node, const char* element, const char* elementText,
+                                              const char* attribute, const char* attributeText) {
+    record(call("setNodeElementAttribute", text(node), text(element), text(elementText), text(attribute),
+                text(attributeText)));
+    return true;
+}
+
+bool RecordingCamera::addEnumEntry(const char* enumName, const char* entryName, std::int64_t value) {
+    record(call("addEnumEntry", text(enumName), text(entryName), value));
+    return true;
+}
+
+bool RecordingCamera::setEnumEntryElement(const char* enumName, const char* entryName, const char* element,
+                                          const char* value, bool append) {
+    record(call("setEnumEntryElement", text(enumName), text(entryName), text(element), text(value),
+                append ? "true" : "false"));
+    return true;
+}
+
+bool RecordingCamera::removeNodeElement(const char* node, const char* element, int occurrence) {
+    record(call("removeNodeElement", text(node), text(element), occurrence));
+    return true;
+}
+
+bool RecordingCamera::setFloatRange(const char* name, float min, float max) {
+    record(call("setFloatRange", text(name), min, max));
+    return true;
+}
+
+bool RecordingCamera::setIntRange(const char* name, std::int64_t min, std::int64_t max, int increment) {
+    record(call("setIntRange", text(name), min, max, increment));
+    return true;
+}
+
+bool RecordingCamera::setDescription(const char* name, const char* value) {
+    record(call("setDescription", text(name), text(value)));
+    return true;
+}
+
+bool RecordingCamera::setAccessMode(const char* name, std::uint16_t access) {
+    record(call("setAccessMode", text(name), access));
+    return true;
+}
+
+int RecordingCamera::getInterfaceCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(interfaces_.size());
+}
+
+bool RecordingCamera::getInterfaceAddress(int index, char buffer[16]) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    buffer[0] = '\0';
+    if (index < 0 || static_cast<std::size_t>(index) >= interfaces_.size()) return false;
+    std::strncpy(buffer, interfaces_[static_cast<std::size_t>(index)].c_str(), 15);
+    buffer[15] = '\0';
+    return true;
+}
+
+bool RecordingCamera::isServerRunning() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_;
+}
+
+int RecordingCamera::beginFrame(int stream) {
+    record(call("beginFrame", stream));
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_ = RecordedFrame{};
+    imagePartLength_ = -1;
+    return 0;
+}
+
+int RecordingCamera::sendImage(const void* frame, std::int64_t byteCount, int stream) {
+    record(call("sendImage", byteCount, stream));
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.kind = "image";
+    pending_.count = byteCount;
+    if (imagePartLength_ > 0) {
+        const auto* bytes = static_cast<const std::uint8_t*>(frame);
+        pending_.image.assign(bytes, bytes + imagePartLength_);
+    }
+    frames_.push_back(pending_);
+    return 0;
+}
+
+int RecordingCamera::sendPointCloud(const void* frame, std::int64_t pointCount, int stream) {
+    record(call("sendPointCloud", pointCount, stream));
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.kind = "pointcloud";
+    pending_.count = pointCount;
+    if (imagePartLength_ > 0) {
+        const auto* bytes = static_cast<const std::uint8_t*>(frame);
+        pending_.image.assign(bytes, bytes + imagePartLength_);
+    }
+    frames_.push_back(pending_);
+    return 0;
+}
+
+void RecordingCamera::setServerOptionA(int value) { record(call("setServerOptionA", value)); }
+void RecordingCamera::setServerOptionB(int value) { record(call("setServerOptionB", value)); }
+void RecordingCamera::setServerOptionC(int a, int b) { record(call("setServerOptionC", a, b)); }
+void RecordingCamera::setServerOptionD(int value) { record(call("setServerOptionD", value)); }
+void RecordingCamera::setServerOptionE(int a, int b) { record(call("setServerOptionE", a, b)); }
+void RecordingCamera::setServerTimeouts(int a, int b) { record(call("setServerTimeouts", a, b)); }
+
+void RecordingCamera::setReadCallback(void* context, GevRegisterCallback callback) {
+    record("setReadCallback()");
+    std::lock_guard<std::mutex> lock(mutex_);
+    readContext_ = context;
+    read_ = callback;
+}
+
+void RecordingCamera::setWriteCallback(void* context, GevRegisterCallback callback) {
+    record("setWriteCallback()");
+    std::lock_guard<std::mutex> lock(mutex_);
+    writeContext_ = context;
+    write_ = callback;
+}
+
+void RecordingCamera::setConnectionCallback(void* context, GevConnectionCallback callback) {
+    record("setConnectionCallback()");
+    std::lock_guard<std::mutex> lock(mutex_);
+    connectionContext_ = context;
+    connection_ = callback;
+}
+
+int RecordingCamera::addChunkData(const void*, const void* data, std::uint32_t length, std::uint32_t chunkId,
+                                  int stream) {
+    record(call("addChunkData", data == nullptr ? "null" : "data", length, chunkId, stream));
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (data == nullptr) {
+        imagePartLength_ = length;
+    } else {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        pending_.chunks.emplace_back(bytes, bytes + length);
+        pending_.chunkIds.push_back(chunkId);
+    }
+    return 0;
+}
+
+bool RecordingCamera::addPixelFormat(const char* name) {
+    record(call("addPixelFormat", text(name)));
+    return true;
+}
+
+bool RecordingCamera::setImageSize(std::uint16_t width, std::uint16_t height, int stream) {
+    record(call("setImageSize", width, height, stream));
+    std::lock_guard<std::mutex> lock(mutex_);
+    width_ = width;
+    height_ = height;
+    return true;
+}
+
+bool RecordingCamera::setImageOffset(std::uint16_t x, std::uint16_t y, int stream) {
+    record(call("setImageOffset", x, y, stream));
+    return true;
+}
+
+bool RecordingCamera::setChunkLayout(std::uint16_t chunkBytes, std::uint16_t chunkCount, int stream) {
+    record(call("setChunkLayout", chunkBytes, chunkCount, stream));
+    return true;
+}
+
+int RecordingCamera::getWidth(int) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return width_;
+}
+
+int RecordingCamera::getHeight(int) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return height_;
+}
+
+const char* RecordingCamera::getPixelFormatName(int value) {
+    switch (value) {
+        case kMono8: return "Mono8";
+        case kMono16: return "Mono16";
+        case kRgb16: return "RGB16";
+        case kCoord3dAbc16: return "Coord3D_ABC16";
+        case kCoord3dAbc32f: return "Coord3D_ABC32f";
+        default: return "";
+    }
+}
+
+int RecordingCamera::addIpAddress(const char* ip, const char* mask, const char* gateway) {
+    record(call("addIpAddress", text(ip), text(mask), text(gateway)));
+    return 0;
+}
+
+bool RecordingCamera::setMacAddress(const char* value) {
+    record(call("setMacAddress", text(value)));
+    return true;
+}
+
+bool RecordingCamera::setDeviceInfo(const char* vendor, const char* model, const char* version, const char* info,
+                                    const char* serial) {
+    record(call("setDeviceInfo", text(vendor), text(model), text(version), text(info), text(serial)));
+    return true;
+}
+
+bool RecordingCamera::setUserDefinedName(const char* value) {
+    record(call("setUserDefinedName", text(value)));
+    return true;
+}
+
+CGevCamera* createCamera() { return new RecordingCamera; }

@@ -1,0 +1,136 @@
+// A CGevCamera for unit tests: records every call with its arguments in order, keeps feature values, keeps
+// the frames it is given, and lets a test play the client by firing the registered callbacks.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "gev_camera.h"
+
+struct RecordedFrame {
+    std::string kind;                  // "image" or "pointcloud"
+    std::int64_t count = 0;            // byteCount or pointCount as given
+    std::vector<std::uint8_t> image;   // the declared image part, copied from the frame buffer
+    std::vector<std::vector<std::uint8_t>> chunks;  // chunk data in the order added
+    std::vector<std::uint32_t> chunkIds;
+};
+
+class RecordingCamera final : public CGevCamera {
+public:
+    RecordingCamera();
+    ~RecordingCamera() override;
+
+    // The most recently created camera (createCamera of the test build), or null.
+    static RecordingCamera* last();
+    // Every call of every camera, destructors included, as "name(arg, ...)" in order; cleared by reset.
+    static std::vector<std::string> globalLog();
+    static void resetGlobalLog();
+
+    // Test controls.
+    std::vector<std::string> calls();               // this camera's calls in order
+    std::vector<std::string> callsNamed(const std::string& operation);
+    void clearCalls();
+    void setInterfaces(std::vector<std::string> addresses);
+    void setStartResult(int result);
+    bool fireRead(const std::string& feature);       // as a client's read: the read callback
+    bool fireWrite(const std::string& feature);      // as a client's write: the write callback
+    void fireConnection(bool connected);
+    std::vector<RecordedFrame> frames();
+    std::size_t frameCount();
+    // Values as a client would see them.
+    std::int64_t intValue(const std::string& name);
+    float floatValue(const std::string& name);
+    std::string stringValue(const std::string& name);
+    bool hasValue(const std::string& name);
+
+    // CGevCamera.
+    int startServer(const char* address) override;
+    void stopServer() override;
+    bool addCategory(const char* name, const char* parent) override;
+    bool addFeature(int type, const char* name, const char* category, std::uint16_t access, const char* registerName,
+                    std::uint16_t withRegister) override;
+    bool addNode(const char* nodeType, const char* name, const char* category, std::uint16_t reserved) override;
+    bool addChunkCategory(const char* name) override;
+    bool addChunkFeature(std::uint32_t chunkId, const char* name, const char* category, std::uint16_t access,
+                         std::uint32_t length, const char* description) override;
+    bool setIntValue(const char* name, std::int64_t value) override;
+    bool setFloatValue(const char* name, float value) override;
+    bool setStringValue(const char* name, const char* value) override;
+    bool setEnumValue(const char* name, const char* entryName) override;
+    bool getIntValue(const char* name, std::int64_t* value) override;
+    bool getFloatValue(const char* name, float* value) override;
+    bool getStringValue(const char* name, char* buffer, int size) override;
+    bool setNodeElement(const char* node, const char* element, const char* text, bool append) override;
+    bool setNodeElementAttribute(const char* node, const char* element, const char* elementText, const char* attribute,
+                                 const char* attributeText) override;
+    bool addEnumEntry(const char* enumName, const char* entryName, std::int64_t value) override;
+    bool setEnumEntryElement(const char* enumName, const char* entryName, const char* element, const char* text,
+                             bool append) override;
+    bool removeNodeElement(const char* node, const char* element, int occurrence) override;
+    bool setFloatRange(const char* name, float min, float max) override;
+    bool setIntRange(const char* name, std::int64_t min, std::int64_t max, int increment) override;
+    bool setDescription(const char* name, const char* text) override;
+    bool setAccessMode(const char* name, std::uint16_t access) override;
+    int getInterfaceCount() override;
+    bool getInterfaceAddress(int index, char buffer[16]) override;
+    bool isServerRunning() override;
+    int beginFrame(int stream) override;
+    int sendImage(const void* frame, std::int64_t byteCount, int stream) override;
+    int sendPointCloud(const void* frame, std::int64_t pointCount, int stream) override;
+    void setServerOptionA(int answerBroadcastDiscovery) override;
+    void setServerOptionB(int keepFramesForResend) override;
+    void setServerOptionC(int enforceHeartbeat, int heartbeatTimeoutMs) override;
+    void setServerOptionD(int callReadCallback) override;
+    void setServerOptionE(int sendPendingAck, int pendingAckTimeMs) override;
+    void setServerTimeouts(int callbackLimitMs, int sendLimitMs) override;
+    void setReadCallback(void* context, GevRegisterCallback callback) override;
+    void setWriteCallback(void* context, GevRegisterCallback callback) override;
+    void setConnectionCallback(void* context, GevConnectionCallback callback) override;
+    int addChunkData(const void* frame, const void* data, std::uint32_t length, std::uint32_t chunkId,
+                     int stream) override;
+    bool addPixelFormat(const char* name) override;
+    bool setImageSize(std::uint16_t width, std::uint16_t height, int stream) override;
+    bool setImageOffset(std::uint16_t x, std::uint16_t y, int stream) override;
+    bool setChunkLayout(std::uint16_t chunkBytes, std::uint16_t chunkCount, int stream) override;
+    int getWidth(int stream) override;
+    int getHeight(int stream) override;
+    const char* getPixelFormatName(int value) override;
+    int addIpAddress(const char* ip, const char* mask, const char* gateway) override;
+    bool setMacAddress(const char* text) override;
+    bool setDeviceInfo(const char* vendor, const char* model, const char* version, const char* info,
+                       const char* serial) override;
+    bool setUserDefinedName(const char* text) override;
+
+    // PFNC codes of the formats the bridge uses.
+    static constexpr std::int64_t kMono8 = 0x01080001;
+    static constexpr std::int64_t kMono16 = 0x01100007;
+    static constexpr std::int64_t kRgb16 = 0x02300033;
+    static constexpr std::int64_t kCoord3dAbc16 = 0x023000B9;
+    static constexpr std::int64_t kCoord3dAbc32f = 0x026000C0;
+
+private:
+    void record(const std::string& call);
+
+    std::mutex mutex_;
+    std::vector<std::string> calls_;
+    std::vector<std::string> interfaces_;
+    int startResult_ = 0;
+    bool running_ = false;
+    std::map<std::string, std::int64_t> ints_;
+    std::map<std::string, float> floats_;
+    std::map<std::string, std::string> strings_;
+    void* readContext_ = nullptr;
+    GevRegisterCallback read_ = nullptr;
+    void* writeContext_ = nullptr;
+    GevRegisterCallback write_ = nullptr;
+    void* connectionContext_ = nullptr;
+    GevConnectionCallback connection_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+    RecordedFrame pending_;
+    std::int64_t imagePartLength_ = -1;
+    std::vector<RecordedFrame> frames_;
+};
