@@ -1,0 +1,66 @@
+// The resend store's memory bound and eviction order.
+#include "resend_store.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace gvsp;
+
+namespace {
+
+bool held(ResendStore& store, std::uint16_t block) {
+    bool found = false;
+    store.visit(block, [&](const HeldFrame* frame) { found = frame != nullptr; });
+    return found;
+}
+
+bool keep(ResendStore& store, std::uint16_t block, const std::vector<std::uint8_t>& payload) {
+    const std::uint8_t packet[8] = {};
+    const Span segment{payload.data(), payload.size()};
+    return store.keep(block, 1000, Span{packet, 8}, Span{packet, 8}, &segment, 1);
+}
+
+}  // namespace
+
+TEST(ResendStore, KeepsTheNewestFramesWithinTheBudget) {
+    ResendStore store(4000);
+    const std::vector<std::uint8_t> frame(1000, 7);
+    for (std::uint16_t block = 1; block <= 6; ++block) ASSERT_TRUE(keep(store, block, frame));
+    EXPECT_FALSE(held(store, 2));
+    for (std::uint16_t block = 3; block <= 6; ++block) EXPECT_TRUE(held(store, block)) << block;
+    EXPECT_LE(store.bytesReserved(), 4000u);
+
+    // A bigger frame pushes out older ones to stay in the budget; one over the budget is not kept.
+    ASSERT_TRUE(keep(store, 7, std::vector<std::uint8_t>(2500, 1)));
+    EXPECT_TRUE(held(store, 7));
+    EXPECT_TRUE(held(store, 6));
+    EXPECT_LE(store.bytesReserved(), 4000u);
+    EXPECT_FALSE(keep(store, 8, std::vector<std::uint8_t>(4001, 1)));
+    EXPECT_FALSE(held(store, 8));
+
+    store.visit(7, [](const HeldFrame* frame) {
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(frame->payloadPackets, 3u);
+        EXPECT_EQ(frame->payloadBytes, 2500u);
+        EXPECT_EQ(frame->payload[2499], 1);
+    });
+}
+
+TEST(ResendStore, ABlockIdSeenAgainAnswersWithTheNewestCopy) {
+    ResendStore store(1 << 20);
+    keep(store, 9, std::vector<std::uint8_t>(100, 1));
+    keep(store, 9, std::vector<std::uint8_t>(100, 2));
+    store.visit(9, [](const HeldFrame* frame) {
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(frame->payload[0], 2);
+    });
+}
+
+TEST(ResendStore, DisabledKeepsNothing) {
+    ResendStore store(1 << 20);
+    store.setEnabled(false);
+    EXPECT_FALSE(keep(store, 1, std::vector<std::uint8_t>(100, 1)));
+    EXPECT_FALSE(held(store, 1));
+    EXPECT_EQ(store.bytesReserved(), 0u);
+}

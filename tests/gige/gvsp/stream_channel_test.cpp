@@ -1,0 +1,288 @@
+// The stream channel against a plain UDP receiver on 127.0.7.1: registers as a client sets them, packet
+// sizes, leader/payload/trailer, block-id wrap, PACKETRESEND answers, closing, and the drop switch.
+#include "gvsp_test_packets.h"
+#include "pixel_formats.h"
+#include "stream_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <set>
+
+using namespace gvsp;
+using namespace gvsp_test;
+
+namespace {
+
+constexpr std::uint32_t kDevice = ipv4(127, 0, 7, 1);
+constexpr std::uint32_t kHost = ipv4(127, 0, 7, 2);
+
+class StreamChannelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(channel.open(kDevice, &error)) << error;
+        ASSERT_EQ(channel.writeRegister(kRegDestination, kHost), kRegisterOk);
+    }
+    void configure(std::uint32_t packetSize) {
+        ASSERT_EQ(channel.writeRegister(kRegPacketSize, packetSize), kRegisterOk);
+        ASSERT_EQ(channel.writeRegister(kRegPort, host.port()), kRegisterOk);
+    }
+    std::vector<Packet> received(int quietMs = 100) {
+        std::vector<Packet> packets;
+        for (const Datagram& datagram : host.drain(quietMs)) {
+            sizes.push_back(datagram.size());
+            packets.push_back(parse(datagram));
+        }
+        return packets;
+    }
+    SendOutcome sendFrame(std::uint32_t width, std::uint32_t height, std::uint32_t format, bool temperature) {
+        image.resize(std::size_t{width} * height * bytesPerPixel(format));
+        std::iota(image.begin(), image.end(), static_cast<std::uint8_t>(frames++));
+        parts.begin();
+        if (temperature) {
+            const std::uint8_t value[4] = {0, 0, 0, 35};
+            parts.add(value, 4, 0xFFFFF0);
+        }
+        parts.add(nullptr, static_cast<std::uint32_t>(image.size()), 0);
+        LeaderFields leader;
+        leader.timestamp = 123456789;
+        leader.pixelFormat = format;
+        leader.width = width;
+        leader.height = height;
+        if (!parts.compose(image.data(), image.size(), &payload)) return SendOutcome::NetworkFailed;
+        return channel.send(leader, payload);
+    }
+    std::vector<std::uint8_t> expectedPayload() const {
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t i = 0; i < payload.segmentCount; ++i) {
+            bytes.insert(bytes.end(), payload.segments[i].data, payload.segments[i].data + payload.segments[i].length);
+        }
+        return bytes;
+    }
+    std::vector<std::uint8_t> resendCommand(std::uint16_t block, std::uint32_t first, std::uint32_t last,
+                                            std::uint16_t streamChannel = 0) {
+        return {static_cast<std::uint8_t>(streamChannel >> 8), static_cast<std::uint8_t>(streamChannel),
+                static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block), 0,
+                static_cast<std::uint8_t>(first >> 16), static_cast<std::uint8_t>(first >> 8),
+                static_cast<std::uint8_t>(first), 0, static_cast<std::uint8_t>(last >> 16),
+                static_cast<std::uint8_t>(last >> 8), static_cast<std::uint8_t>(last)};
+    }
+
+    StreamChannel channel;
+    UdpReceiver host{kHost};
+    FrameParts parts;
+    ComposedPayload payload;
+    std::vector<std::uint8_t> image;
+    std::vector<std::size_t> sizes;
+    int frames = 0;
+};
+
+}  // namespace
+
+TEST_F(StreamChannelTest, RegistersReadBackAsAClientSetsThem) {
+    std::uint32_t value = 0;
+    EXPECT_EQ(channel.readRegister(kRegSourcePort, &value), kRegisterOk);
+    EXPECT_NE(value, 0u);
+    EXPECT_EQ(channel.writeRegister(kRegSourcePort, 1), kRegisterWriteProtect);
+    EXPECT_EQ(channel.writeRegister(kRegCapability, 1), kRegisterWriteProtect);
+    EXPECT_EQ(channel.readRegister(kRegCapability, &value), kRegisterOk);
+    EXPECT_EQ(value, kCapabilityExtendedChunk);
+
+    // A client that always asks for multipart is accepted and reads back what is in force.
+    EXPECT_EQ(channel.writeRegister(kRegConfig, 0x41), kRegisterOk);
+    channel.readRegister(kRegConfig, &value);
+    EXPECT_EQ(value, kConfigExtendedChunk);
+
+    // Sizes outside 576..9000 or off the increment are refused and leave the size unchanged.
+    EXPECT_EQ(channel.writeRegister(kRegPacketSize, 575), kRegisterInvalidParameter);
+    EXPECT_EQ(channel.writeRegister(kRegPacketSize, 9004), kRegisterInvalidParameter);
+    EXPECT_EQ(channel.writeRegister(kRegPacketSize, 1502), kRegisterInvalidParameter);
+    EXPECT_EQ(channel.writeRegister(kRegPacketSize, kPacketSizeDoNotFragment | 1400), kRegisterOk);
+    channel.readRegister(kRegPacketSize, &value);
+    EXPECT_EQ(value, kPacketSizeDoNotFragment | 1400);
+    EXPECT_EQ(channel.writeRegister(kRegPacketSize, 9000), kRegisterOk);
+    channel.readRegister(kRegPacketSize, &value);
+    EXPECT_EQ(value, 9000u);
+
+    EXPECT_EQ(channel.writeRegister(kRegPort, 0x00010000 | 5000), kRegisterInvalidParameter);
+    EXPECT_EQ(channel.writeRegister(kRegPort, 5000), kRegisterOk);
+    channel.readRegister(kRegPort, &value);
+    EXPECT_EQ(value, 5000u);
+    EXPECT_EQ(channel.writeRegister(kRegPacketDelay, 777), kRegisterOk);
+    channel.readRegister(kRegPacketDelay, &value);
+    EXPECT_EQ(value, 777u);
+    channel.readRegister(kRegDestination, &value);
+    EXPECT_EQ(value, kHost);
+
+    EXPECT_EQ(channel.readRegister(0x40, &value), kRegisterInvalidAddress);
+    EXPECT_EQ(channel.readRegister(0x06, &value), kRegisterInvalidAddress);
+}
+
+TEST_F(StreamChannelTest, FireTestSendsOneDatagramOfTheRequestedSizeAndClearsItself) {
+    configure(1500);
+    EXPECT_EQ(channel.writeRegister(kRegPacketSize, kPacketSizeFireTest | kPacketSizeDoNotFragment | 8996), kRegisterOk);
+    const auto datagrams = host.drain(100);
+    ASSERT_EQ(datagrams.size(), 1u);
+    EXPECT_EQ(datagrams[0].size(), 8996u - 28);
+    std::uint32_t value = 0;
+    channel.readRegister(kRegPacketSize, &value);
+    EXPECT_EQ(value, kPacketSizeDoNotFragment | 8996);
+    // A refused size fires nothing.
+    EXPECT_EQ(channel.writeRegister(kRegPacketSize, kPacketSizeFireTest | 20000), kRegisterInvalidParameter);
+    EXPECT_TRUE(host.drain(50).empty());
+}
+
+TEST_F(StreamChannelTest, FrameIsLeaderFullPayloadPacketsAndTrailer) {
+    configure(1400);
+    // 100 x 37 Coord3D_ABC16 = 22200 bytes plus chunks: not a multiple of the 1364 data bytes per packet.
+    ASSERT_EQ(sendFrame(100, 37, 0x023000B9, true), SendOutcome::Sent);
+    const auto packets = received();
+    const std::uint32_t dataPerPacket = 1400 - 36;
+    const std::uint64_t total = payloadSize(100, 37, 0x023000B9, 4, 1);
+    const std::uint32_t payloadPackets = static_cast<std::uint32_t>((total + dataPerPacket - 1) / dataPerPacket);
+    ASSERT_EQ(packets.size(), payloadPackets + 2);
+
+    const Packet& leader = packets.front();
+    EXPECT_EQ(leader.format, 1);
+    EXPECT_EQ(leader.id, 0u);
+    EXPECT_EQ(leader.block, 1);
+    ASSERT_EQ(leader.body.size(), 36u);
+    EXPECT_EQ(be(&leader.body[2], 2), kPayloadImageWithChunks);
+    EXPECT_EQ(be(&leader.body[12], 4), 0x023000B9u);
+    EXPECT_EQ(be(&leader.body[16], 4), 100u);
+    EXPECT_EQ(be(&leader.body[20], 4), 37u);
+
+    for (std::size_t i = 1; i + 1 < packets.size(); ++i) {
+        EXPECT_EQ(packets[i].format, 3);
+        EXPECT_EQ(packets[i].id, i);
+        // Every payload packet but the last fills the packet size exactly (UDP payload = SCPS - 28).
+        if (i + 2 < packets.size()) {
+            EXPECT_EQ(sizes[i], 1400u - 28);
+        }
+    }
+    const Packet& trailer = packets.back();
+    EXPECT_EQ(trailer.format, 2);
+    EXPECT_EQ(trailer.id, payloadPackets + 1);
+    EXPECT_EQ(be(&trailer.body[2], 2), kPayloadImageWithChunks);
+    EXPECT_EQ(be(&trailer.body[4], 4), 37u);
+    EXPECT_EQ(assemble(packets, 1, dataPerPacket), expectedPayload());
+
+    // Without chunks the block is a plain image whose payload is the image alone.
+    ASSERT_EQ(sendFrame(64, 48, 0x01080001, false), SendOutcome::Sent);
+    const auto plain = received();
+    EXPECT_EQ(be(&plain.front().body[2], 2), kPayloadImage);
+    EXPECT_EQ(plain.front().block, 2);
+    EXPECT_EQ(assemble(plain, 2, dataPerPacket), image);
+    EXPECT_EQ(plain.back().body.size(), 8u);
+}
+
+TEST_F(StreamChannelTest, NothingIsSentWithoutDestinationOrAfterClosing) {
+    ASSERT_EQ(sendFrame(16, 16, 0x01080001, false), SendOutcome::NoDestination);
+    configure(1500);
+    channel.closeChannel();
+    ASSERT_EQ(sendFrame(16, 16, 0x01080001, false), SendOutcome::NoDestination);
+    EXPECT_TRUE(host.drain(50).empty());
+    std::uint32_t port = 1;
+    channel.readRegister(kRegPort, &port);
+    EXPECT_EQ(port, 0u);
+    // A dropped frame uses no block id: the next block sent is still 1.
+    configure(1500);
+    ASSERT_EQ(sendFrame(16, 16, 0x01080001, false), SendOutcome::Sent);
+    EXPECT_EQ(received().front().block, 1);
+}
+
+TEST_F(StreamChannelTest, BlockIdWrapsFromFFFFToOne) {
+    configure(1500);
+    channel.setNextBlockId(0xFFFF);
+    ASSERT_EQ(sendFrame(8, 8, 0x01080001, false), SendOutcome::Sent);
+    ASSERT_EQ(sendFrame(8, 8, 0x01080001, false), SendOutcome::Sent);
+    std::set<std::uint16_t> blocks;
+    for (const Packet& packet : received()) blocks.insert(packet.block);
+    EXPECT_EQ(blocks, (std::set<std::uint16_t>{0xFFFF, 1}));
+}
+
+TEST_F(StreamChannelTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) {
+    configure(576);
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(sendFrame(64, 32, 0x01100007, true), SendOutcome::Sent);
+    const auto original = received();
+    std::map<std::pair<int, std::uint32_t>, std::vector<std::uint8_t>> sent;
+    for (const Packet& packet : original) sent[{packet.block, packet.id}] = packet.body;
+    const std::uint32_t payloadPackets = static_cast<std::uint32_t>(
+        (payloadSize(64, 32, 0x01100007, 4, 1) + 539) / 540);
+
+    // The newest frames are held: packets come back unchanged, status 0, leader and trailer included.
+    for (std::uint16_t block = 5; block >= 2; --block) {
+        channel.resend(block, 0, payloadPackets + 1);
+        const auto again = received();
+        ASSERT_EQ(again.size(), payloadPackets + 2) << block;
+        for (const Packet& packet : again) {
+            EXPECT_EQ(packet.status, 0);
+            EXPECT_EQ(packet.body, (sent[{block, packet.id}])) << block << "/" << packet.id;
+        }
+    }
+    // The oldest is gone, block 9 was never sent: one PACKET_UNAVAILABLE each.
+    for (std::uint16_t block : {std::uint16_t{1}, std::uint16_t{9}}) {
+        channel.resend(block, 3, 4);
+        const auto answer = received();
+        ASSERT_EQ(answer.size(), 1u);
+        EXPECT_EQ(answer[0].status, kStatusPacketUnavailable);
+        EXPECT_EQ(answer[0].block, block);
+        EXPECT_EQ(answer[0].id, 3u);
+        EXPECT_TRUE(answer[0].body.empty());
+    }
+    // A reversed range is ignored; a range past the trailer gets the held part and one unavailable.
+    channel.resend(5, 4, 3);
+    EXPECT_TRUE(received(50).empty());
+    channel.resend(5, payloadPackets, payloadPackets + 10);
+    const auto tail = received();
+    ASSERT_EQ(tail.size(), 3u);
+    EXPECT_EQ(tail[2].status, kStatusPacketUnavailable);
+    EXPECT_EQ(tail[2].id, payloadPackets + 2);
+    // Extended block ids are never held.
+    channel.resend(0x10005, 1, 1);
+    ASSERT_EQ(received().size(), 1u);
+}
+
+TEST_F(StreamChannelTest, ResendIsDecodedFromAClientCommand) {
+    configure(1500);
+    ASSERT_EQ(sendFrame(40, 40, 0x01080001, false), SendOutcome::Sent);
+    received();
+    const auto command = resendCommand(1, 1, 1);
+    ResendRequest request;
+    ASSERT_TRUE(decodePacketResend(command.data(), command.size(), false, &request));
+    EXPECT_EQ(request.channel, 0);
+    channel.resend(request.blockId, request.firstPacket, request.lastPacket);
+    const auto answer = received();
+    ASSERT_EQ(answer.size(), 1u);
+    EXPECT_EQ(answer[0].id, 1u);
+    EXPECT_EQ(answer[0].body.size(), 1500u - 36);
+}
+
+TEST_F(StreamChannelTest, DroppedPacketsAreRecoveredThroughResends) {
+    configure(1500);
+    channel.setTestDropRatio(0.1);
+    ASSERT_EQ(sendFrame(256, 64, 0x023000B9, true), SendOutcome::Sent);
+    auto packets = received();
+    const std::uint32_t dataPerPacket = 1500 - 36;
+    const std::uint32_t trailerId = packets.back().id;
+    std::set<std::uint32_t> have;
+    for (const Packet& packet : packets) have.insert(packet.id);
+    std::vector<std::uint32_t> missing;
+    for (std::uint32_t id = 0; id <= trailerId; ++id) {
+        if (!have.count(id)) missing.push_back(id);
+    }
+    ASSERT_FALSE(missing.empty());
+    for (std::uint32_t id : missing) channel.resend(1, id, id);
+    for (const Packet& packet : received()) packets.push_back(packet);
+    EXPECT_EQ(assemble(packets, 1, dataPerPacket), expectedPayload());
+}
+
+TEST_F(StreamChannelTest, PacedFrameArrivesComplete) {
+    configure(9000);
+    // 2000 ticks of a 1 GHz clock: 2 microseconds between packets.
+    ASSERT_EQ(channel.writeRegister(kRegPacketDelay, 2000), kRegisterOk);
+    ASSERT_EQ(sendFrame(300, 100, 0x026000C0, false), SendOutcome::Sent);
+    const auto packets = received();
+    EXPECT_EQ(assemble(packets, 1, 9000 - 36), image);
+}

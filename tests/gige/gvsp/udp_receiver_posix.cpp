@@ -1,0 +1,48 @@
+#include "udp_receiver.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace gvsp_test {
+
+UdpReceiver::UdpReceiver(std::uint32_t address, int receiveBufferBytes) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(address);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    handle_ = fd;
+    port_ = ntohs(local.sin_port);
+}
+
+UdpReceiver::~UdpReceiver() { ::close(static_cast<int>(handle_)); }
+
+std::vector<Datagram> UdpReceiver::drain(int quietMs) {
+    std::vector<Datagram> received;
+    std::vector<std::uint8_t> buffer(70000);
+    for (;;) {
+        pollfd ready{static_cast<int>(handle_), POLLIN, 0};
+        if (::poll(&ready, 1, quietMs) <= 0) break;
+        const ssize_t length = ::recv(static_cast<int>(handle_), buffer.data(), buffer.size(), 0);
+        if (length < 0) break;
+        received.emplace_back(buffer.begin(), buffer.begin() + length);
+    }
+    return received;
+}
+
+bool UdpReceiver::sendTo(std::uint32_t address, std::uint16_t port, const std::vector<std::uint8_t>& data) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(port);
+    return ::sendto(static_cast<int>(handle_), data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                    sizeof to) == static_cast<ssize_t>(data.size());
+}
+
+}  // namespace gvsp_test

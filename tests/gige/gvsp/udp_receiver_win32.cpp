@@ -1,0 +1,51 @@
+#include "udp_receiver.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace gvsp_test {
+
+UdpReceiver::UdpReceiver(std::uint32_t address, int receiveBufferBytes) {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    const SOCKET fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBufferBytes), sizeof receiveBufferBytes);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(address);
+    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    int length = sizeof local;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    handle_ = static_cast<std::intptr_t>(fd);
+    port_ = ntohs(local.sin_port);
+}
+
+UdpReceiver::~UdpReceiver() {
+    closesocket(static_cast<SOCKET>(handle_));
+    WSACleanup();
+}
+
+std::vector<Datagram> UdpReceiver::drain(int quietMs) {
+    std::vector<Datagram> received;
+    std::vector<char> buffer(70000);
+    for (;;) {
+        WSAPOLLFD ready{static_cast<SOCKET>(handle_), POLLRDNORM, 0};
+        if (WSAPoll(&ready, 1, quietMs) <= 0) break;
+        const int length = recv(static_cast<SOCKET>(handle_), buffer.data(), static_cast<int>(buffer.size()), 0);
+        if (length < 0) break;
+        received.emplace_back(buffer.begin(), buffer.begin() + length);
+    }
+    return received;
+}
+
+bool UdpReceiver::sendTo(std::uint32_t address, std::uint16_t port, const std::vector<std::uint8_t>& data) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(address);
+    to.sin_port = htons(port);
+    return sendto(static_cast<SOCKET>(handle_), reinterpret_cast<const char*>(data.data()),
+                  static_cast<int>(data.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+           static_cast<int>(data.size());
+}
+
+}  // namespace gvsp_test
