@@ -13,8 +13,8 @@ DEPS_BUILD=(
 # Programs the tests drive: the GigE Vision client tools, the packet decoder, namespaces and setarch.
 DEPS_TEST=(aravis-tools-cli aravis-tools tshark iproute2 util-linux)
 
-# Windows cross-build and its test runner; dpkg-dev lets apt-get unpack the tinyxml2 source package.
-DEPS_WINDOWS=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev googletest libtinyxml2-dev cmake ninja-build)
+# Windows cross-build and its test runner; dpkg-dev and xz-utils unpack the tinyxml2 source package.
+DEPS_WINDOWS=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev xz-utils googletest libtinyxml2-dev cmake ninja-build)
 
 # deps_missing PACKAGE...: prints the packages that are not installed, one per line.
 deps_missing() {
