@@ -1,0 +1,74 @@
+#include "frame_sender.h"
+
+#include "pixel_formats.h"
+
+namespace gvsp {
+
+int FrameSender::beginFrame(int stream) {
+    if (stream != 0) return kFrameNoSuchStream;
+    std::lock_guard<std::mutex> lock(mutex_);
+    parts_.begin();
+    return kFrameOk;
+}
+
+int FrameSender::addChunkData(const void* data, std::uint32_t length, std::uint32_t chunkId, int stream) {
+    if (stream != 0) return kFrameNoSuchStream;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return parts_.add(data, length, chunkId) == 0 ? kFrameOk : kFrameInvalid;
+}
+
+int FrameSender::sendImage(const void* frame, std::int64_t byteCount, int stream, const ImageSettings& image,
+                           std::uint64_t timestamp) {
+    if (stream != 0) return kFrameNoSuchStream;
+    if (byteCount < 0) return kFrameInvalid;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::uint64_t imageSize = std::uint64_t{image.width} * image.height * bytesPerPixel(image.pixelFormat);
+    std::uint64_t imageBytes = imageSize;
+    if (parts_.imageDeclared()) {
+        imageBytes = parts_.declaredImageBytes();
+    } else if (byteCount > 0) {
+        imageBytes = static_cast<std::uint64_t>(byteCount);
+    }
+    // The buffer holds byteCount bytes; a declared image part longer than that would be read past its end.
+    if (byteCount > 0 && imageBytes > static_cast<std::uint64_t>(byteCount)) return kFrameInvalid;
+    return send(frame, imageBytes, image, timestamp);
+}
+
+int FrameSender::sendPointCloud(const void* frame, std::int64_t pointCount, int stream, const ImageSettings& image,
+                                std::uint64_t timestamp) {
+    if (stream != 0) return kFrameNoSuchStream;
+    if (pointCount < 0) return kFrameInvalid;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!isCoordinateFormat(image.pixelFormat)) return kFrameSizeMismatch;
+    const std::uint64_t imageBytes = static_cast<std::uint64_t>(pointCount) * bytesPerPixel(image.pixelFormat);
+    if (parts_.imageDeclared() && parts_.declaredImageBytes() != imageBytes) return kFrameSizeMismatch;
+    return send(frame, imageBytes, image, timestamp);
+}
+
+int FrameSender::send(const void* frame, std::uint64_t imageBytes, const ImageSettings& image,
+                      std::uint64_t timestamp) {
+    // The leader tells the client width, height and format; data of another size would be misread.
+    const std::uint64_t imageSize = std::uint64_t{image.width} * image.height * bytesPerPixel(image.pixelFormat);
+    if (imageBytes != imageSize) return kFrameSizeMismatch;
+    if (frame == nullptr && imageBytes != 0) return kFrameInvalid;
+    if (!parts_.compose(frame, imageBytes, &payload_)) return kFrameTooLarge;
+    if (payload_.totalBytes > image.payloadSize) return kFrameTooLarge;
+
+    LeaderFields leader;
+    leader.timestamp = timestamp;
+    leader.pixelFormat = image.pixelFormat;
+    leader.width = image.width;
+    leader.height = image.height;
+    leader.offsetX = image.offsetX;
+    leader.offsetY = image.offsetY;
+    switch (channel_.send(leader, payload_)) {
+        case SendOutcome::Sent:
+        case SendOutcome::NoDestination:
+        case SendOutcome::Stopped: return kFrameOk;
+        case SendOutcome::TooManyPackets: return kFrameTooLarge;
+        case SendOutcome::NetworkFailed: break;
+    }
+    return kFrameNetworkFailed;
+}
+
+}  // namespace gvsp

@@ -1,0 +1,56 @@
+// The frame operations of the camera for one stream channel: beginFrame, addChunkData, sendImage and
+// sendPointCloud, run on the caller's thread. The camera supplies what its features say at the moment of
+// the send (image size, offsets, pixel format, PayloadSize) and the device clock's timestamp.
+#pragma once
+
+#include "frame_parts.h"
+#include "stream_channel.h"
+
+#include <cstdint>
+#include <mutex>
+
+namespace gvsp {
+
+struct ImageSettings {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t offsetX = 0;
+    std::uint32_t offsetY = 0;
+    std::uint32_t pixelFormat = 0;
+    std::uint64_t payloadSize = 0;  // what a client allocates per frame (the PayloadSize feature)
+};
+
+// Results of the frame operations: 0 when the frame went out or was dropped because no client receives
+// the stream; otherwise why it was refused. Nothing is ever sent truncated as if it were complete.
+enum FrameResult : int {
+    kFrameOk = 0,
+    kFrameNoSuchStream = 1,
+    kFrameTooLarge = 2,        // more than PayloadSize: the client's buffer could not hold it
+    kFrameSizeMismatch = 3,    // the image part is not width x height pixels of the current format
+    kFrameInvalid = 4,         // null frame, negative count, or a chunk that does not fit the layout
+    kFrameNetworkFailed = 5,   // the socket refused a packet or blocked longer than the send limit
+};
+
+class FrameSender {
+public:
+    explicit FrameSender(StreamChannel& channel) : channel_(channel) {}
+
+    int beginFrame(int stream);
+    int addChunkData(const void* data, std::uint32_t length, std::uint32_t chunkId, int stream);
+    // `byteCount`: bytes of image data in `frame`, 0 to take the declared image part or width x height
+    // pixels of the current format.
+    int sendImage(const void* frame, std::int64_t byteCount, int stream, const ImageSettings& image,
+                  std::uint64_t timestamp);
+    int sendPointCloud(const void* frame, std::int64_t pointCount, int stream, const ImageSettings& image,
+                       std::uint64_t timestamp);
+
+private:
+    int send(const void* frame, std::uint64_t imageBytes, const ImageSettings& image, std::uint64_t timestamp);
+
+    StreamChannel& channel_;
+    std::mutex mutex_;
+    FrameParts parts_;
+    ComposedPayload payload_;
+};
+
+}  // namespace gvsp
