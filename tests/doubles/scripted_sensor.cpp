@@ -69,6 +69,12 @@ std::vector<std::string> ScriptedSensor::calls() {
     return calls_;
 }
 
+void ScriptedSensor::clearCalls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.clear();
+    commands_.clear();
+}
+
 std::vector<std::string> ScriptedSensor::commands() {
     std::lock_guard<std::mutex> lock(mutex_);
     return commands_;

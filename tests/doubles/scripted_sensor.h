@@ -35,6 +35,7 @@ public:
     // Captured: "WriteData <text>", "ReadData <text>", "GetSensorStatus", "GetPointCloud <size>",
     // "GetCameraImage <size>", "Connect <address> <port>", "Disconnect".
     std::vector<std::string> calls();
+    void clearCalls();
     // Only the command texts of WriteData, in order.
     std::vector<std::string> commands();
     int count(const std::string& call);
