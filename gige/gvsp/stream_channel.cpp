@@ -31,6 +31,7 @@ StreamChannel::StreamChannel(std::uint64_t tickFrequency, std::uint64_t resendBu
 bool StreamChannel::open(std::uint32_t address, std::string* error) {
     std::unique_lock<std::shared_mutex> lock(socketMutex_);
     if (!socket_.open(address, error)) return false;
+    sourcePort_ = socket_.localPort();
     std::lock_guard<std::mutex> config(configMutex_);
     socket_.setDoNotFragment(settings_.doNotFragment);
     return true;
@@ -40,6 +41,7 @@ void StreamChannel::close() {
     closeChannel();
     std::unique_lock<std::shared_mutex> lock(socketMutex_);
     socket_.close();
+    sourcePort_ = 0;
 }
 
 void StreamChannel::setSendTimeout(int milliseconds) {
@@ -62,6 +64,10 @@ void StreamChannel::closeChannel() {
 }
 
 std::uint16_t StreamChannel::readRegister(std::uint32_t offset, std::uint32_t* value) const {
+    if (offset == kRegSourcePort) {
+        *value = sourcePort_.load();
+        return kRegisterOk;
+    }
     std::lock_guard<std::mutex> lock(configMutex_);
     switch (offset) {
         case kRegPort: *value = settings_.port; break;
@@ -71,11 +77,6 @@ std::uint16_t StreamChannel::readRegister(std::uint32_t offset, std::uint32_t* v
             break;
         case kRegPacketDelay: *value = settings_.packetDelay; break;
         case kRegDestination: *value = settings_.destination; break;
-        case kRegSourcePort: {
-            std::shared_lock<std::shared_mutex> socketLock(socketMutex_);
-            *value = socket_.localPort();
-            break;
-        }
         case kRegCapability: *value = kCapabilityExtendedChunk; break;
         case kRegConfig: *value = kConfigExtendedChunk; break;
         default:

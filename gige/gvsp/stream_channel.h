@@ -86,6 +86,7 @@ private:
 
     mutable std::shared_mutex socketMutex_;  // senders share it; open and close take it alone
     StreamSocket socket_;
+    std::atomic<std::uint16_t> sourcePort_{0};
 
     std::mutex frameMutex_;  // one frame at a time
     std::atomic<std::uint16_t> nextBlock_{1};
