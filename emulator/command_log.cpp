@@ -1,0 +1,48 @@
+// The command log; see command_log.h.
+#include "command_log.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace emulator {
+
+CommandLog::~CommandLog() {
+    if (ownsFile_) std::fclose(file_);
+}
+
+bool CommandLog::open(const std::string& path, std::string& error) {
+    if (path.empty()) return true;
+    if (path == "-") {
+        file_ = stdout;
+        return true;
+    }
+    file_ = std::fopen(path.c_str(), "w");
+    if (file_ == nullptr) {
+        error = "cannot open the command log " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    ownsFile_ = true;
+    return true;
+}
+
+void CommandLog::write(const std::string& text) {
+    if (file_ == nullptr) return;
+    std::string line;
+    line.reserve(text.size() + 1);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            line += escaped;
+        } else {
+            line += c;
+        }
+    }
+    line += '\n';
+    std::lock_guard lock(mutex_);
+    std::fwrite(line.data(), 1, line.size(), file_);
+    std::fflush(file_);
+}
+
+}  // namespace emulator

@@ -1,0 +1,29 @@
+// The log of every command and query text the sensor receives, one line each, in the order received, flushed
+// line by line so that a test can read it while the emulator runs. Control characters, which would break the
+// one-line-per-command rule, are written as \xNN.
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace emulator {
+
+class CommandLog {
+public:
+    CommandLog() = default;
+    ~CommandLog();
+    CommandLog(const CommandLog&) = delete;
+    CommandLog& operator=(const CommandLog&) = delete;
+
+    // "-" writes to standard output; an empty path logs nothing. False with a sentence in `error` on failure.
+    bool open(const std::string& path, std::string& error);
+    void write(const std::string& text);
+
+private:
+    std::mutex mutex_;
+    std::FILE* file_ = nullptr;
+    bool ownsFile_ = false;
+};
+
+}  // namespace emulator

@@ -1,0 +1,86 @@
+// One connection to a sensor as the SDK's handle sees it: a pool of TCP channels, each carrying one request at
+// a time, so that calls from several threads run side by side and a status poll never waits behind a transfer.
+// Turns every transport and protocol failure into a TAVRION_ code.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "database_store.h"
+#include "protocol.h"
+#include "socket.h"
+
+namespace sensorlink {
+
+// Time limits of the calls. A transfer that makes no progress for its limit fails with TAVRION_ERR_TIMEOUT.
+struct ClientLimits {
+    int connectMs = 1000;
+    int statusMs = 900;           // a whole status poll, connecting included: the bridge's one-second promise
+    int callMs = 5000;            // commands, queries, images, point clouds
+    int databaseChunkMs = 30000;  // one chunk of a database download; a slow sensor paces its chunks
+};
+
+class SensorClient {
+public:
+    // Opens the first channel and learns the sensor's serial number and resolution; null when the sensor cannot
+    // be reached or does not speak the protocol.
+    static std::unique_ptr<SensorClient> open(std::uint32_t address, std::uint16_t port,
+                                              const ClientLimits& limits = {});
+    ~SensorClient();
+
+    std::int32_t status(std::int32_t& word);
+    std::int32_t command(const std::string& text);
+    std::int32_t query(const std::string& text, char* reply, std::int32_t replySize);
+    std::int32_t pointCloud(void* cloud, void* mono, std::int32_t size);
+    std::int32_t cameraImage(void* image, std::int32_t size);
+
+    // Fails every running and later call with TAVRION_ERR_LINK_DOWN.
+    void shutdown();
+
+    std::uint32_t pixelCount() const { return identity_.width * identity_.height; }
+    const std::string& serialNumber() const { return identity_.serialNumber; }
+
+private:
+    struct Channel {
+        TcpStream stream;
+        bool fromPool = false;
+    };
+    using ChannelPtr = std::unique_ptr<Channel>;
+    class Lease;
+
+    SensorClient(std::uint32_t address, std::uint16_t port, const ClientLimits& limits);
+
+    ChannelPtr takeChannel(int connectMs, int replyMs, std::int32_t& code);
+    ChannelPtr connectChannel(int connectMs, int replyMs, std::int32_t& code);
+    void giveBack(ChannelPtr channel, bool reusable);
+
+    // Sends one request and reads the reply header and result code. On 0, `bodyLength` counts the reply bytes
+    // that follow the code and still wait on the channel.
+    std::int32_t exchange(Channel& channel, MessageKind kind, const std::vector<std::uint8_t>& payload,
+                          int timeoutMs, std::uint32_t& bodyLength);
+    std::int32_t receiveBody(Channel& channel, void* data, std::size_t size, int timeoutMs);
+    std::int32_t statusOnce(std::int32_t& sensorWord, int timeoutMs, bool& retryable);
+    std::int32_t plainCommand(const std::string& text);
+    std::int32_t downloadDatabase(std::vector<std::uint8_t>& database);
+    std::int32_t fetchSamples(MessageKind kind, void* first, std::size_t firstSize, void* second,
+                              std::size_t secondSize);
+
+    const std::uint32_t address_;
+    const std::uint16_t port_;
+    const ClientLimits limits_;
+    HelloReply identity_;
+    std::unique_ptr<DatabaseStore> database_;
+    std::atomic<std::uint32_t> nextRequestId_{1};
+
+    std::mutex mutex_;  // guards the three below
+    std::vector<ChannelPtr> idle_;
+    std::set<Channel*> busy_;
+    bool closing_ = false;
+};
+
+}  // namespace sensorlink

@@ -1,0 +1,64 @@
+// TCP streams and listeners for the sensor protocol, one implementation file per operating system.
+// A send or receive gives up when the peer makes no progress for `timeoutMs`; a negative limit waits until data
+// comes or the stream is shut down, for servers that wait on idle clients.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace sensorlink {
+
+enum class IoStatus {
+    kOk,
+    kTimeout,  // no progress within the time limit
+    kClosed,   // the peer closed or reset the connection, or shutdown() was called
+};
+
+// Parses dotted IPv4 text ("127.0.0.21"); false for anything else.
+bool parseIpv4(const std::string& text, std::uint32_t& hostOrderAddress);
+
+class TcpStream {
+public:
+    TcpStream() = default;
+    ~TcpStream();
+    TcpStream(TcpStream&& other) noexcept;
+    TcpStream& operator=(TcpStream&& other) noexcept;
+    TcpStream(const TcpStream&) = delete;
+    TcpStream& operator=(const TcpStream&) = delete;
+
+    // Connects to `address:port` within `timeoutMs`; an invalid stream when that fails.
+    static TcpStream connectTo(std::uint32_t hostOrderAddress, std::uint16_t port, int timeoutMs);
+
+    bool valid() const { return handle_ != kInvalidHandle; }
+    IoStatus sendAll(const void* data, std::size_t size, int timeoutMs);
+    IoStatus receiveAll(void* data, std::size_t size, int timeoutMs);
+    // Wakes every thread blocked on this stream and makes later transfers fail with kClosed. Safe to call
+    // from another thread while a transfer runs; the stream is released only by its destructor.
+    void shutdown();
+
+private:
+    friend class TcpListener;
+    static constexpr std::intptr_t kInvalidHandle = -1;
+    explicit TcpStream(std::intptr_t handle) : handle_(handle) {}
+    void close();
+    std::intptr_t handle_ = kInvalidHandle;
+};
+
+class TcpListener {
+public:
+    TcpListener() = default;
+    ~TcpListener();
+    TcpListener(const TcpListener&) = delete;
+    TcpListener& operator=(const TcpListener&) = delete;
+
+    // Binds and listens; on failure returns false with a sentence in `error`.
+    bool listenOn(std::uint32_t hostOrderAddress, std::uint16_t port, std::string& error);
+    // Waits up to `timeoutMs` for a client; an invalid stream when none came.
+    TcpStream acceptClient(int timeoutMs);
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
+}  // namespace sensorlink

@@ -1,0 +1,160 @@
+// Winsock behind socket.h. Winsock is started once, on first use, and left running until the process ends.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <mutex>
+
+#include "socket.h"
+
+namespace sensorlink {
+namespace {
+
+void startWinsock() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    });
+}
+
+sockaddr_in makeAddress(std::uint32_t hostOrderAddress, std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(hostOrderAddress);
+    return address;
+}
+
+// Waits until `socket` is readable (or writable); false on time-out. Errors count as ready.
+bool waitFor(SOCKET socket, bool forWrite, int timeoutMs) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket, &set);
+    fd_set errors;
+    FD_ZERO(&errors);
+    FD_SET(socket, &errors);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    timeval* wait = timeoutMs < 0 ? nullptr : &limit;
+    const int ready = forWrite ? ::select(0, nullptr, &set, &errors, wait) : ::select(0, &set, nullptr, &errors, wait);
+    return ready != 0;
+}
+
+void setNoDelay(SOCKET socket) {
+    const BOOL one = TRUE;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+}
+
+SOCKET asSocket(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
+
+}  // namespace
+
+TcpStream::~TcpStream() { close(); }
+
+TcpStream::TcpStream(TcpStream&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalidHandle; }
+
+TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = kInvalidHandle;
+    }
+    return *this;
+}
+
+void TcpStream::close() {
+    if (handle_ != kInvalidHandle) ::closesocket(asSocket(handle_));
+    handle_ = kInvalidHandle;
+}
+
+TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t port, int timeoutMs) {
+    startWinsock();
+    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (socket == INVALID_SOCKET) return {};
+    TcpStream stream(static_cast<std::intptr_t>(socket));
+    u_long nonBlocking = 1;
+    ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+    const sockaddr_in address = makeAddress(hostOrderAddress, port);
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !waitFor(socket, true, timeoutMs)) return {};
+        int error = 0;
+        int length = sizeof error;
+        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 ||
+            error != 0)
+            return {};
+    }
+    nonBlocking = 0;
+    ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+    setNoDelay(socket);
+    return stream;
+}
+
+IoStatus TcpStream::sendAll(const void* data, std::size_t size, int timeoutMs) {
+    const char* bytes = static_cast<const char*>(data);
+    const SOCKET socket = asSocket(handle_);
+    while (size > 0) {
+        if (!waitFor(socket, true, timeoutMs)) return IoStatus::kTimeout;
+        const int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
+        const int sent = ::send(socket, bytes, chunk, 0);
+        if (sent == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEWOULDBLOCK || WSAGetLastError() == WSAEINTR) continue;
+            return IoStatus::kClosed;
+        }
+        bytes += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return IoStatus::kOk;
+}
+
+IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
+    char* bytes = static_cast<char*>(data);
+    const SOCKET socket = asSocket(handle_);
+    while (size > 0) {
+        if (!waitFor(socket, false, timeoutMs)) return IoStatus::kTimeout;
+        const int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
+        const int received = ::recv(socket, bytes, chunk, 0);
+        if (received == 0) return IoStatus::kClosed;
+        if (received == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEWOULDBLOCK || WSAGetLastError() == WSAEINTR) continue;
+            return IoStatus::kClosed;
+        }
+        bytes += received;
+        size -= static_cast<std::size_t>(received);
+    }
+    return IoStatus::kOk;
+}
+
+void TcpStream::shutdown() {
+    if (handle_ != kInvalidHandle) ::shutdown(asSocket(handle_), SD_BOTH);
+}
+
+TcpListener::~TcpListener() {
+    if (handle_ != -1) ::closesocket(asSocket(handle_));
+}
+
+bool TcpListener::listenOn(std::uint32_t hostOrderAddress, std::uint16_t port, std::string& error) {
+    startWinsock();
+    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (socket == INVALID_SOCKET) {
+        error = "cannot create a socket, Winsock error " + std::to_string(WSAGetLastError());
+        return false;
+    }
+    const sockaddr_in address = makeAddress(hostOrderAddress, port);
+    if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(socket, 16) != 0) {
+        error = "cannot listen on the address, Winsock error " + std::to_string(WSAGetLastError());
+        ::closesocket(socket);
+        return false;
+    }
+    handle_ = static_cast<std::intptr_t>(socket);
+    return true;
+}
+
+TcpStream TcpListener::acceptClient(int timeoutMs) {
+    if (handle_ == -1 || !waitFor(asSocket(handle_), false, timeoutMs)) return {};
+    const SOCKET client = ::accept(asSocket(handle_), nullptr, nullptr);
+    if (client == INVALID_SOCKET) return {};
+    setNoDelay(client);
+    return TcpStream(static_cast<std::intptr_t>(client));
+}
+
+}  // namespace sensorlink

@@ -1,0 +1,92 @@
+// The emulator child process of the integration tests; see emulator_process.h.
+#include "emulator_process.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+bool acceptsConnections(const std::string& address, int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool parsed = ::inet_pton(AF_INET, address.c_str(), &target.sin_addr) == 1;
+    const bool connected = parsed && ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) == 0;
+    ::close(fd);
+    return connected;
+}
+
+int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw); }
+
+}  // namespace
+
+std::string EmulatorProcess::binaryPath() { return CORVASTRUM_SENSOR_EMULATOR_PATH; }
+
+EmulatorProcess::EmulatorProcess(std::vector<std::string> arguments) {
+    for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] == "--address") address_ = arguments[i + 1];
+        if (arguments[i] == "--port") port_ = std::atoi(arguments[i + 1].c_str());
+    }
+    std::vector<std::string> all{binaryPath()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : all) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+}
+
+EmulatorProcess::~EmulatorProcess() { kill(); }
+
+bool EmulatorProcess::running() { return pid_ > 0 && !waitExit(0).has_value(); }
+
+std::optional<int> EmulatorProcess::waitExit(int timeoutMs) {
+    if (exitStatus_ || pid_ <= 0) return exitStatus_;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int raw = 0;
+        if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
+            exitStatus_ = statusOf(raw);
+            return exitStatus_;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool EmulatorProcess::waitReady(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (running()) {
+        if (acceptsConnections(address_, port_)) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+void EmulatorProcess::kill() {
+    if (pid_ <= 0 || exitStatus_) return;
+    ::kill(pid_, SIGKILL);
+    int raw = 0;
+    if (::waitpid(pid_, &raw, 0) == pid_) exitStatus_ = statusOf(raw);
+}
+
+std::optional<int> EmulatorProcess::terminate(int timeoutMs) {
+    if (pid_ <= 0 || exitStatus_) return exitStatus_;
+    ::kill(pid_, SIGTERM);
+    if (const auto status = waitExit(timeoutMs)) return status;
+    kill();
+    return std::nullopt;
+}
