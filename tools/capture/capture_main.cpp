@@ -1,0 +1,210 @@
+// corvastrum-capture: grabs frames from a GigE Vision device and saves them as PLY point clouds and PNGs.
+#include <arv.h>
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "frame_files.h"
+
+namespace {
+
+struct Options {
+    std::string address;
+    std::string format;
+    int count = 10;
+    bool chunks = false;
+    std::string output;
+    std::string mode = "continuous";
+    double timeoutSeconds = 5.0;
+};
+
+// A GLib object reference released at scope end.
+template <typename T>
+using GPtr = std::unique_ptr<T, void (*)(gpointer)>;
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "corvastrum-capture: %s\n", message.c_str());
+    return 1;
+}
+
+// Takes the message out of a GLib error; true when there was one.
+bool takeError(GError*& error, std::string& message) {
+    if (error == nullptr) return false;
+    message = error->message;
+    g_clear_error(&error);
+    return true;
+}
+
+bool isPointFormat(const std::string& format) { return format == "Coord3D_ABC16" || format == "Coord3D_ABC32f"; }
+
+AxisScaling readScaling(ArvCamera* camera) {
+    AxisScaling scaling;
+    const char* axes[3] = {"CoordinateA", "CoordinateB", "CoordinateC"};
+    for (int axis = 0; axis < 3; ++axis) {
+        GError* error = nullptr;
+        arv_camera_set_string(camera, "Scan3dCoordinateSelector", axes[axis], &error);
+        if (error == nullptr) scaling.scale[axis] = arv_camera_get_float(camera, "Scan3dCoordinateScale", &error);
+        if (error == nullptr) scaling.offset[axis] = arv_camera_get_float(camera, "Scan3dCoordinateOffset", &error);
+        if (error != nullptr) {  // a device without 3D scaling features delivers millimetres as they are
+            g_clear_error(&error);
+            scaling.scale[axis] = 1.0;
+            scaling.offset[axis] = 0.0;
+        }
+    }
+    return scaling;
+}
+
+bool saveFrame(ArvBuffer* buffer, const std::string& format, const AxisScaling& scaling, const std::string& stem,
+               std::string& error) {
+    size_t size = 0;
+    const auto* data = static_cast<const std::uint8_t*>(arv_buffer_get_image_data(buffer, &size));
+    const int width = arv_buffer_get_image_width(buffer);
+    const int height = arv_buffer_get_image_height(buffer);
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (isPointFormat(format)) {
+        const bool floats = format == "Coord3D_ABC32f";
+        if (size < pixels * (floats ? 12 : 6)) {
+            error = "frame shorter than its image size";
+            return false;
+        }
+        std::vector<float> depth;
+        const std::vector<Point3> points = pointsInMillimetres(data, pixels, floats, scaling, &depth);
+        return writePly(stem + ".ply", points, error) && writeDepthPng(stem + "-depth.png", depth, width, height, error);
+    }
+    const int bitDepth = format == "Mono8" ? 8 : 16;
+    const int channels = format == "RGB16" ? 3 : 1;
+    if (size < pixels * channels * (bitDepth / 8)) {
+        error = "frame shorter than its image size";
+        return false;
+    }
+    return writeImagePng(stem + ".png", data, width, height, bitDepth, channels, error);
+}
+
+int capture(const Options& options) {
+    GError* error = nullptr;
+    std::string message;
+    GPtr<ArvCamera> camera(arv_camera_new(options.address.c_str(), &error), g_object_unref);
+    if (takeError(error, message) || !camera) {
+        return fail("no GigE Vision device at " + options.address + (message.empty() ? "" : ": " + message));
+    }
+    if (!options.format.empty()) {
+        guint count = 0;
+        const char** formats = arv_camera_dup_available_pixel_formats_as_strings(camera.get(), &count, &error);
+        bool offered = false;
+        std::string list;
+        for (guint i = 0; formats != nullptr && i < count; ++i) {
+            offered = offered || options.format == formats[i];
+            list += std::string(list.empty() ? "" : ", ") + formats[i];
+        }
+        g_free(formats);
+        g_clear_error(&error);
+        if (!offered) return fail("the device does not offer " + options.format + " (it offers: " + list + ")");
+        arv_camera_set_pixel_format_from_string(camera.get(), options.format.c_str(), &error);
+        if (takeError(error, message)) return fail("setting the pixel format failed: " + message);
+    }
+    const char* current = arv_camera_get_pixel_format_as_string(camera.get(), &error);
+    if (takeError(error, message) || current == nullptr) return fail("reading the pixel format failed: " + message);
+    const std::string format = current;
+    if (options.chunks) {
+        arv_camera_set_chunks(camera.get(), "Temperature", &error);
+        if (takeError(error, message)) return fail("enabling the temperature chunk failed: " + message);
+    }
+    const bool single = options.mode == "single";
+    arv_camera_set_acquisition_mode(camera.get(), single ? ARV_ACQUISITION_MODE_SINGLE_FRAME
+                                                         : ARV_ACQUISITION_MODE_CONTINUOUS, &error);
+    if (takeError(error, message)) return fail("setting the acquisition mode failed: " + message);
+    const AxisScaling scaling = readScaling(camera.get());
+    GPtr<ArvChunkParser> parser(arv_camera_create_chunk_parser(camera.get()), g_object_unref);
+
+    const guint payload = arv_camera_get_payload(camera.get(), &error);
+    if (takeError(error, message)) return fail("reading PayloadSize failed: " + message);
+    GPtr<ArvStream> stream(arv_camera_create_stream(camera.get(), nullptr, nullptr, &error), g_object_unref);
+    if (takeError(error, message) || !stream) return fail("opening the stream failed: " + message);
+    for (int i = 0; i < 8; ++i) arv_stream_push_buffer(stream.get(), arv_buffer_new(payload, nullptr));
+
+    if (!options.output.empty()) std::filesystem::create_directories(options.output);
+    std::ofstream chunkLog;
+    if (!options.output.empty() && options.chunks) chunkLog.open(options.output + "/temperature.csv");
+    if (chunkLog.is_open()) chunkLog << "frame,temperature\n";
+
+    const auto started = std::chrono::steady_clock::now();
+    std::uint64_t bytes = 0;
+    int received = 0;
+    int result = 0;
+    if (!single) arv_camera_start_acquisition(camera.get(), &error);
+    for (int frame = 1; frame <= options.count && error == nullptr; ++frame) {
+        if (single) arv_camera_execute_command(camera.get(), "AcquisitionStart", &error);
+        if (error != nullptr) break;
+        ArvBuffer* buffer = arv_stream_timeout_pop_buffer(
+            stream.get(), static_cast<guint64>(options.timeoutSeconds * 1e6));
+        if (buffer == nullptr) {
+            result = fail("time-out: no frame within " + std::to_string(options.timeoutSeconds) + " s");
+            break;
+        }
+        if (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS) {
+            ++received;
+            size_t size = 0;
+            arv_buffer_get_data(buffer, &size);
+            bytes += size;
+            std::string temperature;
+            if (options.chunks && arv_buffer_has_chunks(buffer)) {
+                const gint64 value = arv_chunk_parser_get_integer_value(parser.get(), buffer, "ChunkTemperature", &error);
+                if (!takeError(error, message)) temperature = std::to_string(value);
+            }
+            if (chunkLog.is_open()) chunkLog << frame << ',' << temperature << '\n';
+            char stem[32];
+            std::snprintf(stem, sizeof stem, "/frame-%06d", frame);
+            std::string writeError;
+            if (!options.output.empty() && !saveFrame(buffer, format, scaling, options.output + stem, writeError)) {
+                arv_stream_push_buffer(stream.get(), buffer);
+                result = fail(writeError);
+                break;
+            }
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            guint64 resent = 0;
+            guint64 missing = 0;
+            if (ARV_IS_GV_STREAM(stream.get())) arv_gv_stream_get_statistics(ARV_GV_STREAM(stream.get()), &resent, &missing);
+            std::fprintf(stderr, "\rframes %d  %.1f fps  %.1f MB/s  missing packets %llu  resent %llu%s%s", received,
+                         received / seconds, static_cast<double>(bytes) / 1e6 / seconds,
+                         static_cast<unsigned long long>(missing), static_cast<unsigned long long>(resent),
+                         temperature.empty() ? "" : "  temperature ", temperature.c_str());
+        } else {
+            std::fprintf(stderr, "\nframe %d incomplete (buffer status %d)\n", frame, arv_buffer_get_status(buffer));
+            result = 1;
+        }
+        arv_stream_push_buffer(stream.get(), buffer);
+    }
+    std::fprintf(stderr, "\n");
+    if (takeError(error, message)) result = fail("acquisition failed: " + message);
+    if (!single) {
+        arv_camera_stop_acquisition(camera.get(), &error);
+        g_clear_error(&error);
+    }
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    CLI::App app{"Grabs frames from a GigE Vision device and saves them: 3D formats as binary PLY point clouds in "
+                 "millimetres plus a colour-mapped depth PNG, Mono8/Mono16/RGB16 as PNG."};
+    app.add_option("--address", options.address, "IPv4 address of the device")->required();
+    app.add_option("--format", options.format,
+                   "pixel format to select: Mono8, Mono16, RGB16, Coord3D_ABC16, Coord3D_ABC32f (default: keep)");
+    app.add_option("--count", options.count, "number of frames to grab")->check(CLI::PositiveNumber);
+    app.add_flag("--chunks", options.chunks, "enable the temperature chunk and record it per frame");
+    app.add_option("--output", options.output, "folder for the files (default: save nothing)");
+    app.add_option("--mode", options.mode, "continuous or single (one AcquisitionStart per frame)")
+        ->check(CLI::IsMember({"continuous", "single"}));
+    app.add_option("--timeout", options.timeoutSeconds, "seconds to wait for each frame")->check(CLI::PositiveNumber);
+    CLI11_PARSE(app, argc, argv);
+    return capture(options);
+}
