@@ -1,0 +1,184 @@
+// The GigE Vision device behind CGevCamera: the feature store, the register map (bootstrap block, feature
+// registers, GenICam XML) and the control channel server.
+//
+// Hooks for the stream path (gige/gvsp/), which plugs in without touching the control path:
+// - StreamChannel: installed with setStreamChannel(). The camera calls registerWritten() after a client
+//   wrote a stream channel register (offset inside the 0x0D00 block and the value as stored), stop() when
+//   control is lost or the server stops (SCP already reads 0 then), and packetResend() for every PACKETRESEND
+//   command (never acknowledged). All three run on the control thread with no camera lock held.
+// - streamRegisters() / setStreamRegister(): the stream channel block as plain stored values; the stream
+//   path reads the destination, port, packet size and delay there and writes back what it owns (clearing
+//   the fire-test bit of SCPS, for example).
+// - sendStreamDatagram(): sends one GVSP datagram to SCDA:SCP from the stream socket, which is bound to the
+//   served address; its port is what SCSP reports.
+// - setPacketResendSupported(): sets the PACKETRESEND capability bit clients look at.
+// - timestampTicks(): the device clock (ns ticks, the frequency the bootstrap registers announce).
+// - The frame operations of CGevCamera live in camera_frames.cpp; PayloadSize follows updatePayloadSize().
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "gev_camera.h"
+#include "genicam/feature_store.h"
+#include "genicam/register_layout.h"
+#include "gvcp/bootstrap_registers.h"
+#include "gvcp/control_privilege.h"
+#include "gvcp/server.h"
+#include "net/udp_socket.h"
+
+namespace gige {
+
+class StreamChannel {
+public:
+    virtual ~StreamChannel() = default;
+    virtual void registerWritten(std::uint32_t offset, std::uint32_t value) = 0;
+    virtual void packetResend(const std::uint8_t* payload, std::size_t size, std::uint8_t flags) = 0;
+    virtual void stop() = 0;
+};
+
+struct StreamRegisters {
+    std::uint32_t port = 0;         // SCP
+    std::uint32_t packetSize = 0;   // SCPS
+    std::uint32_t packetDelay = 0;  // SCPD
+    std::uint32_t destination = 0;  // SCDA
+    std::uint32_t sourcePort = 0;   // SCSP
+    std::uint32_t capability = 0;   // SCC
+    std::uint32_t config = 0;       // SCCFG
+};
+
+class Camera final : public CGevCamera, private gvcp::DeviceRegisters {
+public:
+    Camera();
+    ~Camera() override;
+
+    int startServer(const char* address) override;
+    void stopServer() override;
+    bool addCategory(const char* name, const char* parent) override;
+    bool addFeature(int type, const char* name, const char* category, std::uint16_t access, const char* registerName,
+                    std::uint16_t withRegister) override;
+    bool addNode(const char* nodeType, const char* name, const char* category, std::uint16_t reserved) override;
+    bool addChunkCategory(const char* name) override;
+    bool addChunkFeature(std::uint32_t chunkId, const char* name, const char* category, std::uint16_t access,
+                         std::uint32_t length, const char* description) override;
+    bool setIntValue(const char* name, std::int64_t value) override;
+    bool setFloatValue(const char* name, float value) override;
+    bool setStringValue(const char* name, const char* value) override;
+    bool setEnumValue(const char* name, const char* entryName) override;
+    bool getIntValue(const char* name, std::int64_t* value) override;
+    bool getFloatValue(const char* name, float* value) override;
+    bool getStringValue(const char* name, char* buffer, int size) override;
+    bool setNodeElement(const char* node, const char* element, const char* text, bool append) override;
+    bool setNodeElementAttribute(const char* node, const char* element, const char* elementText, const char* attribute,
+                                 const char* attributeText) override;
+    bool addEnumEntry(const char* enumName, const char* entryName, std::int64_t value) override;
+    bool setEnumEntryElement(const char* enumName, const char* entryName, const char* element, const char* text,
+                             bool append) override;
+    bool removeNodeElement(const char* node, const char* element, int occurrence) override;
+    bool setFloatRange(const char* name, float min, float max) override;
+    bool setIntRange(const char* name, std::int64_t min, std::int64_t max, int increment) override;
+    bool setDescription(const char* name, const char* text) override;
+    bool setAccessMode(const char* name, std::uint16_t access) override;
+    int getInterfaceCount() override;
+    bool getInterfaceAddress(int index, char buffer[16]) override;
+    bool isServerRunning() override;
+    int beginFrame(int stream) override;
+    int sendImage(const void* frame, std::int64_t byteCount, int stream) override;
+    int sendPointCloud(const void* frame, std::int64_t pointCount, int stream) override;
+    void setServerOptionA(int answerBroadcastDiscovery) override;
+    void setServerOptionB(int keepFramesForResend) override;
+    void setServerOptionC(int enforceHeartbeat, int heartbeatTimeoutMs) override;
+    void setServerOptionD(int callReadCallback) override;
+    void setServerOptionE(int sendPendingAck, int pendingAckTimeMs) override;
+    void setServerTimeouts(int callbackLimitMs, int sendLimitMs) override;
+    void setReadCallback(void* context, GevRegisterCallback callback) override;
+    void setWriteCallback(void* context, GevRegisterCallback callback) override;
+    void setConnectionCallback(void* context, GevConnectionCallback callback) override;
+    int addChunkData(const void* frame, const void* data, std::uint32_t length, std::uint32_t chunkId,
+                     int stream) override;
+    bool addPixelFormat(const char* name) override;
+    bool setImageSize(std::uint16_t width, std::uint16_t height, int stream) override;
+    bool setImageOffset(std::uint16_t x, std::uint16_t y, int stream) override;
+    bool setChunkLayout(std::uint16_t chunkBytes, std::uint16_t chunkCount, int stream) override;
+    int getWidth(int stream) override;
+    int getHeight(int stream) override;
+    const char* getPixelFormatName(int value) override;
+    int addIpAddress(const char* ip, const char* mask, const char* gateway) override;
+    bool setMacAddress(const char* text) override;
+    bool setDeviceInfo(const char* vendor, const char* model, const char* version, const char* info,
+                       const char* serial) override;
+    bool setUserDefinedName(const char* text) override;
+
+    // Stream path hooks (see the file comment).
+    void setStreamChannel(StreamChannel* channel);
+    StreamRegisters streamRegisters();
+    void setStreamRegister(std::uint32_t offset, std::uint32_t value);
+    bool sendStreamDatagram(const void* data, std::size_t size, bool dontFragment);
+    void setPacketResendSupported(bool supported);
+    std::uint64_t timestampTicks() const;
+
+    // The XML served at the first URL (empty until the server started once).
+    std::string genicamXml();
+
+private:
+    // gvcp::DeviceRegisters, on the control thread.
+    gvcp::Status readMemory(std::uint32_t address, std::uint32_t count, std::uint8_t* out) override;
+    gvcp::Status writeMemory(std::uint32_t address, const std::uint8_t* data, std::uint32_t count) override;
+    void discoveryBlock(const gvcp::Peer& from, std::uint8_t* out) override;
+    void packetResend(const gvcp::Peer& from, const std::uint8_t* payload, std::size_t size,
+                      std::uint8_t flags) override;
+    void controlChanged(bool controlled) override;
+
+    gvcp::Status readBootstrap(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
+    gvcp::Status writeBootstrap(std::uint32_t address, const std::uint8_t* data, std::uint32_t count,
+                                std::vector<std::pair<std::uint32_t, std::uint32_t>>& streamWrites);
+    void writeBootstrapWord(std::uint32_t address, std::uint32_t value);
+    gvcp::Status readFeatures(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
+    gvcp::Status writeFeatures(std::uint32_t address, const std::uint8_t* data, std::uint32_t count);
+    bool runCallbacks(GevRegisterCallback callback, void* context, const std::vector<std::string>& names);
+    void updateCapabilities();
+    // Recomputes PayloadSize from the image size, pixel format and chunk layout (camera_frames.cpp).
+    void updatePayloadSize();
+    bool boundValue(const genicam::Node& feature, std::int64_t& value) const;
+    bool setBoundValue(const genicam::Node& feature, std::int64_t value);
+    bool declarable() const { return !server_.running(); }
+
+    mutable std::mutex mutex_;
+    genicam::FeatureStore store_;
+    genicam::RegisterLayout layout_;
+    gvcp::BootstrapRegisters bootstrap_;
+    gvcp::ControlPrivilege privilege_;
+    gvcp::Server server_;
+    std::string xml_;
+    std::uint32_t servedAddress_ = 0;
+    bool macGiven_ = false;
+    std::vector<std::string> addedPixelFormats_;
+
+    // Start-up settings.
+    gvcp::ServerOptions options_;
+    bool callReadCallback_ = true;
+    bool enforceHeartbeat_ = true;
+    std::uint32_t heartbeatMs_ = 0;
+    bool keepFramesForResend_ = true;
+    std::uint32_t sendLimitMs_ = 10000;
+    bool packetResendSupported_ = false;
+
+    void* readContext_ = nullptr;
+    GevRegisterCallback readCallback_ = nullptr;
+    void* writeContext_ = nullptr;
+    GevRegisterCallback writeCallback_ = nullptr;
+    void* connectionContext_ = nullptr;
+    GevConnectionCallback connectionCallback_ = nullptr;
+
+    StreamChannel* streamChannel_ = nullptr;
+    UdpSocket streamSocket_;
+    std::uint64_t clockOrigin_ = 0;  // steady-clock ns at the last timestamp reset
+    std::uint16_t chunkBytes_ = 0;
+    std::uint16_t chunkCount_ = 0;
+    std::atomic<bool> streamUnavailableReported_{false};
+};
+
+}  // namespace gige

@@ -1,0 +1,270 @@
+// The camera's register space as the control channel sees it: the bootstrap block, the feature registers
+// (with the read and write callbacks) and the GenICam XML, plus discovery, control changes and the hooks
+// the stream path uses.
+#include "camera.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "net/byte_io.h"
+#include "net/host_interfaces.h"
+
+namespace gige {
+
+namespace {
+
+using gvcp::Status;
+using Access = gvcp::BootstrapRegisters::Access;
+constexpr std::uint32_t kChannel = gvcp::reg::kStreamChannelBase;
+constexpr std::uint32_t kChannelEnd = kChannel + 0x40;
+
+std::uint64_t steadyNs() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+std::uint32_t paddedXmlSize(const std::string& xml) { return static_cast<std::uint32_t>((xml.size() + 3) & ~std::size_t{3}); }
+
+}  // namespace
+
+Status Camera::readMemory(std::uint32_t address, std::uint32_t count, std::uint8_t* out) {
+    if (gvcp::rangeWithin(address, count, 0, gvcp::reg::kBootstrapEnd)) {
+        std::lock_guard lock(mutex_);
+        return readBootstrap(address, count, out);
+    }
+    if (gvcp::rangeWithin(address, count, genicam::kFeatureAreaBase, genicam::kFeatureAreaEnd))
+        return readFeatures(address, count, out);
+    std::lock_guard lock(mutex_);
+    // Clients round the last block of the XML up to whole words; the padding reads as zeros.
+    if (!xml_.empty() && gvcp::rangeWithin(address, count, genicam::kXmlAddress, genicam::kXmlAddress + std::uint64_t{paddedXmlSize(xml_)})) {
+        const std::uint32_t offset = address - genicam::kXmlAddress;
+        std::memset(out, 0, count);
+        std::memcpy(out, xml_.data() + offset, std::min<std::size_t>(count, xml_.size() - offset));
+        return Status::Success;
+    }
+    return Status::InvalidAddress;
+}
+
+Status Camera::writeMemory(std::uint32_t address, const std::uint8_t* data, std::uint32_t count) {
+    if (gvcp::rangeWithin(address, count, 0, gvcp::reg::kBootstrapEnd)) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> streamWrites;
+        StreamChannel* channel = nullptr;
+        Status status;
+        {
+            std::lock_guard lock(mutex_);
+            status = writeBootstrap(address, data, count, streamWrites);
+            channel = streamChannel_;
+        }
+        if (channel != nullptr) {
+            for (const auto& [offset, value] : streamWrites) channel->registerWritten(offset, value);
+        }
+        return status;
+    }
+    if (gvcp::rangeWithin(address, count, genicam::kFeatureAreaBase, genicam::kFeatureAreaEnd))
+        return writeFeatures(address, data, count);
+    std::lock_guard lock(mutex_);
+    if (!xml_.empty() && gvcp::rangeWithin(address, count, genicam::kXmlAddress, genicam::kXmlAddress + std::uint64_t{paddedXmlSize(xml_)}))
+        return Status::WriteProtect;
+    return Status::InvalidAddress;
+}
+
+Status Camera::readBootstrap(std::uint32_t address, std::uint32_t count, std::uint8_t* out) {
+    for (std::uint32_t word = address; word - address < count; word += 4) {
+        if (bootstrap_.access(word) == Access::Unmapped) return Status::InvalidAddress;
+    }
+    const gvcp::Peer controller = privilege_.controller();
+    bootstrap_.setWord(gvcp::reg::kPrimaryPort, controller.port);
+    bootstrap_.setWord(gvcp::reg::kPrimaryAddress, controller.address);
+    bootstrap_.copy(address, count, out);
+    for (std::uint32_t word = address; word - address < count; word += 4) {
+        if (bootstrap_.access(word) == Access::WriteOnly) std::memset(out + (word - address), 0, 4);
+    }
+    return Status::Success;
+}
+
+Status Camera::writeBootstrap(std::uint32_t address, const std::uint8_t* data, std::uint32_t count,
+                              std::vector<std::pair<std::uint32_t, std::uint32_t>>& streamWrites) {
+    // Nothing is written unless every word of the range may be.
+    for (std::uint32_t word = address; word - address < count; word += 4) {
+        const Access access = bootstrap_.access(word);
+        if (access == Access::Unmapped) return Status::InvalidAddress;
+        if (access == Access::ReadOnly) return Status::WriteProtect;
+    }
+    for (std::uint32_t word = address; word - address < count; word += 4) {
+        writeBootstrapWord(word, loadBe32(data + (word - address)));
+        if (word >= kChannel && word < kChannelEnd) streamWrites.emplace_back(word - kChannel, bootstrap_.word(word));
+    }
+    return Status::Success;
+}
+
+void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
+    using namespace gvcp::reg;
+    switch (address) {
+    case kHeartbeatTimeout:
+        privilege_.setHeartbeatTimeout(value);
+        bootstrap_.setWord(address, privilege_.heartbeatTimeout());
+        break;
+    case kTimestampControl:
+        if ((value & 0x1) != 0) clockOrigin_ = steadyNs();
+        if ((value & 0x2) != 0) {
+            const std::uint64_t ticks = steadyNs() - clockOrigin_;
+            bootstrap_.setWord(kTimestampValueHigh, static_cast<std::uint32_t>(ticks >> 32));
+            bootstrap_.setWord(kTimestampValueLow, static_cast<std::uint32_t>(ticks));
+        }
+        break;
+    case kGvcpConfiguration:
+        bootstrap_.setWord(address, value & 0x3);  // heartbeat disable, PENDING_ACK enable
+        privilege_.setHeartbeatDisabled((value & gvcp::kGvcpConfigHeartbeatDisable) != 0);
+        break;
+    case kGvspConfiguration: bootstrap_.setWord(address, 0); break;  // 64-bit block ids are not offered
+    case kUserDefinedName + 12: bootstrap_.setWord(address, value & 0xFFFFFF00U); break;  // keep a NUL
+    case kChannel + 0x00: bootstrap_.setWord(address, value & 0xFFFF); break;
+    case kChannel + 0x04: {
+        // Big-endian pixels are not offered; the fire-test bit stays set only for a stream path to act on.
+        std::uint32_t stored = value & 0xC000FFFFU;
+        if (streamChannel_ == nullptr) stored &= ~0x80000000U;
+        bootstrap_.setWord(address, stored);
+        break;
+    }
+    case kChannel + 0x24: bootstrap_.setWord(address, value & 0x1); break;  // only extended chunk data
+    default: bootstrap_.setWord(address, value); break;
+    }
+}
+
+bool Camera::runCallbacks(GevRegisterCallback callback, void* context, const std::vector<std::string>& names) {
+    bool ok = true;
+    for (const auto& name : names) ok = callback(context, name.c_str()) && ok;
+    return ok;
+}
+
+Status Camera::readFeatures(std::uint32_t address, std::uint32_t count, std::uint8_t* out) {
+    std::vector<genicam::Node*> features;
+    std::vector<std::string> names;
+    GevRegisterCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (!layout_.covered(address, count, features)) return Status::InvalidAddress;
+        if (callReadCallback_ && readCallback_ != nullptr) {
+            callback = readCallback_;
+            context = readContext_;
+            for (const auto* feature : features) names.push_back(feature->name);
+        }
+    }
+    // The program refreshes the values here, so it runs before they are encoded and without the lock.
+    if (callback != nullptr && !runCallbacks(callback, context, names)) return Status::Error;
+    std::lock_guard lock(mutex_);
+    if (!layout_.covered(address, count, features)) return Status::InvalidAddress;
+    for (const auto* feature : features) genicam::RegisterLayout::readSlice(*feature, address, count, out);
+    return Status::Success;
+}
+
+Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, std::uint32_t count) {
+    std::vector<std::string> names;
+    GevRegisterCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<genicam::Node*> features;
+        if (!layout_.covered(address, count, features)) return Status::InvalidAddress;
+        std::vector<genicam::PendingValue> values(features.size());
+        for (std::size_t i = 0; i < features.size(); ++i) {
+            const Status status =
+                genicam::RegisterLayout::decodeWrite(store_, *features[i], address, data, count, values[i]);
+            if (status != Status::Success) return status;
+        }
+        for (const auto& value : values) {
+            genicam::RegisterLayout::apply(value);
+            names.push_back(value.feature->name);
+        }
+        updatePayloadSize();
+        callback = writeCallback_;
+        context = writeContext_;
+    }
+    if (callback != nullptr && !runCallbacks(callback, context, names)) return Status::Error;
+    return Status::Success;
+}
+
+void Camera::discoveryBlock(const gvcp::Peer& from, std::uint8_t* out) {
+    std::uint32_t served = 0;
+    {
+        std::lock_guard lock(mutex_);
+        bootstrap_.copy(0, gvcp::kDiscoveryAckSize, out);
+        served = servedAddress_;
+    }
+    if (served != 0) return;
+    // Serving every interface, the answer names the interface on the asking host's network.
+    for (const auto& candidate : listHostInterfaces()) {
+        if ((candidate.address & candidate.mask) == (from.address & candidate.mask)) {
+            storeBe32(out + gvcp::reg::kCurrentIp, candidate.address);
+            storeBe32(out + gvcp::reg::kCurrentMask, candidate.mask);
+            break;
+        }
+    }
+}
+
+void Camera::packetResend(const gvcp::Peer&, const std::uint8_t* payload, std::size_t size, std::uint8_t flags) {
+    StreamChannel* channel = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        channel = streamChannel_;
+    }
+    if (channel != nullptr) channel->packetResend(payload, size, flags);
+}
+
+void Camera::controlChanged(bool controlled) {
+    StreamChannel* channel = nullptr;
+    GevConnectionCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        // Without a controlling client nobody receives the stream: the channel closes.
+        if (!controlled) bootstrap_.setWord(kChannel, 0);
+        channel = controlled ? nullptr : streamChannel_;
+        callback = connectionCallback_;
+        context = connectionContext_;
+    }
+    if (channel != nullptr) channel->stop();
+    if (callback != nullptr) callback(context, controlled);
+}
+
+void Camera::setStreamChannel(StreamChannel* channel) {
+    std::lock_guard lock(mutex_);
+    streamChannel_ = channel;
+}
+
+StreamRegisters Camera::streamRegisters() {
+    std::lock_guard lock(mutex_);
+    StreamRegisters registers;
+    registers.port = bootstrap_.word(kChannel + 0x00);
+    registers.packetSize = bootstrap_.word(kChannel + 0x04);
+    registers.packetDelay = bootstrap_.word(kChannel + 0x08);
+    registers.destination = bootstrap_.word(kChannel + 0x18);
+    registers.sourcePort = bootstrap_.word(kChannel + 0x1C);
+    registers.capability = bootstrap_.word(kChannel + 0x20);
+    registers.config = bootstrap_.word(kChannel + 0x24);
+    return registers;
+}
+
+void Camera::setStreamRegister(std::uint32_t offset, std::uint32_t value) {
+    std::lock_guard lock(mutex_);
+    if (offset < 0x40 && offset % 4 == 0) bootstrap_.setWord(kChannel + offset, value);
+}
+
+bool Camera::sendStreamDatagram(const void* data, std::size_t size, bool dontFragment) {
+    std::lock_guard lock(mutex_);
+    const std::uint32_t port = bootstrap_.word(kChannel) & 0xFFFF;
+    const std::uint32_t destination = bootstrap_.word(kChannel + 0x18);
+    if (port == 0 || destination == 0) return false;
+    return streamSocket_.sendNoFragment(data, size, Endpoint{destination, static_cast<std::uint16_t>(port)},
+                                        dontFragment);
+}
+
+void Camera::setPacketResendSupported(bool supported) {
+    std::lock_guard lock(mutex_);
+    packetResendSupported_ = supported;
+    updateCapabilities();
+}
+
+}  // namespace gige

@@ -1,0 +1,109 @@
+#include "genicam/library_features.h"
+
+#include <string>
+
+#include "gev_camera.h"
+#include "gvcp/protocol.h"
+#include "gvsp/pixel_formats.h"
+
+namespace genicam {
+
+namespace {
+
+void imageFormat(FeatureStore& store) {
+    store.addCategory("ImageFormatControl", "Root");
+    for (const char* name : {"Width", "Height"}) {
+        store.addFeature(kGevInteger, name, "ImageFormatControl", kGevReadWrite, "", true);
+        store.setIntRange(name, 1, 65535, 1);
+    }
+    for (const char* name : {"OffsetX", "OffsetY"}) {
+        store.addFeature(kGevInteger, name, "ImageFormatControl", kGevReadWrite, "", true);
+        store.setIntRange(name, 0, 65535, 1);
+    }
+    store.setInt("Width", kDefaultWidth);
+    store.setInt("Height", kDefaultHeight);
+    store.addFeature(kGevEnumeration, "PixelFormat", "ImageFormatControl", kGevReadWrite, "", true);
+    for (const char* name : {"Mono8", "Coord3D_ABC16"})
+        store.addEnumEntry("PixelFormat", name, gvsp::findPixelFormat(name)->code);
+    store.setEnum("PixelFormat", "Mono8");
+}
+
+void acquisition(FeatureStore& store) {
+    store.addCategory("AcquisitionControl", "Root");
+    store.addFeature(kGevEnumeration, "AcquisitionMode", "AcquisitionControl", kGevReadWrite, "", true);
+    store.addEnumEntry("AcquisitionMode", "Continuous", 1);
+    for (const char* name : {"AcquisitionStart", "AcquisitionStop", "TriggerSoftware"})
+        store.addCommand(name, "AcquisitionControl");
+}
+
+void chunkControls(FeatureStore& store) {
+    // Filed under the chunk category when the program declares it (or a default one at start).
+    struct Control {
+        int type;
+        const char* name;
+        std::uint16_t access;
+    };
+    const Control controls[] = {
+        {kGevBoolean, "ChunkModeActive", kGevReadWrite},
+        {kGevEnumeration, "ChunkSelector", kGevReadWrite},
+        {kGevBoolean, "ChunkEnable", kGevReadWrite},
+        {kGevEnumeration, "ChunkScan3dCoordinateSelector", kGevReadWrite},
+        {kGevFloat, "ChunkScan3dCoordinateScale", kGevReadOnly},
+        {kGevFloat, "ChunkScan3dCoordinateOffset", kGevReadOnly},
+        {kGevBoolean, "ChunkScan3dInvalidDataFlag", kGevReadOnly},
+        {kGevFloat, "ChunkScan3dInvalidDataValue", kGevReadOnly},
+    };
+    for (const auto& control : controls) {
+        store.addFeature(control.type, control.name, "", control.access, "", true);
+        store.addChunkControlFeature(control.name);
+    }
+    store.setElement("ChunkSelector", "pSelected", "ChunkEnable", true);
+    const char* axes[] = {"CoordinateA", "CoordinateB", "CoordinateC"};
+    for (int i = 0; i < 3; ++i) store.addEnumEntry("ChunkScan3dCoordinateSelector", axes[i], i);
+    for (const char* selected : {"ChunkScan3dCoordinateScale", "ChunkScan3dCoordinateOffset",
+                                 "ChunkScan3dInvalidDataFlag", "ChunkScan3dInvalidDataValue"})
+        store.setElement("ChunkScan3dCoordinateSelector", "pSelected", selected, true);
+    store.setFloat("ChunkScan3dCoordinateScale", 1.0F);
+}
+
+void transportLayer(FeatureStore& store) {
+    using namespace gvcp::reg;
+    store.addCategory("TransportLayerControl", "Root");
+    store.addFeature(kGevInteger, "PayloadSize", "TransportLayerControl", kGevReadOnly, "", true);
+    struct Bound {
+        const char* name;
+        std::uint16_t access;
+        std::uint32_t address;
+        std::uint32_t length;
+        std::uint32_t mask;
+    };
+    const Bound bound[] = {
+        {"GevSCPSPacketSize", kGevReadWrite, kStreamChannelBase + 0x04, 4, 0x0000FFFF},
+        {"GevSCPD", kGevReadWrite, kStreamChannelBase + 0x08, 4, 0},
+        {"GevSCPHostPort", kGevReadWrite, kStreamChannelBase + 0x00, 4, 0x0000FFFF},
+        {"GevSCDA", kGevReadWrite, kStreamChannelBase + 0x18, 4, 0},
+        {"GevSCSP", kGevReadOnly, kStreamChannelBase + 0x1C, 4, 0x0000FFFF},
+        {"GevHeartbeatTimeout", kGevReadWrite, kHeartbeatTimeout, 4, 0},
+        {"GevTimestampTickFrequency", kGevReadOnly, kTickFrequencyHigh, 8, 0},
+        {"GevTimestampValue", kGevReadOnly, kTimestampValueHigh, 8, 0},
+    };
+    for (const auto& feature : bound) {
+        store.addBootstrapFeature(kGevInteger, feature.name, "TransportLayerControl", feature.access, feature.address,
+                                  feature.length, feature.mask);
+    }
+    store.setIntRange("GevSCPSPacketSize", 576, 9000, 4);
+    store.setIntRange("GevHeartbeatTimeout", 500, 0xFFFFFFFFLL, 1);
+}
+
+}  // namespace
+
+void declareLibraryFeatures(FeatureStore& store) {
+    imageFormat(store);
+    acquisition(store);
+    chunkControls(store);
+    transportLayer(store);
+    for (const char* name : {"Width", "Height", "PixelFormat", "ChunkModeActive", "ChunkEnable"})
+        store.setElement("regPayloadSize", "pInvalidator", name, true);
+}
+
+}  // namespace genicam

@@ -1,0 +1,33 @@
+// The host's IPv4 interfaces and the adding of an address to one of them (one file per OS behind this header).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace gige {
+
+struct HostInterface {
+    std::string name;
+    unsigned index = 0;  // the system's interface index
+    std::uint32_t address = 0;  // the interface's main IPv4 address, host order
+    std::uint32_t mask = 0;
+    std::array<std::uint8_t, 6> mac{};
+};
+
+// Interfaces that carry an IPv4 address, one entry each (its first address), in the system's order.
+std::vector<HostInterface> listHostInterfaces();
+
+// The interface that holds `address`; false when none does.
+bool findHostInterface(std::uint32_t address, HostInterface& out);
+
+// Adds `address`/`mask` to the interface holding an address of the same network, else to the first one;
+// a non-zero gateway also adds a default route. Needs administrator rights. False with `error` set on
+// failure.
+bool addHostAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway, std::string& error);
+
+// The interface addHostAddress would pick (index into listHostInterfaces()), -1 when there is none.
+int interfaceForNewAddress(const std::vector<HostInterface>& interfaces, std::uint32_t address, std::uint32_t mask);
+
+}  // namespace gige

@@ -1,0 +1,84 @@
+#include "net/host_interfaces.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <netioapi.h>
+
+#include <cstring>
+
+#include "net/udp_socket.h"
+
+namespace gige {
+
+std::vector<HostInterface> listHostInterfaces() {
+    std::vector<HostInterface> result;
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG status = ERROR_BUFFER_OVERFLOW;
+    for (int attempt = 0; attempt < 3 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        buffer.resize(size);
+        status = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+                                      nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    }
+    if (status != NO_ERROR) return result;
+    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+         adapter = adapter->Next) {
+        const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress;
+        if (unicast == nullptr || unicast->Address.lpSockaddr->sa_family != AF_INET) continue;
+        HostInterface item;
+        item.name = adapter->AdapterName;
+        item.index = adapter->IfIndex;
+        item.address = ntohl(reinterpret_cast<const sockaddr_in*>(unicast->Address.lpSockaddr)->sin_addr.s_addr);
+        const UINT8 prefix = unicast->OnLinkPrefixLength;
+        item.mask = prefix == 0 ? 0 : (prefix >= 32 ? 0xFFFFFFFFU : ~(0xFFFFFFFFU >> prefix));
+        if (adapter->PhysicalAddressLength == 6) std::memcpy(item.mac.data(), adapter->PhysicalAddress, 6);
+        result.push_back(item);
+    }
+    return result;
+}
+
+bool addHostAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway, std::string& error) {
+    const auto interfaces = listHostInterfaces();
+    const int chosen = interfaceForNewAddress(interfaces, address, mask);
+    if (chosen < 0) {
+        error = "no network interface with an IPv4 address to add " + formatAddress(address) + " to";
+        return false;
+    }
+    NET_LUID luid{};
+    if (ConvertInterfaceIndexToLuid(interfaces[chosen].index, &luid) != NO_ERROR) {
+        error = "cannot find interface " + interfaces[chosen].name;
+        return false;
+    }
+    MIB_UNICASTIPADDRESS_ROW row;
+    InitializeUnicastIpAddressEntry(&row);
+    row.Address.Ipv4.sin_family = AF_INET;
+    row.Address.Ipv4.sin_addr.s_addr = htonl(address);
+    row.InterfaceLuid = luid;
+    int prefix = 0;
+    while (prefix < 32 && (mask & (0x80000000U >> prefix)) != 0) ++prefix;
+    row.OnLinkPrefixLength = static_cast<UINT8>(prefix);
+    DWORD result = CreateUnicastIpAddressEntry(&row);
+    if (result != NO_ERROR) {
+        error = "cannot add " + formatAddress(address) + " (error " + std::to_string(result) + ")" +
+                (result == ERROR_ACCESS_DENIED ? ": administrator rights are needed" : "");
+        return false;
+    }
+    if (gateway == 0) return true;
+    MIB_IPFORWARD_ROW2 route;
+    InitializeIpForwardEntry(&route);
+    route.InterfaceLuid = luid;
+    route.DestinationPrefix.Prefix.Ipv4.sin_family = AF_INET;
+    route.DestinationPrefix.PrefixLength = 0;
+    route.NextHop.Ipv4.sin_family = AF_INET;
+    route.NextHop.Ipv4.sin_addr.s_addr = htonl(gateway);
+    result = CreateIpForwardEntry2(&route);
+    if (result != NO_ERROR) {
+        error = "added " + formatAddress(address) + " but cannot add the route via " + formatAddress(gateway) +
+                " (error " + std::to_string(result) + ")";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace gige
