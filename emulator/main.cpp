@@ -61,6 +61,8 @@ int main(int argc, char** argv) {
                  "camera images, temperature, sensor database, and injected faults.",
                  "corvastrum-sensor-emulator"};
     app.footer(kFooter);
+    // A flag given twice takes its last value, so that callers can append to a default argument list.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--address", config.address, "IPv4 address to listen on")->capture_default_str();
     app.add_option("--port", config.port, "TCP port")->capture_default_str();
     app.add_option("--width", config.width, "image width in pixels")->capture_default_str()->check(CLI::Range(1, 4096));
@@ -72,7 +74,9 @@ int main(int argc, char** argv) {
         ->type_name("FILE");
     app.add_option("--dump-dir", config.dumpDirectory, "write every point cloud and image served into DIR (created)")
         ->type_name("DIR");
-    app.add_option("--fail", failures, "answer COMMAND with CODE (repeatable)")->type_name("COMMAND=CODE");
+    app.add_option("--fail", failures, "answer COMMAND with CODE (repeatable)")
+        ->type_name("COMMAND=CODE")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_option("--no-data-every", config.noDataEvery, "set status bit 3 (no data) on every Nth status read (0: never)")
         ->capture_default_str();
     app.add_option("--die-after", config.dieAfterSeconds, "end abruptly after SECONDS, as a crashing sensor (0: never)")
@@ -114,7 +118,7 @@ int main(int argc, char** argv) {
     emulator::FrameDump dump(config.dumpDirectory);
     emulator::SensorModel model(config);
     emulator::EmulatorServer server(model, log, dump, config.replyDelayMs);
-    if (!server.listen(config.address, config.port, error)) return fail("cannot listen on " + error);
+    if (!server.listen(config.address, config.port, error)) return fail(error);
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
