@@ -1,0 +1,301 @@
+// The acquisition loop on its own thread of a started bridge, driven as a client would: start and stop
+// writes, SingleFrame, failed fetches, blank cycles, a format change mid-acquisition, the temperature chunk,
+// an image size beyond the sensor's resolution, and shut-down while idle or running.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/bridge_fixture.h"
+#include "tavrion.h"
+
+namespace {
+
+using bridge_test::BridgeTest;
+using bridge_test::waitUntil;
+using Commands = std::vector<std::string>;
+
+constexpr std::size_t kPixels = 64 * 48;  // the sample sensor's resolution and region of interest
+
+class AcquisitionLoopTest : public BridgeTest {
+protected:
+    void SetUp() override {
+        BridgeTest::SetUp();
+        sensor().setCameraImageSource([](std::uint8_t* image, std::size_t pixels) {
+            for (std::size_t i = 0; i < pixels; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        });
+        ASSERT_NO_FATAL_FAILURE(connect());
+        testing::internal::CaptureStderr();
+        const bool started = bridge->startDeviceServer("", -1);
+        testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(started);
+    }
+
+    // A client starts an acquisition in `mode` (1 Continuous, 2 SingleFrame).
+    void startAcquisition(std::int64_t mode) {
+        writeInt("AcquisitionMode", mode);
+        camera->fireWrite("AcquisitionStart");
+    }
+    bool waitForFrames(std::size_t count) {
+        return waitUntil([&] { return camera->frameCount() >= count; });
+    }
+    bool waitForStop() {
+        return waitUntil([&] { return bridge->acquisitionStopped.load(); });
+    }
+    // One SingleFrame acquisition, waited for to its end.
+    void singleFrame() {
+        const std::size_t before = camera->frameCount();
+        startAcquisition(2);
+        ASSERT_TRUE(waitForFrames(before + 1));
+        ASSERT_TRUE(waitForStop());
+    }
+    void enableTemperatureChunk() {
+        writeInt("ChunkSelector", 0);
+        writeInt("ChunkEnable", 1);
+    }
+    std::vector<std::uint8_t> pattern() {
+        std::vector<std::uint8_t> bytes(kPixels);
+        for (std::size_t i = 0; i < kPixels; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        return bytes;
+    }
+    int sensorCalls(const std::string& prefix) {
+        const std::vector<std::string> calls = sensor().calls();
+        return static_cast<int>(std::count_if(calls.begin(), calls.end(),
+                                              [&](const std::string& call) { return call.rfind(prefix, 0) == 0; }));
+    }
+};
+
+TEST_F(AcquisitionLoopTest, SingleFrameSendsOneFrameThenStopsTheSensorAndTheNextStartSendsTheNext) {
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    EXPECT_EQ(sensor().commands(), (Commands{"SetCameraMode=0", "SetAcquisitionStart=1", "SetAcquisitionStart=0"}));
+    ASSERT_EQ(camera->frameCount(), 1u);
+    EXPECT_EQ(camera->frames()[0].kind, "image");
+    EXPECT_EQ(camera->callsNamed("sendImage"), (std::vector<std::string>{"sendImage(0, 0)"}));
+    EXPECT_TRUE(camera->callsNamed("addChunkData").empty());  // no chunk enabled: no chunk data at all
+    EXPECT_FALSE(bridge->acquisitionStopRequested);
+
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    EXPECT_EQ(camera->frameCount(), 2u);
+    EXPECT_EQ(sensor().commands(), (Commands{"SetCameraMode=0", "SetAcquisitionStart=1", "SetAcquisitionStart=0",
+                                             "SetAcquisitionStart=1", "SetAcquisitionStart=0"}));
+    EXPECT_EQ(sensor().count("GetCameraImage " + std::to_string(kPixels)), 2);
+}
+
+TEST_F(AcquisitionLoopTest, AStopAfterAFrameEndsTheContinuousAcquisition) {
+    startAcquisition(1);
+    ASSERT_TRUE(waitForFrames(1));
+    camera->fireWrite("AcquisitionStop");
+    ASSERT_TRUE(waitForStop());
+    EXPECT_FALSE(bridge->acquisitionStopRequested);
+    EXPECT_EQ(sensor().commands().back(), "SetAcquisitionStart=0");
+    EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=0"), 1);
+    const std::size_t frames = camera->frameCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(camera->frameCount(), frames);  // idle again: nothing is fetched or sent
+}
+
+TEST_F(AcquisitionLoopTest, AClientDisconnectStopsTheAcquisition) {
+    startAcquisition(1);
+    ASSERT_TRUE(waitForFrames(1));
+    testing::internal::CaptureStderr();
+    camera->fireConnection(false);
+    ASSERT_TRUE(waitForStop());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "\nClient is disconnected\n");
+    EXPECT_EQ(sensor().commands().back(), "SetAcquisitionStart=0");
+}
+
+TEST_F(AcquisitionLoopTest, AStopBeforeAnyFrameStopsTheSensorWithoutAFrame) {
+    writeInt("PixelFormat", RecordingCamera::kCoord3dAbc32f);
+    sensor().setFetchResult(TAVRION_ERR_NOT_READY, 0);
+    testing::internal::CaptureStderr();
+    startAcquisition(1);
+    EXPECT_TRUE(waitUntil([&] { return sensorCalls("GetPointCloud") >= 2; }));
+    camera->fireWrite("AcquisitionStop");
+    EXPECT_TRUE(waitForStop());
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(camera->frameCount(), 0u);
+    EXPECT_TRUE(camera->callsNamed("beginFrame").empty());
+    const Commands commands = sensor().commands();
+    ASSERT_GE(commands.size(), 5u);
+    EXPECT_EQ(commands[1], "SetCameraMode=1");
+    EXPECT_EQ(commands[2], "SetAcquisitionStart=1");
+    EXPECT_EQ(commands[3], "SetTriggerSoftware");
+    EXPECT_EQ(commands.back(), "SetAcquisitionStart=0");
+    EXPECT_NE(console.find("WARNING: Image is lost\n"), std::string::npos);
+    EXPECT_EQ(console.find("3D image is lost"), std::string::npos);  // that report follows the trace switches
+}
+
+TEST_F(AcquisitionLoopTest, AFailedCameraImageIsReportedAlwaysAndSendsNothing) {
+    sensor().setFetchResult(0, TAVRION_ERR_TIMEOUT);
+    testing::internal::CaptureStderr();
+    startAcquisition(1);
+    EXPECT_TRUE(waitUntil([&] { return sensorCalls("GetCameraImage") >= 3; }));
+    camera->fireWrite("AcquisitionStop");
+    EXPECT_TRUE(waitForStop());
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(camera->frameCount(), 0u);
+    EXPECT_EQ(sensor().commands(), (Commands{"SetCameraMode=0", "SetAcquisitionStart=1", "SetAcquisitionStart=0"}));
+    EXPECT_EQ(console.rfind("WARNING: Image is lost\n", 0), 0u);
+    EXPECT_EQ(console.find("2D image is lost"), std::string::npos);
+
+    // With the trace on, each loss is followed by its report.
+    bridge->enableConsoleLog();
+    testing::internal::CaptureStderr();
+    startAcquisition(1);
+    EXPECT_TRUE(waitUntil([&] { return sensorCalls("GetCameraImage") >= 6; }));
+    camera->fireWrite("AcquisitionStop");
+    EXPECT_TRUE(waitForStop());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "WARNING: Image is lost\nWARNING: 2D image is lost. Error code " + std::to_string(TAVRION_ERR_TIMEOUT)),
+              std::string::npos);
+}
+
+TEST_F(AcquisitionLoopTest, ACycleWithoutDataSendsAFrameOfZerosWithoutFetching) {
+    enableTemperatureChunk();
+    ASSERT_NO_FATAL_FAILURE(singleFrame());  // a frame with content first, so that zeros are not left-overs
+    ASSERT_EQ(camera->frames()[0].image, pattern());
+
+    sensor().scriptStatus({{0, TAVRION_STATUS_LINK_ALIVE | TAVRION_STATUS_DATABASE_LOADED | TAVRION_STATUS_NO_DATA}});
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    EXPECT_EQ(camera->frames()[1].image, std::vector<std::uint8_t>(kPixels, 0));
+    EXPECT_EQ(sensorCalls("GetCameraImage"), 1);
+}
+
+TEST_F(AcquisitionLoopTest, TheFormatStaysFixedUntilTheAcquisitionIsStartedAgain) {
+    startAcquisition(1);
+    ASSERT_TRUE(waitForFrames(1));
+    writeInt("PixelFormat", RecordingCamera::kCoord3dAbc32f);
+    ASSERT_TRUE(waitForFrames(camera->frameCount() + 2));
+    camera->fireWrite("AcquisitionStop");
+    ASSERT_TRUE(waitForStop());
+    for (const RecordedFrame& frame : camera->frames()) EXPECT_EQ(frame.kind, "image");
+    EXPECT_EQ(sensorCalls("GetPointCloud"), 0);
+
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    const RecordedFrame last = camera->frames().back();
+    EXPECT_EQ(last.kind, "pointcloud");
+    EXPECT_EQ(last.count, static_cast<std::int64_t>(kPixels));
+}
+
+TEST_F(AcquisitionLoopTest, PointCloudFormatsAreConvertedAndSentWithTheirPixelSize) {
+    enableTemperatureChunk();
+    sensor().setPointCloudSource([](double* points, std::uint16_t*, std::size_t pixels) {
+        for (std::size_t i = 0; i < pixels; ++i) {
+            points[3 * i] = 1.5;
+            points[3 * i + 1] = -2.25;
+            points[3 * i + 2] = 300.125;
+        }
+    });
+    struct Case {
+        std::int64_t format;
+        std::string kind;
+        std::size_t bytesPerPixel;
+        std::string sent;
+    };
+    const Case cases[] = {
+        {RecordingCamera::kCoord3dAbc32f, "pointcloud", 12, "sendPointCloud(3072, 0)"},
+        {RecordingCamera::kCoord3dAbc16, "pointcloud", 6, "sendPointCloud(3072, 0)"},
+        {RecordingCamera::kRgb16, "image", 6, "sendImage(0, 0)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent + " " + std::to_string(c.bytesPerPixel));
+        writeInt("PixelFormat", c.format);
+        camera->clearCalls();
+        ASSERT_NO_FATAL_FAILURE(singleFrame());
+        const RecordedFrame frame = camera->frames().back();
+        EXPECT_EQ(frame.kind, c.kind);
+        EXPECT_EQ(frame.image.size(), kPixels * c.bytesPerPixel);
+        EXPECT_EQ(camera->callsNamed(c.kind == "image" ? "sendImage" : "sendPointCloud"), std::vector<std::string>{c.sent});
+        if (c.bytesPerPixel == 12) {
+            float last[3];
+            std::memcpy(last, frame.image.data() + (kPixels - 1) * 12, sizeof last);
+            EXPECT_EQ(last[0], 1.5f);
+            EXPECT_EQ(last[1], -2.25f);
+            EXPECT_EQ(last[2], 300.125f);
+        }
+    }
+    EXPECT_EQ(sensor().count("WriteData SetTriggerSoftware"), 3);
+}
+
+TEST_F(AcquisitionLoopTest, TheFirstMono16FrameAfterAFormatChangeIsTriggeredAndFetchedAnew) {
+    enableTemperatureChunk();
+    static std::atomic<int> fetches;
+    fetches = 0;
+    sensor().setPointCloudSource([](double* points, std::uint16_t* mono, std::size_t pixels) {
+        ++fetches;
+        for (std::size_t i = 0; i < pixels; ++i) {
+            points[3 * i] = points[3 * i + 1] = points[3 * i + 2] = 1.0;
+            mono[i] = static_cast<std::uint16_t>(0x0100 * fetches + 1);
+        }
+    });
+    writeInt("PixelFormat", RecordingCamera::kCoord3dAbc32f);
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    writeInt("PixelFormat", RecordingCamera::kMono16);
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+
+    EXPECT_EQ(sensor().count("WriteData SetTriggerSoftware"), 2);
+    EXPECT_EQ(sensorCalls("GetPointCloud"), 2);
+    const RecordedFrame frame = camera->frames().back();
+    EXPECT_EQ(frame.kind, "image");
+    ASSERT_EQ(frame.image.size(), 2 * kPixels);
+    std::uint16_t first = 0;
+    std::memcpy(&first, frame.image.data(), sizeof first);
+    EXPECT_EQ(first, 0x0201);  // from the second fetch, not the first
+}
+
+TEST_F(AcquisitionLoopTest, TheTemperatureChunkCarriesTheSensorTemperatureBigEndian) {
+    enableTemperatureChunk();
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    RecordedFrame frame = camera->frames().back();
+    EXPECT_EQ(frame.chunks, (std::vector<std::vector<std::uint8_t>>{{0x00, 0x00, 0x00, 0x23}}));
+    EXPECT_EQ(frame.chunkIds, std::vector<std::uint32_t>{0xFFFFF0});
+    EXPECT_EQ(frame.image, pattern());
+    EXPECT_EQ(camera->callsNamed("addChunkData"),
+              (std::vector<std::string>{"addChunkData(data, 4, 16777200, 0)", "addChunkData(null, 3072, 0, 0)"}));
+    EXPECT_EQ(bridge->sensorTemperature, 35);
+
+    // The reply is read like atoi; a failed read keeps the last temperature.
+    sensor().setReply("GetTemperature", "  297C");
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    EXPECT_EQ(camera->frames().back().chunks[0], (std::vector<std::uint8_t>{0x00, 0x00, 0x01, 0x29}));
+    sensor().scriptResult("GetTemperature", {TAVRION_ERR_TIMEOUT});
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    EXPECT_EQ(camera->frames().back().chunks[0], (std::vector<std::uint8_t>{0x00, 0x00, 0x01, 0x29}));
+    EXPECT_EQ(bridge->sensorTemperature, 297);
+
+    // Switched off, the frame carries no chunk data at all.
+    writeInt("ChunkEnable", 0);
+    camera->clearCalls();
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    EXPECT_TRUE(camera->callsNamed("addChunkData").empty());
+}
+
+TEST_F(AcquisitionLoopTest, AnImageSizeBeyondTheSensorResolutionIsSkippedWithAWarning) {
+    camera->setImageSize(65, 48, 0);
+    testing::internal::CaptureStderr();
+    startAcquisition(2);
+    EXPECT_TRUE(waitForStop());
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("WARNING: The image size 65 x 48 exceeds the sensor resolution"), std::string::npos);
+    EXPECT_EQ(camera->frameCount(), 0u);
+    EXPECT_TRUE(camera->callsNamed("sendImage").empty());
+}
+
+TEST_F(AcquisitionLoopTest, ShutDownWhileIdleEndsTheLoopWithoutACommand) {
+    bridge.reset();
+    EXPECT_EQ(sensor().commands(), Commands{"SetCameraMode=0"});
+    const std::vector<std::string> log = RecordingCamera::globalLog();
+    EXPECT_NE(std::find(log.begin(), log.end(), "stopServer()"), log.end());
+    EXPECT_EQ(log.back(), "~CGevCamera()");
+}
+
+TEST_F(AcquisitionLoopTest, ShutDownWhileRunningEndsTheLoopWithoutStoppingTheSensor) {
+    startAcquisition(1);
+    ASSERT_TRUE(waitForFrames(1));
+    bridge.reset();
+    EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=1"), 1);
+    EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=0"), 0);
+    EXPECT_EQ(RecordingCamera::globalLog().back(), "~CGevCamera()");
+}
+
+}  // namespace
