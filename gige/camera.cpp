@@ -31,6 +31,7 @@ std::uint64_t steadyNs() {
 }  // namespace
 
 Camera::Camera() : server_(*this, privilege_) {
+    streamChannel_ = &streamPath_;
     genicam::declareLibraryFeatures(store_);
     clockOrigin_ = steadyNs();
     using namespace gvcp::reg;
@@ -77,9 +78,14 @@ int Camera::startServer(const char* address) {
             std::fprintf(stderr, "ERROR: '%s' is not an IPv4 address\n", address);
             return 1;
         }
-        if (!findHostInterface(served, chosen)) {
-            std::fprintf(stderr, "ERROR: %s is not an address of this host\n", address);
-            return 2;
+        // Whether the address is the host's is decided by the bind below (on Linux all of 127/8 is);
+        // the interface whose network holds it gives the mask and MAC of the bootstrap block.
+        for (const auto& candidate : interfaces) {
+            if (candidate.address == served) {
+                chosen = candidate;
+                break;
+            }
+            if (candidate.mask != 0 && (candidate.address & candidate.mask) == (served & candidate.mask)) chosen = candidate;
         }
     } else if (!interfaces.empty()) {
         chosen = interfaces.front();
@@ -122,11 +128,14 @@ int Camera::startServer(const char* address) {
         std::snprintf(url, sizeof url, "Local:device.xml;%X;%zX?SchemaVersion=1.1.0", genicam::kXmlAddress, xml_.size());
         bootstrap_.setString(kFirstUrl, kUrlSize, url);
         bootstrap_.setString(kSecondUrl, kUrlSize, "");
-        if (!streamSocket_.open(served, 0, false, error)) {
+        if (!streamPath_.open(served, error)) {
             std::fprintf(stderr, "ERROR: cannot open the stream socket: %s\n", error.c_str());
             return 5;
         }
-        bootstrap_.setWord(kStreamChannelBase + 0x1C, streamSocket_.localPort());
+        bootstrap_.setWord(kStreamChannelBase + 0x1C, streamPath_.sourcePort());
+        streamPath_.setResendEnabled(keepFramesForResend_);
+        streamPath_.setSendTimeout(static_cast<int>(sendLimitMs_));
+        packetResendSupported_ = keepFramesForResend_;
         privilege_.configure(enforceHeartbeat_, heartbeatMs_);
         bootstrap_.setWord(kHeartbeatTimeout, privilege_.heartbeatTimeout());
         updateCapabilities();
@@ -135,7 +144,7 @@ int Camera::startServer(const char* address) {
     if (!server_.start(served, options_, error)) {
         std::fprintf(stderr, "ERROR: cannot open the GigE Vision control port: %s\n", error.c_str());
         std::lock_guard lock(mutex_);
-        streamSocket_.close();
+        streamPath_.close();
         return 6;
     }
     return 0;
@@ -149,10 +158,10 @@ void Camera::stopServer() {
         std::lock_guard lock(mutex_);
         privilege_.release();
         bootstrap_.setWord(gvcp::reg::kStreamChannelBase, 0);
-        streamSocket_.close();
         channel = streamChannel_;
     }
     if (channel != nullptr) channel->stop();
+    streamPath_.close();
 }
 
 bool Camera::isServerRunning() { return server_.running(); }
