@@ -1,0 +1,38 @@
+// Runs CorvastrumGigeInterface as a child process for end-to-end tests (Linux only): its standard output
+// and error go to files the test reads, its standard input is a pipe the test can press ENTER on.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class BridgeProcess {
+public:
+    explicit BridgeProcess(std::vector<std::string> arguments);
+    ~BridgeProcess();  // ends the program (ENTER, then SIGKILL if it hangs)
+    BridgeProcess(const BridgeProcess&) = delete;
+    BridgeProcess& operator=(const BridgeProcess&) = delete;
+
+    // Waits until standard error contains `text`; false when the program ended first or time ran out.
+    bool waitForError(const std::string& text, int timeoutMs = 10000);
+    std::string out() const;
+    std::string err() const;
+    void pressEnter();
+    // Its exit status once it ended within `timeoutMs`, else nullopt.
+    std::optional<int> waitExit(int timeoutMs);
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    std::string outPath_;
+    std::string errPath_;
+    std::optional<int> exitStatus_;
+};
+
+// Runs a command line through the shell with a time limit; its standard output and error together.
+std::string runCommand(const std::string& commandLine, int* exitStatus = nullptr);
+
+// Lines of a text file (empty when it does not exist).
+std::vector<std::string> fileLines(const std::string& path);

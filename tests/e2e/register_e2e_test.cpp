@@ -1,0 +1,156 @@
+// End to end with the real peers: the emulated sensor, the bridge program and Aravis's command-line
+// client. Feature tree, limits, writes reaching the sensor as exact command texts, reads after them, the
+// trace file, client presence lines and the end of the program when the sensor dies.
+#include <gtest/gtest.h>
+
+#include <tinyxml2.h>
+
+#include <algorithm>
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "bridge_process.h"
+#include "emulator_process.h"
+#include "tavrion.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+bool contains(const Lines& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// The emulated sensor and the bridge serving it, each test on its own pair of loopback addresses.
+class RegisterEndToEnd : public testing::Test {
+protected:
+    void start(int n, std::vector<std::string> bridgeOptions = {}) {
+        sensorAddress = "127.0.2." + std::to_string(n);
+        deviceAddress = "127.0.3." + std::to_string(n);
+        commandLog = testing::TempDir() + "e2e-commands-" + std::to_string(n) + ".log";
+        std::remove(commandLog.c_str());
+        emulator = std::make_unique<EmulatorProcess>(std::vector<std::string>{
+            "--address", sensorAddress, "--width", "64", "--height", "48", "--log-commands", commandLog});
+        ASSERT_TRUE(emulator->waitReady());
+        std::vector<std::string> arguments{"-i", sensorAddress, "-s", deviceAddress};
+        arguments.insert(arguments.end(), bridgeOptions.begin(), bridgeOptions.end());
+        bridge = std::make_unique<BridgeProcess>(arguments);
+        ASSERT_TRUE(bridge->waitForError("GigeServer is online\n")) << bridge->err();
+    }
+
+    std::string arv(const std::string& arguments) { return runCommand("arv-tool-0.8 -a " + deviceAddress + " " + arguments); }
+
+    // The sensor's own descriptor, read straight from the emulator.
+    tinyxml2::XMLDocument& sensorDescriptor() {
+        void* handle = Tavrion_Connect(sensorAddress.c_str(), "32001", 0);
+        EXPECT_NE(handle, nullptr);
+        std::vector<char> text(132000);
+        EXPECT_EQ(Tavrion_ReadData(handle, "GetXmlDescriptor", text.data(), static_cast<std::int32_t>(text.size()), 0), 0);
+        Tavrion_Disconnect(handle);
+        descriptor.Parse(text.data());
+        return descriptor;
+    }
+
+    std::string descriptorText(std::initializer_list<const char*> path) {
+        const tinyxml2::XMLNode* node = &sensorDescriptor();
+        for (const char* name : path) node = node != nullptr ? node->FirstChildElement(name) : nullptr;
+        const char* text = node != nullptr ? node->ToElement()->GetText() : nullptr;
+        return text != nullptr ? text : "";
+    }
+
+    std::string sensorAddress;
+    std::string deviceAddress;
+    std::string commandLog;
+    std::unique_ptr<EmulatorProcess> emulator;
+    std::unique_ptr<BridgeProcess> bridge;
+    tinyxml2::XMLDocument descriptor;
+};
+
+TEST_F(RegisterEndToEnd, FeatureTreeAndLimitsFollowTheSensorDescriptor) {
+    start(1);
+    const std::string features = arv("features");
+    for (const char* name : {"'TLParamsLockedCategory'", "'Scan3DControl'", "'FilterControl'", "'ExposureTime'",
+                             "'StackAcquisitionMode'", "'LightBrightness'", "'ChunkTemperature'",
+                             "'Scan3dCoordinateSelector'", "'DeviceTemperature'", "'PropertyValue'"}) {
+        EXPECT_NE(features.find(name), std::string::npos) << name << "\n" << features;
+    }
+    const std::string values = arv("control ExposureTime Gain LightBrightness SensorWidth DeviceSerialNumber");
+    const auto limits = [&](const char* feature, const char* group) {
+        return std::string(feature) + " = .* min:" + descriptorText({"device", "settings", group, "min"}) +
+               " max:" + descriptorText({"device", "settings", group, "max"});
+    };
+    EXPECT_TRUE(std::regex_search(values, std::regex(limits("ExposureTime", "exposuretime")))) << values;
+    EXPECT_TRUE(std::regex_search(values, std::regex(limits("Gain", "gain")))) << values;
+    EXPECT_TRUE(std::regex_search(values, std::regex(limits("LightBrightness", "ledpower")))) << values;
+    EXPECT_NE(values.find("SensorWidth = 64"), std::string::npos) << values;
+    EXPECT_NE(values.find("DeviceSerialNumber = " + descriptorText({"device", "general", "serialnumber"})),
+              std::string::npos) << values;
+}
+
+TEST_F(RegisterEndToEnd, WritesReachTheSensorAsExactCommandsAndReadsShowTheNewValues) {
+    const std::string trace = testing::TempDir() + "e2e-trace-2.log";
+    start(2, {"-f", trace});
+    tinyxml2::XMLDocument& sensor = sensorDescriptor();
+    const auto text = [&sensor](std::initializer_list<const char*> path) {
+        const tinyxml2::XMLNode* node = &sensor;
+        for (const char* name : path) node = node->FirstChildElement(name);
+        return std::string(node->ToElement()->GetText());
+    };
+    const std::string filterCommand = text({"device", "settings", "pointcloudfilter", "filters", "filter1", "command"});
+    const std::string propertyCommand =
+        text({"device", "settings", "pointcloudfilter", "filters", "filter1", "filterproperty2", "command"});
+    const std::string propertyMax =
+        text({"device", "settings", "pointcloudfilter", "filters", "filter1", "filterproperty2", "max"});
+    const bool filterWasOn = text({"device", "settings", "pointcloudfilter", "filters", "filter1", "current"}) != "0";
+
+    arv("control Gain=2.5");
+    arv("control ExposureTime=20000 LightBrightness=50 StackAcquisitionMode=mode2");
+    arv("control FilterSelector=" + filterCommand.substr(6) + " FilterMode=" + (filterWasOn ? "false" : "true"));
+    arv("control FilterSelector=" + filterCommand.substr(6) + " PropertySelector=4 PropertyValue=" + propertyMax);
+    arv("control PixelFormat=Coord3D_ABC32f");
+    const Lines commands = fileLines(commandLog);
+    for (const std::string& expected :
+         {std::string("SetGain=2.500000"), std::string("SetExposureTime=20000.000000"), std::string("SetLEDPower=50"),
+          std::string("SetStackAcquisitionMode=2"), filterCommand + (filterWasOn ? "=0" : "=1"),
+          propertyCommand + "=" + std::to_string(std::stod(propertyMax)), std::string("SetCameraMode=1")}) {
+        EXPECT_TRUE(contains(commands, expected)) << expected;
+    }
+
+    const std::string values = arv("control Gain ExposureTime LightBrightness StackAcquisitionMode");
+    EXPECT_NE(values.find("Gain = " + text({"device", "settings", "gain", "current"})), std::string::npos) << values;
+    EXPECT_NE(values.find("ExposureTime = 20000"), std::string::npos) << values;
+    EXPECT_NE(values.find("LightBrightness = 50"), std::string::npos) << values;
+    EXPECT_NE(values.find("StackAcquisitionMode = mode2"), std::string::npos) << values;
+
+    const Lines traced = fileLines(trace);
+    ASSERT_GE(traced.size(), 2u);
+    EXPECT_EQ(traced[0], "///////////");
+    EXPECT_TRUE(contains(traced, "Write Gain = 2.5"));
+    EXPECT_TRUE(contains(traced, "Write PixelFormat = Coord3D_ABC32f"));
+    EXPECT_TRUE(contains(traced, "Read LightBrightness = 50"));
+    std::remove(trace.c_str());
+}
+
+TEST_F(RegisterEndToEnd, ClientPresenceIsPrintedAndEnterEndsTheProgram) {
+    start(3);
+    arv("control Gain");
+    ASSERT_TRUE(bridge->waitForError("\nClient is disconnected\n"));
+    EXPECT_NE(bridge->err().find("\nClient is connected\n"), std::string::npos);
+    bridge->pressEnter();
+    EXPECT_EQ(bridge->waitExit(3000), 0);
+    EXPECT_EQ(bridge->out(), "Version: 1.0.0\n\n\n");
+}
+
+TEST_F(RegisterEndToEnd, SensorDeathEndsTheProgramWithStatusZero) {
+    start(4);
+    emulator->kill();
+    const auto killed = std::chrono::steady_clock::now();
+    const std::optional<int> status = bridge->waitExit(5000);
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::milliseconds(1500));
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(bridge->err().find("Error: Connection to Corvastrum 3D Sensor is lost\n"), std::string::npos)
+        << bridge->err();
+}
+
+}  // namespace
