@@ -123,6 +123,7 @@ Scene::Scene(std::uint32_t width, std::uint32_t height, const SceneRanges& range
     state_.resize(n);
     reflectance_.resize(n);
     noise_.resize(n);
+    depthNoise_.resize(n);
     const Objects o = placeObjects(ranges);
     const double zMid = ranges.workingRangeZStart + 0.5 * ranges.measuringRangeZ;
     const double zEnd = ranges.workingRangeZStart + ranges.measuringRangeZ;
@@ -158,9 +159,10 @@ Scene::Scene(std::uint32_t width, std::uint32_t height, const SceneRanges& range
             }
             const double lit = std::max(0.0, dot(normal, normalized(o.projector - p)));
             reflectance_[i] = static_cast<float>(albedo * (0.25 + 0.75 * lit));
-            points_[3 * i] = p.x;
-            points_[3 * i + 1] = p.y;
-            points_[3 * i + 2] = p.z;
+            points_[3 * i] = static_cast<float>(p.x);
+            points_[3 * i + 1] = static_cast<float>(p.y);
+            points_[3 * i + 2] = static_cast<float>(p.z);
+            depthNoise_[i] = static_cast<float>(kZNoiseMm / p.z);
             if (p.z < ranges.workingRangeZStart || p.z > zEnd) state_[i] = kOutOfRange;
             else if (inProjectorShadow(o, p)) state_[i] = kShadowed;
             else state_[i] = kMeasured;
@@ -185,21 +187,17 @@ double Scene::brightness(double exposureUs, double gain, double ledPowerPercent)
 void Scene::renderCloud(std::uint64_t frameIndex, double brightness, double* xyz, std::uint16_t* mono) const {
     const std::size_t n = pixelCount();
     const std::size_t shift = static_cast<std::size_t>((frameIndex * 7919u) % n);
+    const float* noise = noise_.data();
+    const double fullScale = brightness * 65535.0;
     for (std::size_t i = 0; i < n; ++i) {
         std::size_t k = i + shift;
         if (k >= n) k -= n;
-        const double noise = noise_[k];
-        const double light = reflectance_[i] * brightness * (1.0 + kIntensityNoise * noise) * 65535.0;
-        const double clamped = std::clamp(light, 0.0, 65535.0);
-        mono[i] = static_cast<std::uint16_t>(clamped);
+        const double light = reflectance_[i] * fullScale * (1.0 + kIntensityNoise * noise[k]);
+        mono[i] = static_cast<std::uint16_t>(std::clamp(light, 0.0, 65535.0));
         // Structured light needs contrast: too little light or a saturated pixel decodes no depth.
         const bool measured = state_[i] == kMeasured && light >= 650.0 && light < 65535.0;
-        if (!measured) {
-            xyz[3 * i] = xyz[3 * i + 1] = xyz[3 * i + 2] = 0.0;
-            continue;
-        }
-        // Depth noise scales the point along its viewing ray.
-        const double scale = 1.0 + kZNoiseMm * noise_[n - 1 - k] / points_[3 * i + 2];
+        // Depth noise moves the point along its viewing ray; the table holds noise / z for each pixel.
+        const double scale = measured ? 1.0 + depthNoise_[i] * noise[n - 1 - k] : 0.0;
         xyz[3 * i] = points_[3 * i] * scale;
         xyz[3 * i + 1] = points_[3 * i + 1] * scale;
         xyz[3 * i + 2] = points_[3 * i + 2] * scale;

@@ -3,6 +3,7 @@
 // comes or the stream is shut down, for servers that wait on idle clients.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -43,6 +44,8 @@ private:
     explicit TcpStream(std::intptr_t handle) : handle_(handle) {}
     void close();
     std::intptr_t handle_ = kInvalidHandle;
+    // Set by shutdown(); waits that the platform does not wake on a shut-down socket check it in short slices.
+    std::atomic<bool> shutDown_{false};
 };
 
 class TcpListener {

@@ -43,12 +43,15 @@ void setNoDelay(int fd) {
 
 TcpStream::~TcpStream() { close(); }
 
-TcpStream::TcpStream(TcpStream&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalidHandle; }
+TcpStream::TcpStream(TcpStream&& other) noexcept : handle_(other.handle_), shutDown_(other.shutDown_.load()) {
+    other.handle_ = kInvalidHandle;
+}
 
 TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
     if (this != &other) {
         close();
         handle_ = other.handle_;
+        shutDown_ = other.shutDown_.load();
         other.handle_ = kInvalidHandle;
     }
     return *this;
@@ -111,6 +114,7 @@ IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
 }
 
 void TcpStream::shutdown() {
+    shutDown_ = true;
     if (handle_ != kInvalidHandle) ::shutdown(static_cast<int>(handle_), SHUT_RDWR);
 }
 

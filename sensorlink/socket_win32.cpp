@@ -25,19 +25,34 @@ sockaddr_in makeAddress(std::uint32_t hostOrderAddress, std::uint16_t port) {
     return address;
 }
 
-// Waits until `socket` is readable (or writable); false on time-out. Errors count as ready.
-bool waitFor(SOCKET socket, bool forWrite, int timeoutMs) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(socket, &set);
-    fd_set errors;
-    FD_ZERO(&errors);
-    FD_SET(socket, &errors);
-    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    timeval* wait = timeoutMs < 0 ? nullptr : &limit;
-    const int ready = forWrite ? ::select(0, nullptr, &set, &errors, wait) : ::select(0, &set, nullptr, &errors, wait);
-    return ready != 0;
+enum class Wait { kReady, kTimeout, kShutDown };
+
+// Waits until `socket` is readable (or writable); errors count as ready. Winsock does not wake a select on a
+// socket that another thread shuts down, so the wait runs in slices and watches `shutDown` between them.
+Wait waitFor(SOCKET socket, bool forWrite, int timeoutMs, const std::atomic<bool>& shutDown) {
+    constexpr int kSliceMs = 50;
+    int left = timeoutMs;
+    for (;;) {
+        if (shutDown) return Wait::kShutDown;
+        const int slice = left < 0 || left > kSliceMs ? kSliceMs : left;
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(socket, &set);
+        fd_set errors;
+        FD_ZERO(&errors);
+        FD_SET(socket, &errors);
+        timeval limit{0, slice * 1000};
+        const int ready = forWrite ? ::select(0, nullptr, &set, &errors, &limit)
+                                   : ::select(0, &set, nullptr, &errors, &limit);
+        if (ready != 0) return Wait::kReady;
+        if (left >= 0) {
+            left -= slice;
+            if (left <= 0) return Wait::kTimeout;
+        }
+    }
 }
+
+IoStatus statusOf(Wait wait) { return wait == Wait::kTimeout ? IoStatus::kTimeout : IoStatus::kClosed; }
 
 void setNoDelay(SOCKET socket) {
     const BOOL one = TRUE;
@@ -50,12 +65,15 @@ SOCKET asSocket(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
 
 TcpStream::~TcpStream() { close(); }
 
-TcpStream::TcpStream(TcpStream&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalidHandle; }
+TcpStream::TcpStream(TcpStream&& other) noexcept : handle_(other.handle_), shutDown_(other.shutDown_.load()) {
+    other.handle_ = kInvalidHandle;
+}
 
 TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
     if (this != &other) {
         close();
         handle_ = other.handle_;
+        shutDown_ = other.shutDown_.load();
         other.handle_ = kInvalidHandle;
     }
     return *this;
@@ -75,7 +93,8 @@ TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t por
     ::ioctlsocket(socket, FIONBIO, &nonBlocking);
     const sockaddr_in address = makeAddress(hostOrderAddress, port);
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        if (WSAGetLastError() != WSAEWOULDBLOCK || !waitFor(socket, true, timeoutMs)) return {};
+        const std::atomic<bool> never{false};
+        if (WSAGetLastError() != WSAEWOULDBLOCK || waitFor(socket, true, timeoutMs, never) != Wait::kReady) return {};
         int error = 0;
         int length = sizeof error;
         if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 ||
@@ -92,7 +111,7 @@ IoStatus TcpStream::sendAll(const void* data, std::size_t size, int timeoutMs) {
     const char* bytes = static_cast<const char*>(data);
     const SOCKET socket = asSocket(handle_);
     while (size > 0) {
-        if (!waitFor(socket, true, timeoutMs)) return IoStatus::kTimeout;
+        if (const Wait wait = waitFor(socket, true, timeoutMs, shutDown_); wait != Wait::kReady) return statusOf(wait);
         const int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
         const int sent = ::send(socket, bytes, chunk, 0);
         if (sent == SOCKET_ERROR) {
@@ -109,7 +128,7 @@ IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
     char* bytes = static_cast<char*>(data);
     const SOCKET socket = asSocket(handle_);
     while (size > 0) {
-        if (!waitFor(socket, false, timeoutMs)) return IoStatus::kTimeout;
+        if (const Wait wait = waitFor(socket, false, timeoutMs, shutDown_); wait != Wait::kReady) return statusOf(wait);
         const int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
         const int received = ::recv(socket, bytes, chunk, 0);
         if (received == 0) return IoStatus::kClosed;
@@ -124,6 +143,7 @@ IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
 }
 
 void TcpStream::shutdown() {
+    shutDown_ = true;
     if (handle_ != kInvalidHandle) ::shutdown(asSocket(handle_), SD_BOTH);
 }
 
@@ -150,7 +170,8 @@ bool TcpListener::listenOn(std::uint32_t hostOrderAddress, std::uint16_t port, s
 }
 
 TcpStream TcpListener::acceptClient(int timeoutMs) {
-    if (handle_ == -1 || !waitFor(asSocket(handle_), false, timeoutMs)) return {};
+    const std::atomic<bool> never{false};
+    if (handle_ == -1 || waitFor(asSocket(handle_), false, timeoutMs, never) != Wait::kReady) return {};
     const SOCKET client = ::accept(asSocket(handle_), nullptr, nullptr);
     if (client == INVALID_SOCKET) return {};
     setNoDelay(client);
