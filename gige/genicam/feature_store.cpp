@@ -427,6 +427,16 @@ bool FeatureStore::limit(const Node& feature, const char* literal, const char* p
     return false;
 }
 
+std::vector<std::string> FeatureStore::boundingFeatures(const Node& feature) {
+    std::vector<std::string> names;
+    for (const char* pointer : {"pMin", "pMax"}) {
+        const Element* element = this->element(feature, pointer);
+        const Node* source = element != nullptr ? featureOf(element->text) : nullptr;
+        if (source != nullptr) names.push_back(source->name);
+    }
+    return names;
+}
+
 bool FeatureStore::intAllowed(const Node& feature, std::int64_t value) const {
     switch (feature.kind) {
     case NodeKind::Boolean: return value == 0 || value == 1;

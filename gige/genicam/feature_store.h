@@ -131,6 +131,9 @@ public:
     bool getFloat(const std::string& name, float& value) const;
     bool getString(const std::string& name, std::string& value) const;
 
+    // The features whose values bound `feature` through pMin/pMax, so that their owner can bring them up to
+    // date before a written value is checked against them.
+    std::vector<std::string> boundingFeatures(const Node& feature);
     // Client-side checks: whether `value` is acceptable for the feature (range, entries, 0/1).
     bool intAllowed(const Node& feature, std::int64_t value) const;
     bool floatAllowed(const Node& feature, float value) const;
