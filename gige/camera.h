@@ -9,8 +9,8 @@
 // - streamRegisters() / setStreamRegister(): the stream channel block as plain stored values; the stream
 //   path reads the destination, port, packet size and delay there and writes back what it owns (clearing
 //   the fire-test bit of SCPS, for example).
-// - sendStreamDatagram(): sends one GVSP datagram to SCDA:SCP from the stream socket, which is bound to the
-//   served address; its port is what SCSP reports.
+// - StreamPath (camera_stream.h) owns the stream socket, bound to the served address; its port is what
+//   SCSP reports.
 // - setPacketResendSupported(): sets the PACKETRESEND capability bit clients look at.
 // - timestampTicks(): the device clock (ns ticks, the frequency the bootstrap registers announce).
 // - The frame operations of CGevCamera live in camera_frames.cpp; PayloadSize follows updatePayloadSize().
@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_stream.h"
 #include "gev_camera.h"
 #include "genicam/feature_store.h"
 #include "genicam/register_layout.h"
@@ -31,14 +32,6 @@
 #include "net/udp_socket.h"
 
 namespace gige {
-
-class StreamChannel {
-public:
-    virtual ~StreamChannel() = default;
-    virtual void registerWritten(std::uint32_t offset, std::uint32_t value) = 0;
-    virtual void packetResend(const std::uint8_t* payload, std::size_t size, std::uint8_t flags) = 0;
-    virtual void stop() = 0;
-};
 
 struct StreamRegisters {
     std::uint32_t port = 0;         // SCP
@@ -116,7 +109,6 @@ public:
     void setStreamChannel(StreamChannel* channel);
     StreamRegisters streamRegisters();
     void setStreamRegister(std::uint32_t offset, std::uint32_t value);
-    bool sendStreamDatagram(const void* data, std::size_t size, bool dontFragment);
     void setPacketResendSupported(bool supported);
     std::uint64_t timestampTicks() const;
 
@@ -142,6 +134,8 @@ private:
     void updateCapabilities();
     // Recomputes PayloadSize from the image size, pixel format and chunk layout (camera_frames.cpp).
     void updatePayloadSize();
+    // What the features say a frame is now, for the frame operations (camera_frames.cpp).
+    gvsp::ImageSettings imageSettings();
     bool boundValue(const genicam::Node& feature, std::int64_t& value) const;
     bool setBoundValue(const genicam::Node& feature, std::int64_t value);
     bool declarable() const { return !server_.running(); }
@@ -174,11 +168,11 @@ private:
     GevConnectionCallback connectionCallback_ = nullptr;
 
     StreamChannel* streamChannel_ = nullptr;
-    UdpSocket streamSocket_;
     std::uint64_t clockOrigin_ = 0;  // steady-clock ns at the last timestamp reset
     std::uint16_t chunkBytes_ = 0;
     std::uint16_t chunkCount_ = 0;
-    std::atomic<bool> streamUnavailableReported_{false};
+    // Last member: destroyed first, after the destructor has stopped the server.
+    StreamPath streamPath_{*this};
 };
 
 }  // namespace gige

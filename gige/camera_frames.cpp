@@ -1,5 +1,5 @@
-// Image format and frame operations of the camera. The frame operations need the stream channel, which
-// this build does not contain yet: they refuse every frame with a clear message instead of pretending.
+// Image format and frame operations of the camera. A frame is built and sent on the caller's thread: the
+// camera lock is held only while the frame's geometry is read from the features, never while packets leave.
 #include "camera.h"
 
 #include <cstdio>
@@ -8,19 +8,40 @@
 
 namespace gige {
 
-namespace {
-int refuseFrame(std::atomic<bool>& reported) {
-    if (!reported.exchange(true))
-        std::fprintf(stderr, "ERROR: this build of the GigE library has no stream channel; frames are not sent\n");
-    return 1;
+gvsp::ImageSettings Camera::imageSettings() {
+    std::int64_t width = 0, height = 0, offsetX = 0, offsetY = 0, format = 0, payload = 0;
+    std::lock_guard lock(mutex_);
+    store_.getInt("Width", width);
+    store_.getInt("Height", height);
+    store_.getInt("OffsetX", offsetX);
+    store_.getInt("OffsetY", offsetY);
+    store_.getInt("PixelFormat", format);
+    store_.getInt("PayloadSize", payload);
+    gvsp::ImageSettings image;
+    image.width = static_cast<std::uint32_t>(width);
+    image.height = static_cast<std::uint32_t>(height);
+    image.offsetX = static_cast<std::uint32_t>(offsetX);
+    image.offsetY = static_cast<std::uint32_t>(offsetY);
+    image.pixelFormat = static_cast<std::uint32_t>(format);
+    image.payloadSize = static_cast<std::uint64_t>(payload);
+    return image;
 }
-}  // namespace
 
-int Camera::beginFrame(int) { return refuseFrame(streamUnavailableReported_); }
-int Camera::sendImage(const void*, std::int64_t, int) { return refuseFrame(streamUnavailableReported_); }
-int Camera::sendPointCloud(const void*, std::int64_t, int) { return refuseFrame(streamUnavailableReported_); }
-int Camera::addChunkData(const void*, const void*, std::uint32_t, std::uint32_t, int) {
-    return refuseFrame(streamUnavailableReported_);
+int Camera::beginFrame(int stream) { return streamPath_.frames().beginFrame(stream); }
+
+int Camera::addChunkData(const void*, const void* data, std::uint32_t length, std::uint32_t chunkId, int stream) {
+    return streamPath_.frames().addChunkData(data, length, chunkId, stream);
+}
+
+int Camera::sendImage(const void* frame, std::int64_t byteCount, int stream) {
+    const gvsp::ImageSettings image = imageSettings();
+    return streamPath_.reportRefusal(streamPath_.frames().sendImage(frame, byteCount, stream, image, timestampTicks()));
+}
+
+int Camera::sendPointCloud(const void* frame, std::int64_t pointCount, int stream) {
+    const gvsp::ImageSettings image = imageSettings();
+    return streamPath_.reportRefusal(
+        streamPath_.frames().sendPointCloud(frame, pointCount, stream, image, timestampTicks()));
 }
 
 bool Camera::addPixelFormat(const char* name) {

@@ -90,6 +90,10 @@ Status Camera::writeBootstrap(std::uint32_t address, const std::uint8_t* data, s
         const Access access = bootstrap_.access(word);
         if (access == Access::Unmapped) return Status::InvalidAddress;
         if (access == Access::ReadOnly) return Status::WriteProtect;
+        // A packet size outside what GevSCPSPacketSize declares is refused, not stored.
+        if (word == kChannel + gvsp::kRegPacketSize &&
+            !gvsp::packetSizeAllowed(loadBe32(data + (word - address)) & gvsp::kPacketSizeMask))
+            return Status::InvalidParameter;
     }
     for (std::uint32_t word = address; word - address < count; word += 4) {
         writeBootstrapWord(word, loadBe32(data + (word - address)));
@@ -250,15 +254,6 @@ StreamRegisters Camera::streamRegisters() {
 void Camera::setStreamRegister(std::uint32_t offset, std::uint32_t value) {
     std::lock_guard lock(mutex_);
     if (offset < 0x40 && offset % 4 == 0) bootstrap_.setWord(kChannel + offset, value);
-}
-
-bool Camera::sendStreamDatagram(const void* data, std::size_t size, bool dontFragment) {
-    std::lock_guard lock(mutex_);
-    const std::uint32_t port = bootstrap_.word(kChannel) & 0xFFFF;
-    const std::uint32_t destination = bootstrap_.word(kChannel + 0x18);
-    if (port == 0 || destination == 0) return false;
-    return streamSocket_.sendNoFragment(data, size, Endpoint{destination, static_cast<std::uint16_t>(port)},
-                                        dontFragment);
 }
 
 void Camera::setPacketResendSupported(bool supported) {

@@ -61,6 +61,9 @@ constexpr std::uint32_t kMinPacketSize = 576;
 constexpr std::uint32_t kMaxPacketSize = 9000;
 constexpr std::uint32_t kPacketSizeIncrement = 4;
 constexpr std::uint32_t kDefaultPacketSize = 1500;
+constexpr bool packetSizeAllowed(std::uint32_t size) {
+    return size >= kMinPacketSize && size <= kMaxPacketSize && (size - kMinPacketSize) % kPacketSizeIncrement == 0;
+}
 
 // GVCP status codes the channel's register handlers answer with.
 enum RegisterStatus : std::uint16_t {

@@ -1,9 +1,11 @@
 // The last frames sent, kept so that a client can ask for packets it missed (PACKETRESEND).
 //
-// Memory: at most kFrameCount frames and at most `byteBudget` bytes of payload in total. A frame's
-// buffer is reused for later frames, so steady streaming allocates nothing. When a new frame does not
-// fit in the budget the oldest frames are released first; a frame larger than the whole budget is not
-// kept, and resend requests for it are answered as unavailable.
+// Memory: at most kFrameCount frames and at most `byteBudget` bytes of payload in total (by default 256 MiB,
+// so at least three frames of up to 85 MiB each). Many small frames are kept because a client asks for a
+// missing packet only after its packet time-out (20 ms for common clients), and a fast device has sent
+// several frames by then. A frame's buffer is reused for later frames, so steady streaming allocates
+// nothing. When a new frame does not fit in the budget the oldest frames are released first; a frame larger
+// than the whole budget is not kept, and resend requests for it are answered as unavailable.
 //
 // Threads: the sender keeps a frame (claim, copy without the lock, publish); the control thread looks a
 // frame up and sends from it while holding the lock, so a held frame never changes under a reader.
@@ -30,8 +32,8 @@ struct HeldFrame {
 
 class ResendStore {
 public:
-    static constexpr std::size_t kFrameCount = 4;
-    static constexpr std::uint64_t kDefaultByteBudget = 512ull << 20;
+    static constexpr std::size_t kFrameCount = 64;
+    static constexpr std::uint64_t kDefaultByteBudget = 256ull << 20;
 
     explicit ResendStore(std::uint64_t byteBudget = kDefaultByteBudget);
 

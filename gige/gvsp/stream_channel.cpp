@@ -15,10 +15,6 @@ std::uint64_t nowNs() {
             .count());
 }
 
-bool packetSizeAllowed(std::uint32_t size) {
-    return size >= kMinPacketSize && size <= kMaxPacketSize && (size - kMinPacketSize) % kPacketSizeIncrement == 0;
-}
-
 }  // namespace
 
 StreamChannel::StreamChannel(std::uint64_t tickFrequency, std::uint64_t resendBudget)

@@ -32,7 +32,7 @@ struct ChannelSettings {
     std::uint16_t port = 0;
     std::uint32_t destination = 0;
     std::uint32_t packetSize = kDefaultPacketSize;
-    bool doNotFragment = true;
+    bool doNotFragment = false;
     std::uint32_t packetDelay = 0;
 };
 

@@ -204,7 +204,9 @@ TEST_F(StreamChannelTest, BlockIdWrapsFromFFFFToOne) {
 
 TEST_F(StreamChannelTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) {
     configure(576);
-    for (int i = 0; i < 5; ++i) ASSERT_EQ(sendFrame(64, 32, 0x01100007, true), SendOutcome::Sent);
+    // More frames than the store has room for, so the first ones are gone.
+    const int frameCount = static_cast<int>(ResendStore::kFrameCount) + 6;
+    for (int i = 0; i < frameCount; ++i) ASSERT_EQ(sendFrame(64, 32, 0x01100007, true), SendOutcome::Sent);
     const auto original = received();
     std::map<std::pair<int, std::uint32_t>, std::vector<std::uint8_t>> sent;
     for (const Packet& packet : original) sent[{packet.block, packet.id}] = packet.body;
@@ -212,7 +214,8 @@ TEST_F(StreamChannelTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) 
         (payloadSize(64, 32, 0x01100007, 4, 1) + 539) / 540);
 
     // The newest frames are held: packets come back unchanged, status 0, leader and trailer included.
-    for (std::uint16_t block = 5; block >= 2; --block) {
+    const auto newest = static_cast<std::uint16_t>(frameCount);
+    for (std::uint16_t block = newest; block > newest - 3; --block) {
         channel.resend(block, 0, payloadPackets + 1);
         const auto again = received();
         ASSERT_EQ(again.size(), payloadPackets + 2) << block;
@@ -221,8 +224,8 @@ TEST_F(StreamChannelTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) 
             EXPECT_EQ(packet.body, (sent[{block, packet.id}])) << block << "/" << packet.id;
         }
     }
-    // The oldest is gone, block 9 was never sent: one PACKET_UNAVAILABLE each.
-    for (std::uint16_t block : {std::uint16_t{1}, std::uint16_t{9}}) {
+    // The oldest is gone, a future block was never sent: one PACKET_UNAVAILABLE each.
+    for (std::uint16_t block : {std::uint16_t{1}, static_cast<std::uint16_t>(newest + 5)}) {
         channel.resend(block, 3, 4);
         const auto answer = received();
         ASSERT_EQ(answer.size(), 1u);
@@ -232,9 +235,9 @@ TEST_F(StreamChannelTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) 
         EXPECT_TRUE(answer[0].body.empty());
     }
     // A reversed range is ignored; a range past the trailer gets the held part and one unavailable.
-    channel.resend(5, 4, 3);
+    channel.resend(newest, 4, 3);
     EXPECT_TRUE(received(50).empty());
-    channel.resend(5, payloadPackets, payloadPackets + 10);
+    channel.resend(newest, payloadPackets, payloadPackets + 10);
     const auto tail = received();
     ASSERT_EQ(tail.size(), 3u);
     EXPECT_EQ(tail[2].status, kStatusPacketUnavailable);
