@@ -101,6 +101,14 @@ TEST_F(ServerStartTest, ThreadsRunOnlyWhenTheServerIsOnlineAndTheDestructorJoins
     EXPECT_TRUE(sensor().commands() == std::vector<std::string>{"SetCameraMode=0"});
 }
 
+TEST_F(ServerStartTest, ThreadsAreJoinedAlsoWhenTheServerHasStoppedOnItsOwn) {
+    ASSERT_NO_FATAL_FAILURE(connect());
+    EXPECT_TRUE(startWith("", -1));
+    camera->stopServer();  // the library's server went down; the bridge's threads still run
+    bridge.reset();        // must end and join them rather than destroy running threads
+    EXPECT_EQ(sensor().count("Disconnect"), 1);
+}
+
 TEST_F(ServerStartTest, IdentityIsDeclaredAndTheUserNameOnlyWhenGiven) {
     for (const std::string name : {"", "Bench 3"}) {
         SCOPED_TRACE(name);
