@@ -112,22 +112,10 @@ int Camera::startServer(const char* address) {
         bootstrap_.setWord(kCurrentIp, named(address) ? served : chosen.address);
         bootstrap_.setWord(kCurrentMask, chosen.mask);
         bootstrap_.setWord(kCurrentGateway, 0);
-        if (store_.chunkCategory().empty()) store_.addChunkCategory("ChunkDataControl");
-        if (!layout_.assign(store_)) {
-            std::fprintf(stderr, "ERROR: the declared features do not fit the register map\n");
+        if (!describe(error)) {
+            std::fprintf(stderr, "ERROR: %s\n", error.c_str());
             return 4;
         }
-        const genicam::DocumentInfo info{bootstrap_.string(kManufacturerName, 32), bootstrap_.string(kModelName, 32),
-                                         bootstrap_.string(kManufacturerInfo, 48)};
-        xml_ = genicam::writeGenicamXml(store_, info);
-        if (xml_.size() > genicam::kXmlMaxSize) {
-            std::fprintf(stderr, "ERROR: the GenICam description is too large (%zu bytes)\n", xml_.size());
-            return 4;
-        }
-        char url[128];
-        std::snprintf(url, sizeof url, "Local:device.xml;%X;%zX?SchemaVersion=1.1.0", genicam::kXmlAddress, xml_.size());
-        bootstrap_.setString(kFirstUrl, kUrlSize, url);
-        bootstrap_.setString(kSecondUrl, kUrlSize, "");
         if (!streamPath_.open(served, error)) {
             std::fprintf(stderr, "ERROR: cannot open the stream socket: %s\n", error.c_str());
             return 5;
@@ -166,8 +154,32 @@ void Camera::stopServer() {
 
 bool Camera::isServerRunning() { return server_.running(); }
 
+bool Camera::describe(std::string& error) {
+    using namespace gvcp::reg;
+    if (store_.chunkCategory().empty()) store_.addChunkCategory("ChunkDataControl");
+    if (!layout_.assign(store_)) {
+        error = "the declared features do not fit the register map";
+        return false;
+    }
+    const genicam::DocumentInfo info{bootstrap_.string(kManufacturerName, 32), bootstrap_.string(kModelName, 32),
+                                     bootstrap_.string(kManufacturerInfo, 48)};
+    xml_ = genicam::writeGenicamXml(store_, info);
+    if (xml_.size() > genicam::kXmlMaxSize) {
+        error = "the GenICam description is too large (" + std::to_string(xml_.size()) + " bytes)";
+        xml_.clear();
+        return false;
+    }
+    char url[128];
+    std::snprintf(url, sizeof url, "Local:device.xml;%X;%zX?SchemaVersion=1.1.0", genicam::kXmlAddress, xml_.size());
+    bootstrap_.setString(kFirstUrl, kUrlSize, url);
+    bootstrap_.setString(kSecondUrl, kUrlSize, "");
+    return true;
+}
+
 std::string Camera::genicamXml() {
     std::lock_guard lock(mutex_);
+    std::string error;
+    if (!server_.running()) describe(error);
     return xml_;
 }
 

@@ -112,7 +112,7 @@ public:
     void setPacketResendSupported(bool supported);
     std::uint64_t timestampTicks() const;
 
-    // The XML served at the first URL (empty until the server started once).
+    // The GenICam XML: the one served while the server runs, else one written from the declarations now.
     std::string genicamXml();
 
 private:
@@ -124,6 +124,8 @@ private:
                       std::uint8_t flags) override;
     void controlChanged(bool controlled) override;
 
+    // Lays out the registers and writes the XML and its URL; the lock is held.
+    bool describe(std::string& error);
     gvcp::Status readBootstrap(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
     gvcp::Status writeBootstrap(std::uint32_t address, const std::uint8_t* data, std::uint32_t count,
                                 std::vector<std::pair<std::uint32_t, std::uint32_t>>& streamWrites);
