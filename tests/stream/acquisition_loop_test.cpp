@@ -42,6 +42,15 @@ protected:
     bool waitForStop() {
         return waitUntil([&] { return bridge->acquisitionStopped.load(); });
     }
+    // A Continuous acquisition that the client stops once `condition` holds; returns standard error meanwhile.
+    std::string runUntil(const std::function<bool()>& condition) {
+        testing::internal::CaptureStderr();
+        startAcquisition(1);
+        EXPECT_TRUE(waitUntil(condition));
+        camera->fireWrite("AcquisitionStop");
+        EXPECT_TRUE(waitForStop());
+        return testing::internal::GetCapturedStderr();
+    }
     // One SingleFrame acquisition, waited for to its end.
     void singleFrame() {
         const std::size_t before = camera->frameCount();
@@ -104,15 +113,30 @@ TEST_F(AcquisitionLoopTest, AClientDisconnectStopsTheAcquisition) {
     EXPECT_EQ(sensor().commands().back(), "SetAcquisitionStart=0");
 }
 
+TEST_F(AcquisitionLoopTest, AStopRequestMadeWhileIdleIsClearedByTheNextStart) {
+    testing::internal::CaptureStderr();
+    camera->fireConnection(false);  // a client leaves while nothing runs
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(bridge->acquisitionStopRequested);
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    EXPECT_EQ(camera->frameCount(), 1u);
+}
+
+TEST_F(AcquisitionLoopTest, AStartWrittenWhileRunningRestartsNothing) {
+    startAcquisition(1);
+    ASSERT_TRUE(waitForFrames(1));
+    camera->fireWrite("AcquisitionStart");
+    ASSERT_TRUE(waitForFrames(camera->frameCount() + 2));
+    EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=1"), 1);
+    camera->fireWrite("AcquisitionStop");
+    ASSERT_TRUE(waitForStop());
+    EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=0"), 1);
+}
+
 TEST_F(AcquisitionLoopTest, AStopBeforeAnyFrameStopsTheSensorWithoutAFrame) {
     writeInt("PixelFormat", RecordingCamera::kCoord3dAbc32f);
     sensor().setFetchResult(TAVRION_ERR_NOT_READY, 0);
-    testing::internal::CaptureStderr();
-    startAcquisition(1);
-    EXPECT_TRUE(waitUntil([&] { return sensorCalls("GetPointCloud") >= 2; }));
-    camera->fireWrite("AcquisitionStop");
-    EXPECT_TRUE(waitForStop());
-    const std::string console = testing::internal::GetCapturedStderr();
+    const std::string console = runUntil([&] { return sensorCalls("GetPointCloud") >= 2; });
     EXPECT_EQ(camera->frameCount(), 0u);
     EXPECT_TRUE(camera->callsNamed("beginFrame").empty());
     const Commands commands = sensor().commands();
@@ -127,12 +151,7 @@ TEST_F(AcquisitionLoopTest, AStopBeforeAnyFrameStopsTheSensorWithoutAFrame) {
 
 TEST_F(AcquisitionLoopTest, AFailedCameraImageIsReportedAlwaysAndSendsNothing) {
     sensor().setFetchResult(0, TAVRION_ERR_TIMEOUT);
-    testing::internal::CaptureStderr();
-    startAcquisition(1);
-    EXPECT_TRUE(waitUntil([&] { return sensorCalls("GetCameraImage") >= 3; }));
-    camera->fireWrite("AcquisitionStop");
-    EXPECT_TRUE(waitForStop());
-    const std::string console = testing::internal::GetCapturedStderr();
+    const std::string console = runUntil([&] { return sensorCalls("GetCameraImage") >= 3; });
     EXPECT_EQ(camera->frameCount(), 0u);
     EXPECT_EQ(sensor().commands(), (Commands{"SetCameraMode=0", "SetAcquisitionStart=1", "SetAcquisitionStart=0"}));
     EXPECT_EQ(console.rfind("WARNING: Image is lost\n", 0), 0u);
@@ -140,12 +159,7 @@ TEST_F(AcquisitionLoopTest, AFailedCameraImageIsReportedAlwaysAndSendsNothing) {
 
     // With the trace on, each loss is followed by its report.
     bridge->enableConsoleLog();
-    testing::internal::CaptureStderr();
-    startAcquisition(1);
-    EXPECT_TRUE(waitUntil([&] { return sensorCalls("GetCameraImage") >= 6; }));
-    camera->fireWrite("AcquisitionStop");
-    EXPECT_TRUE(waitForStop());
-    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+    EXPECT_NE(runUntil([&] { return sensorCalls("GetCameraImage") >= 6; }).find(
                   "WARNING: Image is lost\nWARNING: 2D image is lost. Error code " + std::to_string(TAVRION_ERR_TIMEOUT)),
               std::string::npos);
 }
