@@ -131,6 +131,9 @@ public:
     std::uint16_t enabledChunkCount = 0;
     std::atomic<bool> acquisitionStopped{false};
     std::atomic<bool> acquisitionStopRequested{false};
+    // A start written while a stop request is still pending: the running acquisition stops and a new one
+    // starts, with the settings (pixel format) of that moment.
+    std::atomic<bool> acquisitionRestartRequested{false};
     std::uint16_t acquisitionMode = 0;
     std::string maskPath;
     std::string pixelFormat;

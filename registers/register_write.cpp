@@ -92,8 +92,14 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
         acquisitionStopRequested.exchange(true);
     } else if (name == "AcquisitionStart") {
         trace("Write " + name + "\n");
-        acquisitionStopRequested.exchange(false);
-        acquisitionStopped.exchange(false);
+        // A stop the loop has not acted on yet (a client's stop, format change, start) is carried out and
+        // followed by a new acquisition; cancelling it would keep streaming in the old pixel format.
+        if (acquisitionStopRequested && !acquisitionStopped) {
+            acquisitionRestartRequested.exchange(true);
+        } else {
+            acquisitionStopRequested.exchange(false);
+            acquisitionStopped.exchange(false);
+        }
         os::setEvent(acquisitionStartEvent);
     } else if (name == "ExposureTime") {
         readFloat();

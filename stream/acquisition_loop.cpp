@@ -37,6 +37,9 @@ public:
         for (;;) {
             os::waitForEvent(bridge_.acquisitionStartEvent, os::kWaitForever);
             if (bridge_.stopThreads) return;
+            // A restart asked for while the loop was already going idle is this start.
+            bridge_.acquisitionRestartRequested.exchange(false);
+            bridge_.acquisitionStopped.exchange(false);
             sendCommand("SetAcquisitionStart=1");
             {
                 std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
@@ -221,6 +224,10 @@ private:
     Outcome finishStop() {
         bridge_.acquisitionStopped.exchange(true);
         bridge_.acquisitionStopRequested.exchange(false);
+        if (bridge_.acquisitionRestartRequested.exchange(false)) {
+            bridge_.acquisitionStopped.exchange(false);
+            os::setEvent(bridge_.acquisitionStartEvent);
+        }
         return bridge_.stopThreads ? Outcome::End : Outcome::Stopped;
     }
 

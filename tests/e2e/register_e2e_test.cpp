@@ -107,7 +107,8 @@ TEST_F(RegisterEndToEnd, WritesReachTheSensorAsExactCommandsAndReadsShowTheNewVa
     arv("control Gain=2.5");
     arv("control ExposureTime=20000 LightBrightness=50 StackAcquisitionMode=mode2");
     arv("control FilterSelector=" + filterCommand.substr(6) + " FilterMode=" + (filterWasOn ? "false" : "true"));
-    arv("control FilterSelector=" + filterCommand.substr(6) + " PropertySelector=4 PropertyValue=" + propertyMax);
+    arv("control FilterSelector=" + filterCommand.substr(6) + " PropertySelector=" + propertyCommand.substr(6) +
+        " PropertyValue=" + propertyMax);
     arv("control PixelFormat=Coord3D_ABC32f");
     const Lines commands = fileLines(commandLog);
     for (const std::string& expected :
@@ -118,6 +119,7 @@ TEST_F(RegisterEndToEnd, WritesReachTheSensorAsExactCommandsAndReadsShowTheNewVa
     }
 
     const std::string values = arv("control Gain ExposureTime LightBrightness StackAcquisitionMode");
+    sensorDescriptor();  // the sensor's values after the writes
     EXPECT_NE(values.find("Gain = " + text({"device", "settings", "gain", "current"})), std::string::npos) << values;
     EXPECT_NE(values.find("ExposureTime = 20000"), std::string::npos) << values;
     EXPECT_NE(values.find("LightBrightness = 50"), std::string::npos) << values;
