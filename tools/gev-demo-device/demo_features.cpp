@@ -68,6 +68,7 @@ bool AccessReporter::onRead(void* context, const char* name) {
 bool AccessReporter::onWrite(void* context, const char* name) {
     auto* self = static_cast<AccessReporter*>(context);
     ++self->writes;
+    if (self->writeListener) self->writeListener(name);
     if (self->log_ == nullptr) return true;
     std::int64_t integer = 0;
     float number = 0;
@@ -87,6 +88,7 @@ bool AccessReporter::onWrite(void* context, const char* name) {
 void AccessReporter::onConnection(void* context, bool connected) {
     auto* self = static_cast<AccessReporter*>(context);
     ++(connected ? self->connections : self->disconnections);
+    if (self->connectionListener) self->connectionListener(connected);
     if (self->log_ != nullptr) {
         std::fprintf(self->log_, connected ? "client connected\n" : "client disconnected\n");
         std::fflush(self->log_);

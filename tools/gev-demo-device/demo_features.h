@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 
 #include "gev_camera.h"
 
@@ -22,6 +23,9 @@ public:
     std::atomic<int> writes{0};
     std::atomic<int> connections{0};
     std::atomic<int> disconnections{0};
+    // Told of every write and control change after it is reported (set before the server starts).
+    std::function<void(const char* name)> writeListener;
+    std::function<void(bool connected)> connectionListener;
 
 private:
     static bool onRead(void* context, const char* name);
