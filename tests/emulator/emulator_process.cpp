@@ -83,6 +83,21 @@ void EmulatorProcess::kill() {
     if (::waitpid(pid_, &raw, 0) == pid_) exitStatus_ = statusOf(raw);
 }
 
+void EmulatorProcess::freeze() {
+    if (pid_ <= 0 || exitStatus_) return;
+    ::kill(pid_, SIGSTOP);
+    // kill() only queues the signal; a status read right after it could still be answered.
+    int raw = 0;
+    ::waitpid(pid_, &raw, WUNTRACED);
+}
+
+void EmulatorProcess::thaw() {
+    if (pid_ <= 0 || exitStatus_) return;
+    ::kill(pid_, SIGCONT);
+    int raw = 0;
+    ::waitpid(pid_, &raw, WCONTINUED);
+}
+
 std::optional<int> EmulatorProcess::terminate(int timeoutMs) {
     if (pid_ <= 0 || exitStatus_) return exitStatus_;
     ::kill(pid_, SIGTERM);

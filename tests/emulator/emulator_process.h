@@ -29,6 +29,11 @@ public:
     bool waitReady(int timeoutMs = 10000);
     // Ends it at once (SIGKILL), as a crashing sensor, and reaps it.
     void kill();
+    // Freezes it (SIGSTOP), as a hanging sensor: connections stay open, nothing is answered. Returns once it
+    // has stopped.
+    void freeze();
+    // Lets a frozen emulator run on (SIGCONT).
+    void thaw();
     // Asks it to end (SIGTERM) and waits up to `timeoutMs`; its exit status, or nullopt if it had to be killed.
     std::optional<int> terminate(int timeoutMs = 5000);
     // Waits up to `timeoutMs` for it to end by itself; its exit status, or nullopt while it still runs.

@@ -2,8 +2,6 @@
 // disconnect while calls run.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -43,14 +41,14 @@ TEST(SdkFaults, KilledSensorShowsInTheStatusAndEveryCallFailsPromptly) {
 TEST(SdkFaults, HangingSensorShowsWithinOneSecondAndCallsTimeOut) {
     SdkSession sensor("127.0.3.31");
     ASSERT_EQ(sensor.status(), TAVRION_STATUS_LINK_ALIVE);
-    ::kill(sensor.emulator.pid(), SIGSTOP);
+    sensor.emulator.freeze();
     auto start = Clock::now();
     EXPECT_EQ(sensor.status() & TAVRION_STATUS_LINK_ALIVE, 0);
     EXPECT_LT(millisecondsSince(start), 1000);
     start = Clock::now();
     EXPECT_EQ(Tavrion_WriteData(sensor.handle, "SetLEDPower=10", 0), TAVRION_ERR_TIMEOUT);
     EXPECT_LT(millisecondsSince(start), 7000);
-    ::kill(sensor.emulator.pid(), SIGCONT);
+    sensor.emulator.thaw();
     EXPECT_EQ(sensor.status(), TAVRION_STATUS_LINK_ALIVE);  // the link comes back on fresh channels
     EXPECT_EQ(Tavrion_WriteData(sensor.handle, "SetLEDPower=10", 0), TAVRION_OK);
 }
