@@ -138,6 +138,16 @@ void SensorClient::giveBack(ChannelPtr channel, bool reusable) {
     }
 }
 
+template <typename Body>
+std::int32_t SensorClient::withChannel(int connectMs, int replyMs, Body body, bool* fromPool) {
+    std::int32_t code = TAVRION_OK;
+    ChannelPtr channel = takeChannel(connectMs, replyMs, code);
+    if (!channel) return code;
+    if (fromPool != nullptr) *fromPool = channel->fromPool;
+    Lease lease(*this, std::move(channel));
+    return lease.finish(body(*lease));
+}
+
 void SensorClient::shutdown() {
     std::lock_guard lock(mutex_);
     closing_ = true;
@@ -174,19 +184,19 @@ std::int32_t SensorClient::receiveBody(Channel& channel, void* data, std::size_t
 }
 
 std::int32_t SensorClient::statusOnce(std::int32_t& sensorWord, int timeoutMs, bool& retryable) {
-    std::int32_t code = TAVRION_OK;
-    ChannelPtr channel = takeChannel(timeoutMs, timeoutMs, code);
-    if (!channel) return code;
-    retryable = channel->fromPool;
-    Lease lease(*this, std::move(channel));
-    std::uint32_t bodyLength = 0;
-    code = exchange(*lease, MessageKind::kStatus, {}, timeoutMs, bodyLength);
-    if (code != TAVRION_OK) return lease.finish(code);
-    if (bodyLength != 4) return lease.finish(TAVRION_ERR_PROTOCOL);
-    std::uint8_t word[4];
-    code = receiveBody(*lease, word, sizeof word, timeoutMs);
-    if (code == TAVRION_OK) sensorWord = ByteReader(word, 4).i32();
-    return lease.finish(code);
+    return withChannel(
+        timeoutMs, timeoutMs,
+        [&](Channel& channel) {
+            std::uint32_t bodyLength = 0;
+            std::int32_t code = exchange(channel, MessageKind::kStatus, {}, timeoutMs, bodyLength);
+            if (code != TAVRION_OK) return code;
+            if (bodyLength != 4) return std::int32_t{TAVRION_ERR_PROTOCOL};
+            std::uint8_t word[4];
+            code = receiveBody(channel, word, sizeof word, timeoutMs);
+            if (code == TAVRION_OK) sensorWord = ByteReader(word, 4).i32();
+            return code;
+        },
+        &retryable);
 }
 
 std::int32_t SensorClient::status(std::int32_t& word) {
@@ -209,14 +219,11 @@ std::int32_t SensorClient::status(std::int32_t& word) {
 }
 
 std::int32_t SensorClient::plainCommand(const std::string& text) {
-    std::int32_t code = TAVRION_OK;
-    ChannelPtr channel = takeChannel(limits_.connectMs, limits_.callMs, code);
-    if (!channel) return code;
-    Lease lease(*this, std::move(channel));
-    std::uint32_t bodyLength = 0;
-    code = exchange(*lease, MessageKind::kCommand, textPayload(text), limits_.callMs, bodyLength);
-    if (code == TAVRION_OK && bodyLength != 0) code = TAVRION_ERR_PROTOCOL;
-    return lease.finish(code);
+    return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
+        std::uint32_t bodyLength = 0;
+        const std::int32_t code = exchange(channel, MessageKind::kCommand, textPayload(text), limits_.callMs, bodyLength);
+        return code == TAVRION_OK && bodyLength != 0 ? std::int32_t{TAVRION_ERR_PROTOCOL} : code;
+    });
 }
 
 std::int32_t SensorClient::command(const std::string& text) {
@@ -238,77 +245,71 @@ std::int32_t SensorClient::command(const std::string& text) {
 }
 
 std::int32_t SensorClient::downloadDatabase(std::vector<std::uint8_t>& database) {
-    std::int32_t code = TAVRION_OK;
-    ChannelPtr channel = takeChannel(limits_.connectMs, limits_.callMs, code);
-    if (!channel) return code;
-    Lease lease(*this, std::move(channel));
-    std::uint32_t total = 0;
-    std::uint32_t offset = 0;
-    do {
-        ByteWriter request;
-        request.u32(offset);
-        request.u32(kDatabaseChunk);
-        std::uint32_t bodyLength = 0;
-        code = exchange(*lease, MessageKind::kDatabaseRead, request.data(), limits_.databaseChunkMs, bodyLength);
-        if (code != TAVRION_OK) return lease.finish(code);
-        std::uint8_t sizeField[4];
-        if (bodyLength < 4) return lease.finish(TAVRION_ERR_PROTOCOL);
-        code = receiveBody(*lease, sizeField, 4, limits_.databaseChunkMs);
-        if (code != TAVRION_OK) return lease.finish(code);
-        const std::uint32_t announced = ByteReader(sizeField, 4).u32();
-        const std::uint32_t chunk = bodyLength - 4;
-        if (offset == 0) total = announced;
-        // The total must stay put, and each chunk must be non-empty and lie inside it.
-        if (announced != total || total == 0 || total > kMaxDatabaseSize || chunk == 0 || chunk > kDatabaseChunk ||
-            chunk > total - offset)
-            return lease.finish(TAVRION_ERR_PROTOCOL);
-        database.resize(offset + chunk);
-        code = receiveBody(*lease, database.data() + offset, chunk, limits_.databaseChunkMs);
-        if (code != TAVRION_OK) return lease.finish(code);
-        offset += chunk;
-    } while (offset < total);
-    return lease.finish(TAVRION_OK);
+    return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
+        const int limit = limits_.databaseChunkMs;
+        std::uint32_t total = 0;
+        std::uint32_t offset = 0;
+        do {
+            ByteWriter request;
+            request.u32(offset);
+            request.u32(kDatabaseChunk);
+            std::uint32_t bodyLength = 0;
+            std::int32_t code = exchange(channel, MessageKind::kDatabaseRead, request.data(), limit, bodyLength);
+            if (code != TAVRION_OK) return code;
+            if (bodyLength < 4) return std::int32_t{TAVRION_ERR_PROTOCOL};
+            std::uint8_t sizeField[4];
+            code = receiveBody(channel, sizeField, 4, limit);
+            if (code != TAVRION_OK) return code;
+            const std::uint32_t announced = ByteReader(sizeField, 4).u32();
+            const std::uint32_t chunk = bodyLength - 4;
+            if (offset == 0) total = announced;
+            // The total must stay put, and each chunk must be non-empty and lie inside it.
+            if (announced != total || total == 0 || total > kMaxDatabaseSize || chunk == 0 ||
+                chunk > kDatabaseChunk || chunk > total - offset)
+                return std::int32_t{TAVRION_ERR_PROTOCOL};
+            database.resize(offset + chunk);
+            code = receiveBody(channel, database.data() + offset, chunk, limit);
+            if (code != TAVRION_OK) return code;
+            offset += chunk;
+        } while (offset < total);
+        return std::int32_t{TAVRION_OK};
+    });
 }
 
 std::int32_t SensorClient::query(const std::string& text, char* reply, std::int32_t replySize) {
-    std::int32_t code = TAVRION_OK;
-    ChannelPtr channel = takeChannel(limits_.connectMs, limits_.callMs, code);
-    if (!channel) return code;
-    Lease lease(*this, std::move(channel));
-    std::uint32_t bodyLength = 0;
-    code = exchange(*lease, MessageKind::kQuery, textPayload(text), limits_.callMs, bodyLength);
-    if (code != TAVRION_OK) return lease.finish(code);
-    if (bodyLength > kMaxReplyTextLength) return lease.finish(TAVRION_ERR_PROTOCOL);
-    std::string answer(bodyLength, '\0');
-    code = receiveBody(*lease, answer.data(), answer.size(), limits_.callMs);
-    if (code != TAVRION_OK) return lease.finish(code);
-    if (answer.size() >= static_cast<std::size_t>(replySize)) return lease.finish(TAVRION_ERR_BUFFER_TOO_SMALL);
-    std::memcpy(reply, answer.data(), answer.size());
-    reply[answer.size()] = '\0';
-    return lease.finish(TAVRION_OK);
+    return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
+        std::uint32_t bodyLength = 0;
+        std::int32_t code = exchange(channel, MessageKind::kQuery, textPayload(text), limits_.callMs, bodyLength);
+        if (code != TAVRION_OK) return code;
+        if (bodyLength > kMaxReplyTextLength) return std::int32_t{TAVRION_ERR_PROTOCOL};
+        std::string answer(bodyLength, '\0');
+        code = receiveBody(channel, answer.data(), answer.size(), limits_.callMs);
+        if (code != TAVRION_OK) return code;
+        // The whole reply was read, so the channel serves on even when the text does not fit.
+        if (answer.size() >= static_cast<std::size_t>(replySize)) return std::int32_t{TAVRION_ERR_BUFFER_TOO_SMALL};
+        std::memcpy(reply, answer.data(), answer.size());
+        reply[answer.size()] = '\0';
+        return std::int32_t{TAVRION_OK};
+    });
 }
 
 std::int32_t SensorClient::fetchSamples(MessageKind kind, void* first, std::size_t firstSize, void* second,
                                         std::size_t secondSize) {
-    std::int32_t code = TAVRION_OK;
-    ChannelPtr channel = takeChannel(limits_.connectMs, limits_.callMs, code);
-    if (!channel) return code;
-    Lease lease(*this, std::move(channel));
-    std::uint32_t bodyLength = 0;
-    code = exchange(*lease, kind, {}, limits_.callMs, bodyLength);
-    if (code != TAVRION_OK) return lease.finish(code);
-    // The sizes are checked before a single sample byte lands in the caller's buffers.
-    if (bodyLength != 4 + firstSize + secondSize) return lease.finish(TAVRION_ERR_PROTOCOL);
-    std::uint8_t countField[4];
-    code = receiveBody(*lease, countField, 4, limits_.callMs);
-    if (code != TAVRION_OK) return lease.finish(code);
-    if (ByteReader(countField, 4).u32() != pixelCount()) return lease.finish(TAVRION_ERR_PROTOCOL);
-    code = receiveBody(*lease, first, firstSize, limits_.callMs);
-    if (code == TAVRION_OK && secondSize > 0) code = receiveBody(*lease, second, secondSize, limits_.callMs);
-    if (code == TAVRION_OK) {
-        samplesToHostOrder(kind, first, second, pixelCount());
-    }
-    return lease.finish(code);
+    return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
+        std::uint32_t bodyLength = 0;
+        std::int32_t code = exchange(channel, kind, {}, limits_.callMs, bodyLength);
+        if (code != TAVRION_OK) return code;
+        // The sizes are checked before a single sample byte lands in the caller's buffers.
+        if (bodyLength != 4 + firstSize + secondSize) return std::int32_t{TAVRION_ERR_PROTOCOL};
+        std::uint8_t countField[4];
+        code = receiveBody(channel, countField, 4, limits_.callMs);
+        if (code != TAVRION_OK) return code;
+        if (ByteReader(countField, 4).u32() != pixelCount()) return std::int32_t{TAVRION_ERR_PROTOCOL};
+        code = receiveBody(channel, first, firstSize, limits_.callMs);
+        if (code == TAVRION_OK && secondSize > 0) code = receiveBody(channel, second, secondSize, limits_.callMs);
+        if (code == TAVRION_OK) samplesToHostOrder(kind, first, second, pixelCount());
+        return code;
+    });
 }
 
 std::int32_t SensorClient::pointCloud(void* cloud, void* mono, std::int32_t size) {

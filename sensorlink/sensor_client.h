@@ -58,6 +58,9 @@ private:
     ChannelPtr takeChannel(int connectMs, int replyMs, std::int32_t& code);
     ChannelPtr connectChannel(int connectMs, int replyMs, std::int32_t& code);
     void giveBack(ChannelPtr channel, bool reusable);
+    // Runs `body` (Channel& → code) on a channel of the pool; `fromPool` tells whether it was a reused one.
+    template <typename Body>
+    std::int32_t withChannel(int connectMs, int replyMs, Body body, bool* fromPool = nullptr);
 
     // Sends one request and reads the reply header and result code. On 0, `bodyLength` counts the reply bytes
     // that follow the code and still wait on the channel.

@@ -28,4 +28,20 @@ bool parseIpv4(const std::string& text, std::uint32_t& hostOrderAddress) {
     return true;
 }
 
+TcpStream::~TcpStream() { close(); }
+
+TcpStream::TcpStream(TcpStream&& other) noexcept : handle_(other.handle_), shutDown_(other.shutDown_.load()) {
+    other.handle_ = kInvalidHandle;
+}
+
+TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        shutDown_ = other.shutDown_.load();
+        other.handle_ = kInvalidHandle;
+    }
+    return *this;
+}
+
 }  // namespace sensorlink

@@ -41,22 +41,6 @@ void setNoDelay(int fd) {
 
 }  // namespace
 
-TcpStream::~TcpStream() { close(); }
-
-TcpStream::TcpStream(TcpStream&& other) noexcept : handle_(other.handle_), shutDown_(other.shutDown_.load()) {
-    other.handle_ = kInvalidHandle;
-}
-
-TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        shutDown_ = other.shutDown_.load();
-        other.handle_ = kInvalidHandle;
-    }
-    return *this;
-}
-
 void TcpStream::close() {
     if (handle_ != kInvalidHandle) ::close(static_cast<int>(handle_));
     handle_ = kInvalidHandle;

@@ -63,22 +63,6 @@ SOCKET asSocket(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
 
 }  // namespace
 
-TcpStream::~TcpStream() { close(); }
-
-TcpStream::TcpStream(TcpStream&& other) noexcept : handle_(other.handle_), shutDown_(other.shutDown_.load()) {
-    other.handle_ = kInvalidHandle;
-}
-
-TcpStream& TcpStream::operator=(TcpStream&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        shutDown_ = other.shutDown_.load();
-        other.handle_ = kInvalidHandle;
-    }
-    return *this;
-}
-
 void TcpStream::close() {
     if (handle_ != kInvalidHandle) ::closesocket(asSocket(handle_));
     handle_ = kInvalidHandle;
