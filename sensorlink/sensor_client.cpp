@@ -1,6 +1,7 @@
 // The SDK's connection to one sensor; see sensor_client.h.
 #include "sensor_client.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -67,9 +68,12 @@ std::unique_ptr<SensorClient> SensorClient::open(std::uint32_t address, std::uin
     return client;
 }
 
-SensorClient::ChannelPtr SensorClient::connectChannel(int connectMs, int replyMs, std::int32_t& code) {
+SensorClient::ChannelPtr SensorClient::connectChannel(int connectMs, int replyMs, std::int32_t& code,
+                                                      Deadline deadline) {
     auto channel = std::make_unique<Channel>();
+    if (deadline != kNoDeadline) connectMs = std::min(connectMs, millisecondsLeft(deadline));
     channel->stream = TcpStream::connectTo(address_, port_, connectMs);
+    if (deadline != kNoDeadline) replyMs = std::min(replyMs, millisecondsLeft(deadline));
     if (!channel->stream.valid()) {
         code = TAVRION_ERR_LINK_DOWN;
         return nullptr;
@@ -110,7 +114,8 @@ SensorClient::ChannelPtr SensorClient::connectChannel(int connectMs, int replyMs
     return channel;
 }
 
-SensorClient::ChannelPtr SensorClient::takeChannel(int connectMs, int replyMs, std::int32_t& code) {
+SensorClient::ChannelPtr SensorClient::takeChannel(int connectMs, int replyMs, std::int32_t& code,
+                                                   Deadline deadline) {
     {
         std::lock_guard lock(mutex_);
         if (closing_) {
@@ -125,7 +130,7 @@ SensorClient::ChannelPtr SensorClient::takeChannel(int connectMs, int replyMs, s
             return channel;
         }
     }
-    return connectChannel(connectMs, replyMs, code);
+    return connectChannel(connectMs, replyMs, code, deadline);
 }
 
 void SensorClient::giveBack(ChannelPtr channel, bool reusable) {
@@ -139,9 +144,9 @@ void SensorClient::giveBack(ChannelPtr channel, bool reusable) {
 }
 
 template <typename Body>
-std::int32_t SensorClient::withChannel(int connectMs, int replyMs, Body body, bool* fromPool) {
+std::int32_t SensorClient::withChannel(int connectMs, int replyMs, Body body, bool* fromPool, Deadline deadline) {
     std::int32_t code = TAVRION_OK;
-    ChannelPtr channel = takeChannel(connectMs, replyMs, code);
+    ChannelPtr channel = takeChannel(connectMs, replyMs, code, deadline);
     if (!channel) return code;
     if (fromPool != nullptr) *fromPool = channel->fromPool;
     Lease lease(*this, std::move(channel));
@@ -183,30 +188,31 @@ std::int32_t SensorClient::receiveBody(Channel& channel, void* data, std::size_t
     return io == IoStatus::kOk ? TAVRION_OK : codeOf(io);
 }
 
-std::int32_t SensorClient::statusOnce(std::int32_t& sensorWord, int timeoutMs, bool& retryable) {
+std::int32_t SensorClient::statusOnce(std::int32_t& sensorWord, Deadline deadline, bool& retryable) {
     return withChannel(
-        timeoutMs, timeoutMs,
+        limits_.statusMs, limits_.statusMs,
         [&](Channel& channel) {
             std::uint32_t bodyLength = 0;
-            std::int32_t code = exchange(channel, MessageKind::kStatus, {}, timeoutMs, bodyLength);
+            std::int32_t code = exchange(channel, MessageKind::kStatus, {}, millisecondsLeft(deadline), bodyLength);
             if (code != TAVRION_OK) return code;
             if (bodyLength != 4) return std::int32_t{TAVRION_ERR_PROTOCOL};
             std::uint8_t word[4];
-            code = receiveBody(channel, word, sizeof word, timeoutMs);
+            code = receiveBody(channel, word, sizeof word, millisecondsLeft(deadline));
             if (code == TAVRION_OK) sensorWord = ByteReader(word, 4).i32();
             return code;
         },
-        &retryable);
+        &retryable, deadline);
 }
 
 std::int32_t SensorClient::status(std::int32_t& word) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.statusMs);
+    // One deadline for the whole poll, retry included: the bridge's watchdog counts on an answer within a second.
+    const Deadline deadline = Clock::now() + std::chrono::milliseconds(limits_.statusMs);
     std::int32_t sensorWord = 0;
     bool retryable = false;
-    std::int32_t code = statusOnce(sensorWord, limits_.statusMs, retryable);
+    std::int32_t code = statusOnce(sensorWord, deadline, retryable);
     // A pooled channel may have been closed by a sensor that restarted since; one fresh channel settles it.
     if (code == TAVRION_ERR_LINK_DOWN && retryable && millisecondsLeft(deadline) > 0)
-        code = statusOnce(sensorWord, millisecondsLeft(deadline), retryable);
+        code = statusOnce(sensorWord, deadline, retryable);
     const std::int32_t local = database_->loaded() ? TAVRION_STATUS_DATABASE_LOADED : 0;
     if (code == TAVRION_ERR_LINK_DOWN || code == TAVRION_ERR_TIMEOUT || code == TAVRION_ERR_PROTOCOL) {
         word = local;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -20,7 +21,7 @@ namespace sensorlink {
 // Time limits of the calls. A transfer that makes no progress for its limit fails with TAVRION_ERR_TIMEOUT.
 struct ClientLimits {
     int connectMs = 1000;
-    int statusMs = 900;           // a whole status poll, connecting included: the bridge's one-second promise
+    int statusMs = 800;           // a whole status poll, connecting included, within the one-second promise
     int callMs = 5000;            // commands, queries, images, point clouds
     int databaseChunkMs = 30000;  // one chunk of a database download; a slow sensor paces its chunks
 };
@@ -55,19 +56,23 @@ private:
 
     SensorClient(std::uint32_t address, std::uint16_t port, const ClientLimits& limits);
 
-    ChannelPtr takeChannel(int connectMs, int replyMs, std::int32_t& code);
-    ChannelPtr connectChannel(int connectMs, int replyMs, std::int32_t& code);
+    using Deadline = std::chrono::steady_clock::time_point;
+    static constexpr Deadline kNoDeadline = Deadline::max();
+    // A pooled channel, or a new one when all are busy; `deadline` also bounds connecting and greeting.
+    ChannelPtr takeChannel(int connectMs, int replyMs, std::int32_t& code, Deadline deadline = kNoDeadline);
+    ChannelPtr connectChannel(int connectMs, int replyMs, std::int32_t& code, Deadline deadline = kNoDeadline);
     void giveBack(ChannelPtr channel, bool reusable);
     // Runs `body` (Channel& → code) on a channel of the pool; `fromPool` tells whether it was a reused one.
     template <typename Body>
-    std::int32_t withChannel(int connectMs, int replyMs, Body body, bool* fromPool = nullptr);
+    std::int32_t withChannel(int connectMs, int replyMs, Body body, bool* fromPool = nullptr,
+                             Deadline deadline = kNoDeadline);
 
     // Sends one request and reads the reply header and result code. On 0, `bodyLength` counts the reply bytes
     // that follow the code and still wait on the channel.
     std::int32_t exchange(Channel& channel, MessageKind kind, const std::vector<std::uint8_t>& payload,
                           int timeoutMs, std::uint32_t& bodyLength);
     std::int32_t receiveBody(Channel& channel, void* data, std::size_t size, int timeoutMs);
-    std::int32_t statusOnce(std::int32_t& sensorWord, int timeoutMs, bool& retryable);
+    std::int32_t statusOnce(std::int32_t& sensorWord, Deadline deadline, bool& retryable);
     std::int32_t plainCommand(const std::string& text);
     std::int32_t downloadDatabase(std::vector<std::uint8_t>& database);
     std::int32_t fetchSamples(MessageKind kind, void* first, std::size_t firstSize, void* second,

@@ -42,10 +42,13 @@ TEST(SdkFaults, HangingSensorShowsWithinOneSecondAndCallsTimeOut) {
     SdkSession sensor("127.0.3.31");
     ASSERT_EQ(sensor.status(), TAVRION_STATUS_LINK_ALIVE);
     sensor.emulator.freeze();
+    // The first poll waits on a pooled channel, the second on a new one the kernel accepts for the frozen sensor.
+    for (int poll = 0; poll < 2; ++poll) {
+        const auto start = Clock::now();
+        EXPECT_EQ(sensor.status() & TAVRION_STATUS_LINK_ALIVE, 0);
+        EXPECT_LT(millisecondsSince(start), 1000);
+    }
     auto start = Clock::now();
-    EXPECT_EQ(sensor.status() & TAVRION_STATUS_LINK_ALIVE, 0);
-    EXPECT_LT(millisecondsSince(start), 1000);
-    start = Clock::now();
     EXPECT_EQ(Tavrion_WriteData(sensor.handle, "SetLEDPower=10", 0), TAVRION_ERR_TIMEOUT);
     EXPECT_LT(millisecondsSince(start), 7000);
     sensor.emulator.thaw();
