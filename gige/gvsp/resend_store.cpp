@@ -33,38 +33,50 @@ std::uint64_t ResendStore::bytesReserved() const {
 
 ResendStore::Slot* ResendStore::claimSlot(std::uint64_t bytes) {
     if (!enabled_ || bytes > byteBudget_) return nullptr;
-    Slot* oldest = nullptr;
+    std::uint64_t reserved = 0;
+    Slot* spare = nullptr;     // holds no frame and has room: no allocation at all
+    Slot* unused = nullptr;    // holds no frame and no memory
+    Slot* oldestFit = nullptr; // the oldest frame whose memory is large enough
     for (Slot& slot : slots_) {
+        reserved += slot.capacity;
         if (slot.claimed) continue;
-        if (oldest == nullptr || slot.age < oldest->age) oldest = &slot;
+        if (slot.age == 0 && slot.capacity >= bytes && spare == nullptr) spare = &slot;
+        if (slot.age == 0 && slot.capacity == 0 && unused == nullptr) unused = &slot;
+        if (slot.age != 0 && slot.capacity >= bytes && (oldestFit == nullptr || slot.age < oldestFit->age)) {
+            oldestFit = &slot;
+        }
     }
-    if (oldest == nullptr) return nullptr;
-    oldest->age = 0;
-    if (oldest->capacity < bytes) {
-        // Growing: release the oldest other frames until the new size fits the budget.
-        oldest->memory.reset();
-        oldest->capacity = 0;
-        auto reserved = [this] {
-            std::uint64_t total = 0;
-            for (const Slot& slot : slots_) total += slot.capacity;
-            return total;
-        };
-        while (reserved() + bytes > byteBudget_) {
+    // Steady streaming reuses memory: growth only while the budget allows, else the oldest frame gives way.
+    Slot* chosen = spare;
+    if (chosen == nullptr && unused != nullptr && reserved + bytes <= byteBudget_) chosen = unused;
+    if (chosen == nullptr) chosen = oldestFit;
+    if (chosen == nullptr) {
+        // A larger frame than before: release the oldest frames until it fits, then allocate.
+        for (;;) {
             Slot* victim = nullptr;
             for (Slot& slot : slots_) {
-                if (slot.claimed || slot.capacity == 0 || &slot == oldest) continue;
+                if (slot.claimed || slot.capacity == 0) continue;
                 if (victim == nullptr || slot.age < victim->age) victim = &slot;
             }
+            if (reserved + bytes <= byteBudget_ && (unused != nullptr || victim == nullptr)) break;
             if (victim == nullptr) return nullptr;
+            reserved -= victim->capacity;
             victim->memory.reset();
             victim->capacity = 0;
             victim->age = 0;
+            if (unused == nullptr) unused = victim;
         }
-        oldest->memory.reset(new std::uint8_t[bytes]);
-        oldest->capacity = bytes;
+        if (unused == nullptr) return nullptr;
+        chosen = unused;
+        chosen->memory.reset(new std::uint8_t[bytes]);
+        chosen->capacity = bytes;
+    } else if (chosen->capacity < bytes) {
+        chosen->memory.reset(new std::uint8_t[bytes]);
+        chosen->capacity = bytes;
     }
-    oldest->claimed = true;
-    return oldest;
+    chosen->age = 0;
+    chosen->claimed = true;
+    return chosen;
 }
 
 bool ResendStore::keep(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
