@@ -23,7 +23,7 @@ Scan scan(std::vector<std::string> arguments) {
     testing::internal::CaptureStderr();
     for (int c; (c = options::getopt(static_cast<int>(arguments.size()), argv.data(), "f:u:n:s:i:hda")) != -1;) {
         std::string entry(1, static_cast<char>(c));
-        if (c != '?' && options::optarg != nullptr) entry += "=" + std::string(options::optarg);
+        if (c != '?' && options::optarg != nullptr) entry.append("=").append(options::optarg);
         result.results.push_back(entry);
     }
     result.diagnostics = testing::internal::GetCapturedStderr();
