@@ -1,5 +1,7 @@
 #include "net/host_interfaces.h"
 
+#include "net/udp_socket.h"
+
 namespace gige {
 
 bool findHostInterface(std::uint32_t address, HostInterface& out) {
@@ -17,6 +19,23 @@ int interfaceForNewAddress(const std::vector<HostInterface>& interfaces, std::ui
         if ((interfaces[i].address & mask) == (address & mask)) return static_cast<int>(i);
     }
     return interfaces.empty() ? -1 : 0;
+}
+
+bool chooseInterfaceForNewAddress(std::uint32_t address, std::uint32_t mask, HostInterface& out, std::string& error) {
+    const auto interfaces = listHostInterfaces();
+    const int chosen = interfaceForNewAddress(interfaces, address, mask);
+    if (chosen < 0) {
+        error = "no network interface with an IPv4 address to add " + formatAddress(address) + " to";
+        return false;
+    }
+    out = interfaces[static_cast<std::size_t>(chosen)];
+    return true;
+}
+
+int prefixLength(std::uint32_t mask) {
+    int length = 0;
+    while (length < 32 && (mask & (0x80000000U >> length)) != 0) ++length;
+    return length;
 }
 
 }  // namespace gige

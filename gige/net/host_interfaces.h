@@ -27,7 +27,11 @@ bool findHostInterface(std::uint32_t address, HostInterface& out);
 // failure.
 bool addHostAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway, std::string& error);
 
-// The interface addHostAddress would pick (index into listHostInterfaces()), -1 when there is none.
+// The interface addHostAddress would pick (index into `interfaces`), -1 when there is none.
 int interfaceForNewAddress(const std::vector<HostInterface>& interfaces, std::uint32_t address, std::uint32_t mask);
+// The same choice among the host's interfaces; false with `error` set when the host has none.
+bool chooseInterfaceForNewAddress(std::uint32_t address, std::uint32_t mask, HostInterface& out, std::string& error);
+// Number of leading one bits of a network mask.
+int prefixLength(std::uint32_t mask);
 
 }  // namespace gige

@@ -84,22 +84,12 @@ int talkToKernel(NetlinkRequest& request) {
     return result;
 }
 
-int prefixLength(std::uint32_t mask) {
-    int length = 0;
-    while (length < 32 && (mask & (0x80000000U >> length)) != 0) ++length;
-    return length;
-}
-
 }  // namespace
 
 bool addHostAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway, std::string& error) {
-    const auto interfaces = listHostInterfaces();
-    const int chosen = interfaceForNewAddress(interfaces, address, mask);
-    if (chosen < 0) {
-        error = "no network interface with an IPv4 address to add " + formatAddress(address) + " to";
-        return false;
-    }
-    const unsigned index = interfaces[chosen].index;
+    HostInterface chosen;
+    if (!chooseInterfaceForNewAddress(address, mask, chosen, error)) return false;
+    const unsigned index = chosen.index;
     NetlinkRequest request{};
     request.header.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
     request.header.nlmsg_type = RTM_NEWADDR;
@@ -111,7 +101,7 @@ bool addHostAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t gat
     addAttribute(request, IFA_ADDRESS, htonl(address));
     int result = talkToKernel(request);
     if (result != 0) {
-        error = "cannot add " + formatAddress(address) + " to " + interfaces[chosen].name + ": " + std::strerror(result) +
+        error = "cannot add " + formatAddress(address) + " to " + chosen.name + ": " + std::strerror(result) +
                 (result == EPERM ? " (administrator rights are needed)" : "");
         return false;
     }

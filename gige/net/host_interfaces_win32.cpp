@@ -39,15 +39,11 @@ std::vector<HostInterface> listHostInterfaces() {
 }
 
 bool addHostAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway, std::string& error) {
-    const auto interfaces = listHostInterfaces();
-    const int chosen = interfaceForNewAddress(interfaces, address, mask);
-    if (chosen < 0) {
-        error = "no network interface with an IPv4 address to add " + formatAddress(address) + " to";
-        return false;
-    }
+    HostInterface chosen;
+    if (!chooseInterfaceForNewAddress(address, mask, chosen, error)) return false;
     NET_LUID luid{};
-    if (ConvertInterfaceIndexToLuid(interfaces[chosen].index, &luid) != NO_ERROR) {
-        error = "cannot find interface " + interfaces[chosen].name;
+    if (ConvertInterfaceIndexToLuid(chosen.index, &luid) != NO_ERROR) {
+        error = "cannot find interface " + chosen.name;
         return false;
     }
     MIB_UNICASTIPADDRESS_ROW row;
@@ -55,9 +51,7 @@ bool addHostAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t gat
     row.Address.Ipv4.sin_family = AF_INET;
     row.Address.Ipv4.sin_addr.s_addr = htonl(address);
     row.InterfaceLuid = luid;
-    int prefix = 0;
-    while (prefix < 32 && (mask & (0x80000000U >> prefix)) != 0) ++prefix;
-    row.OnLinkPrefixLength = static_cast<UINT8>(prefix);
+    row.OnLinkPrefixLength = static_cast<UINT8>(prefixLength(mask));
     DWORD result = CreateUnicastIpAddressEntry(&row);
     if (result != NO_ERROR) {
         error = "cannot add " + formatAddress(address) + " (error " + std::to_string(result) + ")" +

@@ -5,7 +5,10 @@
 
 #include <arv.h>
 
+#include <unistd.h>
+
 #include <array>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -172,4 +175,33 @@ TEST(AravisControl, DiscoveryToolsAndTsharkInAPrivateNamespace) {
     EXPECT_NE(output.find("== malformed: 0\n"), std::string::npos) << output;
     EXPECT_NE(output.find("== expert items: 0\n"), std::string::npos) << output;
     run(std::string("rm -rf ") + work);
+}
+
+// Runs only inside the namespace the next test makes (the variable is set there).
+TEST(HostInterfaces, InsideNamespace) {
+    if (std::getenv("GVCP_INSIDE_NAMESPACE") == nullptr) GTEST_SKIP() << "runs inside a private namespace only";
+    gige::Camera camera;
+    ASSERT_EQ(camera.getInterfaceCount(), 1);
+    char text[16];
+    ASSERT_TRUE(camera.getInterfaceAddress(0, text));
+    EXPECT_STREQ(text, "127.0.0.1");
+    EXPECT_FALSE(camera.getInterfaceAddress(1, text));
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(camera.addIpAddress("10.11.12.13", "255.255.255.0", "10.11.12.1"), 0);
+    EXPECT_NE(camera.addIpAddress("10.11.12.13", "255.255.255.0", "0.0.0.0"), 0);  // already there
+    EXPECT_NE(camera.addIpAddress("not an address", "255.255.255.0", "0.0.0.0"), 0);
+    EXPECT_EQ(run("ip -4 addr show dev lo").find("10.11.12.13/24") != std::string::npos, true);
+    EXPECT_EQ(run("ip route show default").find("via 10.11.12.1") != std::string::npos, true);
+    ASSERT_TRUE(camera.getInterfaceAddress(0, text));
+    EXPECT_STREQ(text, "127.0.0.1");  // the interface's main address stays first
+    EXPECT_EQ(camera.startServer("10.11.12.13"), 0);
+    camera.stopServer();
+}
+
+TEST(HostInterfaces, AddressesAreAddedInAPrivateNamespace) {
+    if (std::system("unshare -n true > /dev/null 2>&1") != 0) GTEST_SKIP() << "unshare -n is not permitted here";
+    const std::string output = run(
+        "unshare -n sh -c 'ip link set lo up && GVCP_INSIDE_NAMESPACE=1 /proc/" + std::to_string(getpid()) +
+        "/exe --gtest_filter=HostInterfaces.InsideNamespace' 2>&1");
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
