@@ -73,6 +73,8 @@ bool Camera::setChunkLayout(std::uint16_t chunkBytes, std::uint16_t chunkCount, 
     std::lock_guard lock(mutex_);
     chunkBytes_ = chunkBytes;
     chunkCount_ = chunkCount;
+    // Frames carry chunks exactly while the program sends some; ChunkModeActive says so to clients.
+    store_.setInt("ChunkModeActive", chunkCount > 0 ? 1 : 0);
     updatePayloadSize();
     return true;
 }

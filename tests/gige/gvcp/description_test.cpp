@@ -233,6 +233,11 @@ TEST(FeatureStoreInterface, ValuesRoundTripAndStayInTheirType) {
     ASSERT_TRUE(camera.setChunkLayout(4, 1, 0));
     ASSERT_TRUE(camera.getIntValue("PayloadSize", &value));
     EXPECT_EQ(value, 6000 + 8 + 4 + 8);  // image tail, then the chunk and its tail
+    ASSERT_TRUE(camera.getIntValue("ChunkModeActive", &value));
+    EXPECT_EQ(value, 1);
+    ASSERT_TRUE(camera.setChunkLayout(0, 0, 0));
+    ASSERT_TRUE(camera.getIntValue("ChunkModeActive", &value));
+    EXPECT_EQ(value, 0);
     ASSERT_TRUE(camera.getIntValue("GevHeartbeatTimeout", &value));
     EXPECT_EQ(value, 3000);
     EXPECT_TRUE(camera.setIntValue("GevSCPSPacketSize", 1400));
