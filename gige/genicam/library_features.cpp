@@ -92,6 +92,11 @@ void transportLayer(FeatureStore& store) {
                                   feature.length, feature.mask);
     }
     store.setIntRange("GevSCPSPacketSize", 576, 9000, 4);
+    // Packet-size negotiation: a client sends itself test packets of the sizes it tries, unfragmented.
+    store.addBootstrapFeature(kGevBoolean, "GevSCPSFireTestPacket", "TransportLayerControl", kGevReadWrite,
+                              kStreamChannelBase + 0x04, 4, 0x80000000);
+    store.addBootstrapFeature(kGevBoolean, "GevSCPSDoNotFragment", "TransportLayerControl", kGevReadWrite,
+                              kStreamChannelBase + 0x04, 4, 0x40000000);
     store.setIntRange("GevHeartbeatTimeout", 500, 0xFFFFFFFFLL, 1);
 }
 

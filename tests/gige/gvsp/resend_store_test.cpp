@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <vector>
 
 using namespace gvsp;
@@ -45,6 +46,26 @@ TEST(ResendStore, KeepsTheNewestFramesWithinTheBudget) {
         EXPECT_EQ(frame->payloadBytes, 2500u);
         EXPECT_EQ(frame->payload[2499], 1);
     });
+}
+
+TEST(ResendStore, AFullBudgetReusesMemoryInsteadOfAllocating) {
+    ResendStore store(4000);
+    const std::vector<std::uint8_t> frame(1000, 3);
+    std::set<const std::uint8_t*> buffers;
+    auto payloadOf = [&store](std::uint16_t block) {
+        const std::uint8_t* payload = nullptr;
+        store.visit(block, [&payload](const HeldFrame* held) { payload = held ? held->payload : nullptr; });
+        return payload;
+    };
+    for (std::uint16_t block = 1; block <= 4; ++block) {
+        ASSERT_TRUE(keep(store, block, frame));
+        buffers.insert(payloadOf(block));
+    }
+    for (std::uint16_t block = 5; block <= 12; ++block) {
+        ASSERT_TRUE(keep(store, block, frame));
+        EXPECT_EQ(buffers.count(payloadOf(block)), 1u) << block;
+    }
+    EXPECT_EQ(store.bytesReserved(), 4000u);
 }
 
 TEST(ResendStore, ABlockIdSeenAgainAnswersWithTheNewestCopy) {
