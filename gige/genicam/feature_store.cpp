@@ -449,6 +449,10 @@ bool FeatureStore::intAllowed(const Node& feature, std::int64_t value) const {
         double bound = 0;
         if (limit(feature, "Min", "pMin", bound) && static_cast<double>(value) < bound) return false;
         if (limit(feature, "Max", "pMax", bound) && static_cast<double>(value) > bound) return false;
+        double minimum = 0;
+        double increment = 0;
+        if (limit(feature, "Inc", "pInc", increment) && increment > 1 && limit(feature, "Min", "pMin", minimum))
+            return (value - static_cast<std::int64_t>(minimum)) % static_cast<std::int64_t>(increment) == 0;
         return true;
     }
     default: return true;

@@ -38,6 +38,8 @@ struct Device {
         camera.addCategory("Mine", "Root");
         camera.addFeature(kGevInteger, "Ranged", "Mine", kGevReadWrite, nullptr, 1);
         camera.setIntRange("Ranged", 0, 10, 1);
+        camera.addFeature(kGevInteger, "Stepped", "Mine", kGevReadWrite, nullptr, 1);
+        camera.setIntRange("Stepped", 2, 20, 3);
         camera.addFeature(kGevInteger, "Fixed", "Mine", kGevReadOnly, nullptr, 1);
         camera.setIntValue("Fixed", 77);
         camera.addFeature(kGevInteger, "Counter", "Mine", kGevReadOnly, nullptr, 1);
@@ -107,6 +109,8 @@ TEST(GvcpServer, RefusedCommandsGetTheirStatus) {
         {"writemem unaligned data", 0x0086, concat(be32(0x00E8), {1, 2, 3, 4, 5, 6}), 0x8005},
         {"writemem above the range", 0x0086, concat(be32(ranged), concat(be32(0), be32(11))), 0x8002},
         {"writemem within the range", 0x0086, concat(be32(ranged), concat(be32(0), be32(10))), 0x0000},
+        {"writemem off the increment", 0x0086, concat(be32(device.reg("Stepped")), concat(be32(0), be32(6))), 0x8002},
+        {"writemem on the increment", 0x0086, concat(be32(device.reg("Stepped")), concat(be32(0), be32(8))), 0x0000},
         {"writemem float above the range", 0x0086, concat(be32(ratio), be32(0x40000000)), 0x8002},
         {"writemem read-only feature", 0x0086, concat(be32(fixed), concat(be32(0), be32(1))), 0x8004},
         {"writereg half a feature", 0x0082, concat(be32(fixed + 4), be32(1)), 0x8004},
