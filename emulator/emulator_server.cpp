@@ -23,6 +23,8 @@ static_assert(std::endian::native == std::endian::little, "the emulator serves s
 
 constexpr int kPayloadTimeoutMs = 10000;  // a client that stalls mid-request or stops reading is dropped
 constexpr int kReplyTimeoutMs = 10000;
+// One thread per connection; beyond this many a new client is turned away so that a flood cannot exhaust threads.
+constexpr std::size_t kMaxConnections = 256;
 
 std::string textOf(const std::vector<std::uint8_t>& payload) { return {payload.begin(), payload.end()}; }
 
@@ -68,6 +70,7 @@ void EmulatorServer::serve(const std::atomic<bool>& stop) {
         reapFinished();
         if (!client.valid()) continue;
         std::lock_guard lock(connectionsMutex_);
+        if (connections_.size() >= kMaxConnections) continue;
         Connection& connection = connections_.emplace_back();
         connection.stream = std::make_shared<TcpStream>(std::move(client));
         connection.thread = std::thread([this, &connection] { serveConnection(connection); });
