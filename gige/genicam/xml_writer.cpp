@@ -75,6 +75,20 @@ std::size_t rankIn(Names prefix, Names order, const std::string& name) {
     return rank;  // unknown elements go last, in the order given
 }
 
+// GenICam names follow [A-Za-z][0-9A-Za-z_]*; texts from elsewhere (a model name, an entry named after a
+// sensor setting) are made to fit by replacing the other characters.
+std::string nameFromText(const std::string& text, const std::string& fallback) {
+    if (text.empty()) return fallback;
+    std::string name = text;
+    for (char& c : name) {
+        const bool allowed = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+        if (!allowed) c = '_';
+    }
+    const char first = name[0];
+    if (!((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z'))) name = "N" + name;
+    return name;
+}
+
 std::string hex(std::uint64_t value, bool prefix) {
     char text[24];
     std::snprintf(text, sizeof text, prefix ? "0x%llX" : "%llX", static_cast<unsigned long long>(value));
@@ -95,8 +109,8 @@ public:
     std::string document(const DocumentInfo& info) {
         printer_.PushHeader(false, true);
         printer_.OpenElement("RegisterDescription");
-        printer_.PushAttribute("ModelName", info.modelName.c_str());
-        printer_.PushAttribute("VendorName", info.vendorName.c_str());
+        printer_.PushAttribute("ModelName", nameFromText(info.modelName, "Device").c_str());
+        printer_.PushAttribute("VendorName", nameFromText(info.vendorName, "Vendor").c_str());
         printer_.PushAttribute("ToolTip", info.toolTip.c_str());
         printer_.PushAttribute("StandardNameSpace", "None");
         printer_.PushAttribute("SchemaMajorVersion", "1");
@@ -231,8 +245,8 @@ private:
 
     void entry(const EnumEntry& entry) {
         printer_.OpenElement("EnumEntry");
-        // An entry without a name (an empty text in the settings) still needs a valid node name.
-        const std::string name = entry.name.empty() ? "Entry" + std::to_string(entry.value) : entry.name;
+        // Clients select entries by value, so a name made to fit the schema changes nothing for the program.
+        const std::string name = nameFromText(entry.name, "Entry" + std::to_string(entry.value));
         printer_.PushAttribute("Name", name.c_str());
         std::vector<Item> items;
         for (const auto& stored : entry.elements) items.push_back(Item{rankIn(kNodePrefix, kEntryOrder, stored.name), stored, -1});

@@ -160,6 +160,14 @@ TEST_F(DescriptionTest, EnumerationEntriesAndSelectors) {
     EXPECT_EQ(Description::texts(Description::entry(formats, "Coord3D_ABC16"), "Value"),
               std::vector<std::string>{"36700345"});
 
+    std::vector<std::string> filters;
+    for (const XMLElement* e = d.node("FilterSelector")->FirstChildElement("EnumEntry"); e != nullptr;
+         e = e->NextSiblingElement("EnumEntry"))
+        filters.push_back(e->Attribute("Name"));
+    EXPECT_EQ(filters, (std::vector<std::string>{"Filter0", "Entry1", "Median_filter", "Filter3", "Filter4", "Filter5"}));
+    EXPECT_STREQ(d.document.RootElement()->Attribute("ModelName"), "CVS_3D_1280x1024");
+    EXPECT_STREQ(d.document.RootElement()->Attribute("VendorName"), "Test_Vendor");
+
     // A client's "select Temperature, enable it" reaches the program as selector value 0.
     const XMLElement* chunk = Description::entry(d.node("ChunkSelector"), "Temperature");
     ASSERT_NE(chunk, nullptr);

@@ -15,7 +15,7 @@ void feature(CGevCamera& camera, int type, const char* name, const char* categor
 }  // namespace
 
 void declareSampleTree(CGevCamera& camera) {
-    camera.setDeviceInfo("TestVendor", "TestModel", "1.0.0", "sample tree", "SN0001");
+    camera.setDeviceInfo("Test Vendor", "CVS-3D-1280x1024", "1.0.0", "sample tree", "SN0001");
     camera.addCategory("TLParamsLockedCategory", "Root");
     camera.setNodeElement("TLParamsLockedCategory", "Visibility", "Invisible", true);
     for (const char* name : {"AnalogControl", "LightControl"}) camera.addCategory(name, "Root");
@@ -84,7 +84,11 @@ void declareSampleTree(CGevCamera& camera) {
     camera.setNodeElement("regDeviceTemperature", "PollingTime", "10000", true);
 
     feature(camera, kGevEnumeration, "FilterSelector", "FilterControl", kGevReadWrite);
-    for (int i = 0; i < 6; ++i) camera.addEnumEntry("FilterSelector", ("Filter" + std::to_string(i)).c_str(), i);
+    // Entry names come from the sensor's settings: one empty, one with a blank.
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = i == 1 ? "" : (i == 2 ? "Median filter" : "Filter" + std::to_string(i));
+        camera.addEnumEntry("FilterSelector", name.c_str(), i);
+    }
     camera.setNodeElement("FilterSelector", "Visibility", "Guru", false);
     for (const char* name : {"FilterMode", "PropertySelector", "PropertyValue"})
         camera.setNodeElement("FilterSelector", "pSelected", name, true);
