@@ -40,6 +40,7 @@ public:
             // A restart asked for while the loop was already going idle is this start.
             bridge_.acquisitionRestartRequested.exchange(false);
             bridge_.acquisitionStopped.exchange(false);
+            sizeWarned_ = false;
             sendCommand("SetAcquisitionStart=1");
             {
                 std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
@@ -101,13 +102,13 @@ private:
                 switch (fetch()) {
                     case Fetch::Done: break;
                     case Fetch::Retry: continue;
-                    case Fetch::StopBeforeFrame: return stopBeforeFrame();
+                    case Fetch::StopBeforeFrame: return stopAcquisition();
                     case Fetch::End: return Outcome::End;
                 }
             }
 
             if (bridge_.stopThreads) return Outcome::End;
-            if (bridge_.acquisitionStopRequested) return stopBeforeFrame();
+            if (bridge_.acquisitionStopRequested) return stopAcquisition();
             bridge_.camera->beginFrame(0);
             if (bridge_.stopThreads) return Outcome::End;
             handOverFrame();
@@ -117,7 +118,7 @@ private:
                 std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
                 mode = bridge_.acquisitionMode;
             }
-            if (bridge_.acquisitionStopRequested || mode == kSingleFrame) return stopAfterFrame();
+            if (bridge_.acquisitionStopRequested || mode == kSingleFrame) return stopAcquisition();
         }
     }
 
@@ -157,8 +158,13 @@ private:
         const int width = bridge_.camera->getWidth(0);
         const int height = bridge_.camera->getHeight(0);
         if (width < 0 || height < 0 || static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > pixelCount_) {
-            bridge_.printError("WARNING: The image size " + std::to_string(width) + " x " + std::to_string(height) +
-                               " exceeds the sensor resolution; the frame is skipped\n");
+            // Said once per acquisition; the pause keeps a misconfigured stream from spinning on the sensor.
+            if (!sizeWarned_) {
+                bridge_.printError("WARNING: The image size " + std::to_string(width) + " x " + std::to_string(height) +
+                                   " exceeds the sensor resolution; frames are skipped\n");
+                sizeWarned_ = true;
+            }
+            os::sleepMs(kNoDataPauseMs);
             return;
         }
         const std::int32_t pixels = width * height;
@@ -221,28 +227,16 @@ private:
         }
     }
 
-    Outcome finishStop() {
+    // Ends the running acquisition: the sensor stops, the loop goes back to waiting for a start. The start
+    // event is reset before anything else, so that a start written while the stop command travels to the
+    // sensor signals it again and is not lost; the loop then starts anew from the idle state.
+    Outcome stopAcquisition() {
+        os::resetEvent(bridge_.acquisitionStartEvent);
+        sendCommand("SetAcquisitionStart=0");
         bridge_.acquisitionStopped.exchange(true);
         bridge_.acquisitionStopRequested.exchange(false);
-        if (bridge_.acquisitionRestartRequested.exchange(false)) {
-            bridge_.acquisitionStopped.exchange(false);
-            os::setEvent(bridge_.acquisitionStartEvent);
-        }
+        if (bridge_.acquisitionRestartRequested.exchange(false)) os::setEvent(bridge_.acquisitionStartEvent);
         return bridge_.stopThreads ? Outcome::End : Outcome::Stopped;
-    }
-
-    // The start event is reset before the flags are cleared: a start written while the loop stops then
-    // signals the event again and is not lost.
-    Outcome stopAfterFrame() {
-        sendCommand("SetAcquisitionStart=0");
-        os::resetEvent(bridge_.acquisitionStartEvent);
-        return finishStop();
-    }
-
-    Outcome stopBeforeFrame() {
-        os::resetEvent(bridge_.acquisitionStartEvent);
-        sendCommand("SetAcquisitionStart=0");
-        return finishStop();
     }
 
     CMainClass& bridge_;
@@ -255,6 +249,7 @@ private:
     std::string previousFormat_;
     std::int32_t bytesPerPixel_ = 0;
     bool noData_ = false;
+    bool sizeWarned_ = false;
     std::int32_t status_ = 0;
 };
 
