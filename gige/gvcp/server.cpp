@@ -26,10 +26,11 @@ Server::Server(DeviceRegisters& device, ControlPrivilege& privilege) : device_(d
 Server::~Server() { stop(); }
 
 bool Server::start(std::uint32_t address, const ServerOptions& options, std::string& error) {
-    if (running_) {
+    if (running()) {
         error = "the server is already running";
         return false;
     }
+    stop();  // joins a loop that a callback asked to stop
     options_ = options;
     if (options_.pendingAckMs == 0) options_.pendingAckMs = kDefaultPendingAckMs;
     options_.pendingAckMs = std::clamp<std::uint32_t>(options_.pendingAckMs, 2 * kFirstPendingAckMs, 0xFFFF);
@@ -55,6 +56,9 @@ bool Server::start(std::uint32_t address, const ServerOptions& options, std::str
 void Server::stop() {
     if (!thread_.joinable()) return;
     stopping_ = true;
+    // Asked from a callback on the server thread: the loop ends when the callback returns; joining and
+    // closing the sockets wait for the next stop (the camera's destructor at the latest).
+    if (std::this_thread::get_id() == thread_.get_id()) return;
     {
         std::lock_guard lock(flightMutex_);
         flightChanged_.notify_all();

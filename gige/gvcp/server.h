@@ -56,8 +56,9 @@ public:
     // Binds address:3956 (0: every interface) and starts the thread. False with `error` set when the
     // port is taken or the address is not local; nothing stays open then.
     bool start(std::uint32_t address, const ServerOptions& options, std::string& error);
+    // Stopping from a callback (on the server thread) takes effect when the callback returns.
     void stop();
-    bool running() const { return running_.load(); }
+    bool running() const { return running_.load() && !stopping_.load(); }
 
     // The control socket, so that datagrams of the device leave from its served address and port 3956.
     gige::UdpSocket& socket() { return socket_; }

@@ -345,3 +345,19 @@ TEST(GvcpServer, RegistersHoldWhatClientsExpect) {
     EXPECT_EQ(counter[7], static_cast<std::uint8_t>(device.reads.load()));
     EXPECT_FALSE(device.camera.addFeature(kGevInteger, "Late", "Mine", kGevReadWrite, nullptr, 1));
 }
+
+TEST(GvcpServer, CallbackMayStopTheServer) {
+    struct Stopper {
+        gige::Camera camera;
+        static void onConnection(void* context, bool connected) {
+            if (connected) static_cast<Stopper*>(context)->camera.stopServer();
+        }
+    } stopper;
+    stopper.camera.setConnectionCallback(&stopper, &Stopper::onConnection);
+    ASSERT_EQ(stopper.camera.startServer(text(11).c_str()), 0);
+    RawClient client(address(11));
+    client.writeReg(0x0A00, 0x2);
+    EXPECT_FALSE(stopper.camera.isServerRunning());
+    EXPECT_EQ(stopper.camera.startServer(text(11).c_str()), 0);  // the stopped loop is joined first
+    EXPECT_TRUE(stopper.camera.isServerRunning());
+}
