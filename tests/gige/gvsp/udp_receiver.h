@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gvsp_test {
@@ -19,8 +20,9 @@ public:
     UdpReceiver& operator=(const UdpReceiver&) = delete;
 
     std::uint16_t port() const { return port_; }
-    // Datagrams received until `quietMs` pass without one.
-    std::vector<Datagram> drain(int quietMs = 100);
+    // Datagrams received until `quietMs` pass without one (at most a second); `sources` (optional) gets each sender's
+    // address and port.
+    std::vector<Datagram> drain(int quietMs = 100, std::vector<std::pair<std::uint32_t, std::uint16_t>>* sources = nullptr);
     // Sends a datagram to address:port (used to play the client's PACKETRESEND).
     bool sendTo(std::uint32_t address, std::uint16_t port, const std::vector<std::uint8_t>& data);
 

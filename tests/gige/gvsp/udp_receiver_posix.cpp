@@ -1,5 +1,7 @@
 #include "udp_receiver.h"
 
+#include <chrono>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -23,14 +25,20 @@ UdpReceiver::UdpReceiver(std::uint32_t address, int receiveBufferBytes) {
 
 UdpReceiver::~UdpReceiver() { ::close(static_cast<int>(handle_)); }
 
-std::vector<Datagram> UdpReceiver::drain(int quietMs) {
+std::vector<Datagram> UdpReceiver::drain(int quietMs, std::vector<std::pair<std::uint32_t, std::uint16_t>>* sources) {
     std::vector<Datagram> received;
+    // A stream that never pauses still ends the drain after a while.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
     std::vector<std::uint8_t> buffer(70000);
-    for (;;) {
+    while (std::chrono::steady_clock::now() < giveUp) {
         pollfd ready{static_cast<int>(handle_), POLLIN, 0};
         if (::poll(&ready, 1, quietMs) <= 0) break;
-        const ssize_t length = ::recv(static_cast<int>(handle_), buffer.data(), buffer.size(), 0);
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t length = ::recvfrom(static_cast<int>(handle_), buffer.data(), buffer.size(), 0,
+                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (length < 0) break;
+        if (sources != nullptr) sources->emplace_back(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
         received.emplace_back(buffer.begin(), buffer.begin() + length);
     }
     return received;

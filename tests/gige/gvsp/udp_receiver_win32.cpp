@@ -1,5 +1,7 @@
 #include "udp_receiver.h"
 
+#include <chrono>
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -25,14 +27,20 @@ UdpReceiver::~UdpReceiver() {
     WSACleanup();
 }
 
-std::vector<Datagram> UdpReceiver::drain(int quietMs) {
+std::vector<Datagram> UdpReceiver::drain(int quietMs, std::vector<std::pair<std::uint32_t, std::uint16_t>>* sources) {
     std::vector<Datagram> received;
+    // A stream that never pauses still ends the drain after a while.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
     std::vector<char> buffer(70000);
-    for (;;) {
+    while (std::chrono::steady_clock::now() < giveUp) {
         WSAPOLLFD ready{static_cast<SOCKET>(handle_), POLLRDNORM, 0};
         if (WSAPoll(&ready, 1, quietMs) <= 0) break;
-        const int length = recv(static_cast<SOCKET>(handle_), buffer.data(), static_cast<int>(buffer.size()), 0);
+        sockaddr_in from{};
+        int fromLength = sizeof from;
+        const int length = recvfrom(static_cast<SOCKET>(handle_), buffer.data(), static_cast<int>(buffer.size()), 0,
+                                    reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (length < 0) break;
+        if (sources != nullptr) sources->emplace_back(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
         received.emplace_back(buffer.begin(), buffer.begin() + length);
     }
     return received;
