@@ -51,12 +51,10 @@ bool UdpSocket::open(std::uint32_t address, std::uint16_t port, bool shared, std
         error = "cannot create a UDP socket (error " + std::to_string(WSAGetLastError()) + ")";
         return false;
     }
-    // Without exclusive use another program could bind the same port and steal the device's datagrams.
+    // Without SO_REUSEADDR a second bind of the same address and port fails, which is what tells a device
+    // that its port is taken. (SO_EXCLUSIVEADDRUSE would also refuse other addresses' binds under wine.)
     const BOOL one = TRUE;
-    if (shared)
-        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
-    else
-        setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+    if (shared) setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
     const sockaddr_in local = toSockaddr(Endpoint{address, port});
     if (::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         error = "cannot bind UDP " + formatAddress(address) + ":" + std::to_string(port) + " (error " +
