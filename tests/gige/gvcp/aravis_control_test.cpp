@@ -164,6 +164,7 @@ TEST(AravisControl, DiscoveryToolsAndTsharkInAPrivateNamespace) {
     const std::string output = run(std::string("unshare -n sh ") + SOURCE_DIR + "/namespace_check.sh " +
                                    DEMO_DEVICE_PATH + " " + work + " 2>&1");
     EXPECT_NE(output.find("Pellicor-DemoDevice-DEMO0001 (127.0.0.1)"), std::string::npos) << output;
+    EXPECT_NE(output.find("Pellicor-DemoDevice-SECOND (127.0.0.2)"), std::string::npos) << output;
     EXPECT_NE(output.find("DemoInteger = 9"), std::string::npos) << output;
     EXPECT_NE(output.find("DemoLabel = ns"), std::string::npos) << output;
     EXPECT_NE(output.find("Genicam:Load                        SUCCESS"), std::string::npos) << output;

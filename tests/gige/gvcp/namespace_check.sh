@@ -11,6 +11,9 @@ tshark -q -i lo -f "udp" -w "$capture" > "$work/tshark.log" 2>&1 &
 shark=$!
 "$demo" --address 127.0.0.1 > "$work/demo.log" 2>&1 &
 device=$!
+# A second instance on the same host must be discovered too.
+"$demo" --address 127.0.0.2 --serial SECOND --quiet > /dev/null 2>&1 &
+second=$!
 # tshark needs a moment before it captures.
 for _ in 1 2 3 4 5 6 7 8 9 10; do
     grep -q "Capturing on" "$work/tshark.log" 2>/dev/null && break
@@ -25,11 +28,11 @@ timeout 10 arv-tool-0.8 -n Pellicor-DemoDevice-DEMO0001 control DemoInteger=9 De
 timeout 10 arv-tool-0.8 -a 127.0.0.1 control DemoReadCounter=5 DemoInteger=500 || true
 printf '[Pellicor:DemoDevice]\nSchema=Ignore\nChunksSupport=false\n' > "$work/arv-test.cfg"
 echo "== arv-test"
-timeout 60 arv-test-0.8 -c "$work/arv-test.cfg" -t 'Genicam*' 2>&1
-timeout 60 arv-test-0.8 -c "$work/arv-test.cfg" -t 'GigEVision*' 2>&1
+timeout 60 arv-test-0.8 -n Pellicor-DemoDevice-DEMO0001 -c "$work/arv-test.cfg" -t 'Genicam*' 2>&1
+timeout 60 arv-test-0.8 -n Pellicor-DemoDevice-DEMO0001 -c "$work/arv-test.cfg" -t 'GigEVision*' 2>&1
 sleep 0.5
-kill -INT $device
-wait $device
+kill -INT $device $second
+wait $device $second
 kill -INT $shark
 wait $shark
 echo "== gvcp packets: $(tshark -r "$capture" -Y gvcp 2>/dev/null | wc -l)"
