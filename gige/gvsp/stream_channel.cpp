@@ -1,5 +1,6 @@
 #include "stream_channel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -167,11 +168,12 @@ std::uint16_t StreamChannel::nextBlockId() const { return nextBlock_.load(); }
 
 void StreamChannel::setNextBlockId(std::uint16_t id) { nextBlock_ = id == 0 ? 1 : id; }
 
-void StreamChannel::pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs) {
+void StreamChannel::pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs, std::uint32_t generation) {
     const std::uint64_t due = startNs + gapNs * index;
-    for (std::uint64_t now = nowNs(); now < due; now = nowNs()) {
+    // A long delay must not hold a closed channel's frame: the wait ends when the channel changes.
+    for (std::uint64_t now = nowNs(); now < due && generation_.load() == generation; now = nowNs()) {
         // Sleep for long gaps, spin for the last stretch: a sleep overshoots by tens of microseconds.
-        if (due - now > 200000) std::this_thread::sleep_for(std::chrono::nanoseconds(due - now - 100000));
+        if (due - now > 200000) std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<std::uint64_t>(due - now - 100000, 10000000)));
     }
 }
 
@@ -237,7 +239,8 @@ SendOutcome StreamChannel::send(const LeaderFields& leaderFields, const Composed
             ++count;
         }
         if (count == 0) continue;
-        if (paced) pace(gapNs, next - 1, startNs);
+        if (paced) pace(gapNs, next - 1, startNs, generation);
+        if (generation_.load() != generation) return SendOutcome::Stopped;
         if (socket_.send(config.destination, config.port, batch, count) != count) return SendOutcome::NetworkFailed;
     }
     return SendOutcome::Sent;

@@ -77,7 +77,7 @@ public:
 private:
     bool sendTestPacket(std::uint32_t packetSize, bool doNotFragment);
     bool shouldDrop();
-    void pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs);
+    void pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs, std::uint32_t generation);
 
     const std::uint64_t tickFrequency_;
     mutable std::mutex configMutex_;

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <chrono>
 #include <set>
+#include <thread>
 
 using namespace gvsp;
 using namespace gvsp_test;
@@ -279,6 +281,19 @@ TEST_F(StreamChannelTest, DroppedPacketsAreRecoveredThroughResends) {
     for (std::uint32_t id : missing) channel.resend(1, id, id);
     for (const Packet& packet : received()) packets.push_back(packet);
     EXPECT_EQ(assemble(packets, 1, dataPerPacket), expectedPayload());
+}
+
+TEST_F(StreamChannelTest, ClosingTheChannelStopsAFrameWaitingOnItsPacketDelay) {
+    configure(1500);
+    // A second between packets: the frame would take seconds if closing did not end the wait.
+    ASSERT_EQ(channel.writeRegister(kRegPacketDelay, 1000000000), kRegisterOk);
+    SendOutcome outcome = SendOutcome::Sent;
+    std::thread sender([&] { outcome = sendFrame(100, 100, 0x01080001, false); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    channel.closeChannel();
+    sender.join();
+    EXPECT_EQ(outcome, SendOutcome::Stopped);
+    EXPECT_LE(received(50).size(), 2u);  // the leader, perhaps the first payload packet
 }
 
 TEST_F(StreamChannelTest, PacedFrameArrivesComplete) {
