@@ -174,6 +174,7 @@ void Server::handle(const std::uint8_t* data, std::size_t size, const gige::Endp
         return;
     }
     if (viaBroadcastSocket) return;  // only discovery is answered from a broadcast
+    if (command == Command::ForceIp && !addressedToThisDevice(payload, header.length)) return;
 
     // A retransmission (same client, id and command) gets the answer of the first run, without rerunning it.
     CachedAck* entry = cached(peer);
@@ -213,6 +214,13 @@ void Server::handle(const std::uint8_t* data, std::size_t size, const gige::Endp
     entry->bytes = ack;
     entry->size = ackSize;
     send(ack.data(), ackSize, peer);
+}
+
+bool Server::addressedToThisDevice(const std::uint8_t* payload, std::size_t size) {
+    // FORCEIP names its target by MAC address (payload bytes 2..7); other devices' ones are not answered.
+    std::uint8_t mac[8] = {};
+    if (size < 8 || device_.readMemory(reg::kMacHigh, 8, mac) != Status::Success) return false;
+    return std::equal(payload + 2, payload + 8, mac + 2);
 }
 
 std::size_t Server::execute(const Header& header, const std::uint8_t* payload, const Peer& peer, AckBuffer& ack) {

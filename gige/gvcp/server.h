@@ -96,6 +96,7 @@ private:
     Status writeWithPrivilege(const Peer& peer, std::uint32_t address, const std::uint8_t* data, std::uint32_t count);
     Status readWithPrivilege(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
     void report(ControlPrivilege::Change change);
+    bool addressedToThisDevice(const std::uint8_t* payload, std::size_t size);
     CachedAck* cached(const Peer& peer);
     void send(const std::uint8_t* data, std::size_t size, const Peer& to);
 

@@ -35,6 +35,7 @@ struct Device {
         camera.setConnectionCallback(this, &Device::onConnection);
         camera.setServerOptionC(1, heartbeatMs);
         camera.setDeviceInfo("TestVendor", "TestModel", "2.0", "info", "SN42");
+        camera.setMacAddress("02:11:22:33:44:55");
         camera.addCategory("Mine", "Root");
         camera.addFeature(kGevInteger, "Ranged", "Mine", kGevReadWrite, nullptr, 1);
         camera.setIntRange("Ranged", 0, 10, 1);
@@ -114,7 +115,7 @@ TEST(GvcpServer, RefusedCommandsGetTheirStatus) {
         {"writemem float above the range", 0x0086, concat(be32(ratio), be32(0x40000000)), 0x8002},
         {"writemem read-only feature", 0x0086, concat(be32(fixed), concat(be32(0), be32(1))), 0x8004},
         {"writereg half a feature", 0x0082, concat(be32(fixed + 4), be32(1)), 0x8004},
-        {"forceip", 0x0004, Bytes(56, 0), 0x8001},
+        {"forceip for this device", 0x0004, concat({0, 0, 0x02, 0x11, 0x22, 0x33, 0x44, 0x55}, Bytes(48, 0)), 0x8001},
         {"action", 0x0100, Bytes(12, 0), 0x8001},
         {"unknown command", 0x7770, {}, 0x8001},
     };
@@ -131,6 +132,8 @@ TEST(GvcpServer, RefusedCommandsGetTheirStatus) {
     longer[5] = 12;
     EXPECT_EQ(client.transact(longer).status, 0x800E);
     EXPECT_EQ(client.transact(makeCommand(0x0080, be32(0x0000), 0)).status, 0x800E);
+    // A FORCEIP for another device's MAC address is not this device's business.
+    EXPECT_FALSE(client.transact(makeCommand(0x0004, Bytes(56, 0), client.nextId()), 200).received);
     // Not GVCP, or shorter than a header: dropped.
     Bytes wrongKey = makeCommand(0x0080, be32(0x0000), client.nextId());
     wrongKey[0] = 0x43;
