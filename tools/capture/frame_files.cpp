@@ -23,7 +23,32 @@ std::uint16_t readU16LE(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
-// Writes rows of 8- or 16-bit samples (16-bit samples already in PNG's big-endian order).
+// Encodes rows of 8- or 16-bit samples (16-bit samples already in PNG's big-endian order). libpng reports
+// errors by longjmp, so this function holds no object with a destructor.
+bool encodePng(FILE* file, int width, int height, int bitDepth, int colourType, const std::uint8_t* rows,
+               std::size_t rowBytes) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    if (png == nullptr || info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), bitDepth, colourType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int row = 0; row < height; ++row) {
+        png_write_row(png, const_cast<png_bytep>(rows + static_cast<std::size_t>(row) * rowBytes));
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
 bool writePng(const std::string& path, int width, int height, int bitDepth, int colourType,
               const std::vector<std::uint8_t>& rows, std::size_t rowBytes, std::string& error) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
@@ -31,27 +56,10 @@ bool writePng(const std::string& path, int width, int height, int bitDepth, int 
         error = "cannot create " + path;
         return false;
     }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    if (png == nullptr || info == nullptr) {
-        png_destroy_write_struct(&png, nullptr);
-        error = "out of memory for the PNG writer";
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
+    if (!encodePng(file.get(), width, height, bitDepth, colourType, rows.data(), rowBytes)) {
         error = "writing " + path + " failed";
         return false;
     }
-    png_init_io(png, file.get());
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), bitDepth, colourType,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int row = 0; row < height; ++row) {
-        png_write_row(png, const_cast<png_bytep>(rows.data() + static_cast<std::size_t>(row) * rowBytes));
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
     return true;
 }
 
