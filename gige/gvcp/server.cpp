@@ -169,11 +169,11 @@ void Server::handle(const std::uint8_t* data, std::size_t size, const gige::Endp
              peer);
         return;
     }
+    if (viaBroadcastSocket) return;  // only discovery is answered from a broadcast
     if (command == Command::PacketResend) {
         device_.packetResend(peer, payload, header.length, header.flags);
         return;
     }
-    if (viaBroadcastSocket) return;  // only discovery is answered from a broadcast
     if (command == Command::ForceIp && !addressedToThisDevice(payload, header.length)) return;
 
     // A retransmission (same client, id and command) gets the answer of the first run, without rerunning it.
