@@ -1,5 +1,6 @@
 #include "resend_store.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace gvsp {
@@ -11,10 +12,10 @@ void ResendStore::setEnabled(bool enabled) {
     enabled_ = enabled;
     if (!enabled) {
         for (Slot& slot : slots_) {
-            if (slot.claimed) continue;  // the sender still copies into it; keep() drops it
+            slot.age = 0;
+            if (slot.claimed) continue;  // the sender still copies into it; released with the next frame
             slot.memory.reset();
             slot.capacity = 0;
-            slot.age = 0;
         }
     }
 }
@@ -79,51 +80,76 @@ ResendStore::Slot* ResendStore::claimSlot(std::uint64_t bytes) {
     return chosen;
 }
 
-bool ResendStore::keep(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
-                       const Span* segments, std::size_t segmentCount) {
-    std::uint64_t bytes = 0;
-    for (std::size_t i = 0; i < segmentCount; ++i) bytes += segments[i].length;
+int ResendStore::begin(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
+                       std::uint64_t payloadBytes) {
     if (packetDataSize == 0 || leader.length > sizeof(Slot::leader) || trailer.length > sizeof(Slot::trailer)) {
-        return false;
+        return -1;
     }
-    Slot* slot = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        slot = claimSlot(bytes);
-        if (slot == nullptr) return false;
-    }
-    // The claimed slot is invisible to readers, so the large copy runs without the lock.
-    std::uint64_t offset = 0;
-    for (std::size_t i = 0; i < segmentCount; ++i) {
-        if (segments[i].length != 0) std::memcpy(slot->memory.get() + offset, segments[i].data, segments[i].length);
-        offset += segments[i].length;
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    Slot* slot = claimSlot(payloadBytes);
+    if (slot == nullptr) return -1;
     std::memcpy(slot->leader, leader.data, leader.length);
     std::memcpy(slot->trailer, trailer.data, trailer.length);
+    slot->filled = 0;
     HeldFrame& frame = slot->frame;
     frame.blockId = blockId;
     frame.packetDataSize = packetDataSize;
-    frame.payloadPackets = static_cast<std::uint32_t>((bytes + packetDataSize - 1) / packetDataSize);
+    frame.payloadPackets = static_cast<std::uint32_t>((payloadBytes + packetDataSize - 1) / packetDataSize);
     frame.payload = slot->memory.get();
-    frame.payloadBytes = bytes;
+    frame.payloadBytes = payloadBytes;
+    frame.availableBytes = 0;
     frame.leader = Span{slot->leader, leader.length};
     frame.trailer = Span{slot->trailer, trailer.length};
-
-    std::lock_guard<std::mutex> lock(mutex_);
-    slot->claimed = false;
-    if (!enabled_) return false;
     // A block id can come round again after 65535 frames; only the newest copy may answer for it.
     for (Slot& other : slots_) {
         if (&other != slot && other.age != 0 && other.frame.blockId == blockId) other.age = 0;
     }
     slot->age = nextAge_++;
+    return static_cast<int>(slot - slots_);
+}
+
+void ResendStore::append(int handle, const Span* segments, std::size_t segmentCount, std::uint64_t end) {
+    Slot& slot = slots_[handle];
+    end = std::min(end, slot.frame.payloadBytes);
+    if (end <= slot.filled) return;
+    // The bytes past `filled` are invisible to readers, so the copy runs without the lock.
+    std::uint64_t offset = 0;
+    for (std::size_t i = 0; i < segmentCount && offset < end; ++i) {
+        const std::uint64_t segmentEnd = offset + segments[i].length;
+        if (segmentEnd > slot.filled) {
+            const std::uint64_t from = std::max(offset, slot.filled);
+            const std::uint64_t to = std::min(segmentEnd, end);
+            std::memcpy(slot.memory.get() + from, segments[i].data + (from - offset), static_cast<std::size_t>(to - from));
+        }
+        offset = segmentEnd;
+    }
+    slot.filled = end;
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot.frame.availableBytes = end;
+}
+
+const std::uint8_t* ResendStore::payloadCopy(int handle) const { return slots_[handle].memory.get(); }
+
+void ResendStore::finish(int handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slots_[handle].claimed = false;
+}
+
+bool ResendStore::keep(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
+                       const Span* segments, std::size_t segmentCount) {
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < segmentCount; ++i) bytes += segments[i].length;
+    const int handle = begin(blockId, packetDataSize, leader, trailer, bytes);
+    if (handle < 0) return false;
+    append(handle, segments, segmentCount, bytes);
+    finish(handle);
     return true;
 }
 
 void ResendStore::visit(std::uint16_t blockId, const std::function<void(const HeldFrame*)>& visit) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const Slot& slot : slots_) {
-        if (slot.age != 0 && !slot.claimed && slot.frame.blockId == blockId) {
+        if (slot.age != 0 && slot.frame.blockId == blockId) {
             visit(&slot.frame);
             return;
         }

@@ -7,8 +7,10 @@
 // nothing. When a new frame does not fit in the budget the oldest frames are released first; a frame larger
 // than the whole budget is not kept, and resend requests for it are answered as unavailable.
 //
-// Threads: the sender keeps a frame (claim, copy without the lock, publish); the control thread looks a
-// frame up and sends from it while holding the lock, so a held frame never changes under a reader.
+// Threads: the sender copies a frame in while it sends it (begin, append in order, finish), so each part is
+// copied while it is still in the cache and the packets leave from the copy; the control thread looks a frame
+// up and sends from it while holding the lock. A reader only touches bytes the sender has already copied,
+// and the sender never writes those again until the frame is replaced, which the lock orders.
 #pragma once
 
 #include "payload_span.h"
@@ -26,6 +28,7 @@ struct HeldFrame {
     std::uint32_t payloadPackets = 0;  // packets 1..payloadPackets carry data; the trailer follows
     const std::uint8_t* payload = nullptr;
     std::uint64_t payloadBytes = 0;
+    std::uint64_t availableBytes = 0;  // copied so far; packets beyond it are not held (yet)
     Span leader;   // whole packet, header included
     Span trailer;  // whole packet, header included
 };
@@ -40,8 +43,19 @@ public:
     void setEnabled(bool enabled);
     bool enabled() const;
 
-    // Copies a sent frame in: its leader and trailer packets and its payload segments. Replaces the
-    // oldest frame. Returns false when the frame is not kept (store disabled, or over the budget).
+    // Starts keeping frame `blockId`: its leader and trailer packets now, its `payloadBytes` through
+    // append(). Replaces the oldest frame. Returns a handle, or -1 when the frame is not kept (store
+    // disabled, or over the budget).
+    int begin(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
+              std::uint64_t payloadBytes);
+    // Copies the payload from where the last append stopped up to byte `end` (taken from `segments`, the
+    // whole payload) and makes it available to resends.
+    void append(int handle, const Span* segments, std::size_t segmentCount, std::uint64_t end);
+    // The frame's copy of the payload, valid until finish().
+    const std::uint8_t* payloadCopy(int handle) const;
+    // The sender is done with the frame; it may now be replaced.
+    void finish(int handle);
+    // begin, append of everything and finish in one call; false when the frame is not kept.
     bool keep(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
               const Span* segments, std::size_t segmentCount);
     // Calls `visit` with the frame of `blockId` under the store's lock, or with null when it is not held.
@@ -55,7 +69,8 @@ private:
         std::unique_ptr<std::uint8_t[]> memory;
         std::uint64_t capacity = 0;
         std::uint64_t age = 0;  // order of keeping; 0 = empty
-        bool claimed = false;
+        bool claimed = false;    // the sender is still copying into it: never replaced meanwhile
+        std::uint64_t filled = 0;  // sender's progress (its thread only)
         std::uint8_t leader[64] = {};
         std::uint8_t trailer[64] = {};
         HeldFrame frame;

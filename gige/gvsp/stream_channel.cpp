@@ -201,9 +201,18 @@ SendOutcome StreamChannel::send(const LeaderFields& leaderFields, const Composed
     std::uint8_t trailerPacket[kMaxTrailerPacket];
     const std::size_t trailerLength = encodeTrailer(trailerPacket, sizeof trailerPacket, blockId, trailerId, trailer);
 
-    // Kept before the first packet leaves, so a resend request can never outrun the copy.
-    store_.keep(blockId, dataPerPacket, Span{leaderPacket, leaderLength}, Span{trailerPacket, trailerLength},
-                payload.segments, payload.segmentCount);
+    // The resend copy is made a batch ahead of the packets, which then leave from it while it is in the cache.
+    const int kept = store_.begin(blockId, dataPerPacket, Span{leaderPacket, leaderLength},
+                                  Span{trailerPacket, trailerLength}, payload.totalBytes);
+    struct Finish {
+        ResendStore& store;
+        int handle;
+        ~Finish() {
+            if (handle >= 0) store.finish(handle);
+        }
+    } finish{store_, kept};
+    const std::uint8_t* copy = kept >= 0 ? store_.payloadCopy(kept) : nullptr;
+    std::uint64_t copied = 0;
     nextBlock_ = gvsp::nextBlockId(blockId);
 
     std::shared_lock<std::shared_mutex> socketLock(socketMutex_);
@@ -224,6 +233,11 @@ SendOutcome StreamChannel::send(const LeaderFields& leaderFields, const Composed
                 packet.spans[0] = Span{leaderPacket, leaderLength};
                 packet.spanCount = 1;
             } else if (next == trailerId) {
+                // Dropped last packets (the test switch) leave the copy short: complete it first.
+                if (copy != nullptr && copied < payload.totalBytes) {
+                    copied = payload.totalBytes;
+                    store_.append(kept, payload.segments, payload.segmentCount, copied);
+                }
                 packet.spans[0] = Span{trailerPacket, trailerLength};
                 packet.spanCount = 1;
             } else {
@@ -233,8 +247,17 @@ SendOutcome StreamChannel::send(const LeaderFields& leaderFields, const Composed
                 encodeHeader(headers[count], kHeaderSize, kStatusSuccess, blockId, PacketFormat::Payload,
                              static_cast<std::uint32_t>(next));
                 packet.spans[0] = Span{headers[count], kHeaderSize};
-                packet.spanCount = 1 + sliceSegments(payload.segments, payload.segmentCount, offset, length,
-                                                     packet.spans + 1, OutPacket::kMaxSpans - 1);
+                if (copy != nullptr) {
+                    if (offset + length > copied) {
+                        copied = std::min<std::uint64_t>(payload.totalBytes, offset + std::uint64_t{dataPerPacket} * StreamSocket::kMaxBatch);
+                        store_.append(kept, payload.segments, payload.segmentCount, copied);
+                    }
+                    packet.spans[1] = Span{copy + offset, length};
+                    packet.spanCount = 2;
+                } else {
+                    packet.spanCount = 1 + sliceSegments(payload.segments, payload.segmentCount, offset, length,
+                                                         packet.spans + 1, OutPacket::kMaxSpans - 1);
+                }
             }
             ++count;
         }
@@ -272,7 +295,11 @@ void StreamChannel::resend(std::uint64_t blockId, std::uint32_t first, std::uint
             return;
         }
         const std::uint32_t trailerId = frame->payloadPackets + 1;
-        const std::uint32_t end = std::min(last, trailerId);
+        const bool complete = frame->availableBytes == frame->payloadBytes;
+        // Packets of the frame being sent are held once copied; the trailer once all are.
+        const auto copiedPackets = static_cast<std::uint32_t>(frame->availableBytes / frame->packetDataSize);
+        const std::uint32_t held = complete ? trailerId : copiedPackets;
+        const std::uint32_t end = std::min(last, held);
         OutPacket batch[StreamSocket::kMaxBatch];
         std::uint8_t headers[StreamSocket::kMaxBatch][kHeaderSize];
         std::size_t count = 0;
@@ -301,7 +328,7 @@ void StreamChannel::resend(std::uint64_t blockId, std::uint32_t first, std::uint
             }
         }
         if (count != 0) socket_.send(config.destination, config.port, batch, count);
-        if (last > trailerId) unavailable(block, std::max(first, trailerId + 1));
+        if (last > held) unavailable(block, std::max(first, held + 1));
     });
 }
 

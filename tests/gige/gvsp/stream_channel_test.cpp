@@ -283,6 +283,29 @@ TEST_F(StreamChannelTest, DroppedPacketsAreRecoveredThroughResends) {
     EXPECT_EQ(assemble(packets, 1, dataPerPacket), expectedPayload());
 }
 
+TEST_F(StreamChannelTest, EveryDroppedPacketOfManyFramesIsHeldForResend) {
+    configure(1500);
+    channel.setTestDropRatio(0.5);  // so the last packets of some frames are dropped too
+    for (int frame = 0; frame < 20; ++frame) ASSERT_EQ(sendFrame(50, 50, 0x01100007, false), SendOutcome::Sent);
+    auto packets = received();
+    for (std::uint16_t block = 1; block <= 20; ++block) {
+        std::set<std::uint32_t> have;
+        for (const Packet& packet : packets) {
+            if (packet.block == block) have.insert(packet.id);
+        }
+        for (std::uint32_t id = 1; id <= 4; ++id) {
+            if (!have.count(id)) channel.resend(block, id, id);
+        }
+    }
+    for (const Packet& packet : received()) {
+        EXPECT_EQ(packet.status, 0) << packet.block << "/" << packet.id;
+        packets.push_back(packet);
+    }
+    for (std::uint16_t block = 1; block <= 20; ++block) {
+        EXPECT_EQ(assemble(packets, block, 1464).size(), 5000u) << block;
+    }
+}
+
 TEST_F(StreamChannelTest, ClosingTheChannelStopsAFrameWaitingOnItsPacketDelay) {
     configure(1500);
     // A second between packets: the frame would take seconds if closing did not end the wait.
