@@ -1,0 +1,45 @@
+// The per-point rules of the point-cloud conversions, shared by the block-wise implementations (which must
+// give bit for bit the same results) and used by them for the points they leave to the plain rule.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// One frame's per-axis offset and scale, widened to double.
+struct AxisScaling {
+    double offset[3];
+    double scale[3];
+};
+
+// A Z that is not greater than 0 marks a point without measurement; written as a negated test so that a
+// Z that is not a number counts as measured.
+inline bool isMeasured(double z) { return !(0.0 >= z); }
+
+// True when the value truncates toward zero into 0..65535 (false for values that are not numbers).
+inline bool fitsUnsigned16(double value) { return value > -1.0 && value < 65536.0; }
+
+inline void convertPointToU16(const double* point, const AxisScaling& s, std::uint16_t* pixel) {
+    const double a = (point[0] - s.offset[0]) / s.scale[0];
+    const double b = (point[1] - s.offset[1]) / s.scale[1];
+    const double c = (point[2] - s.offset[2]) / s.scale[2];
+    // A coordinate outside the 16-bit range would wrap into a wrong value that looks valid, so such a
+    // point is sent as a point without measurement.
+    if (isMeasured(point[2]) && fitsUnsigned16(a) && fitsUnsigned16(b) && fitsUnsigned16(c)) {
+        pixel[0] = static_cast<std::uint16_t>(a);
+        pixel[1] = static_cast<std::uint16_t>(b);
+        pixel[2] = static_cast<std::uint16_t>(c);
+    } else {
+        pixel[0] = pixel[1] = pixel[2] = 0;
+    }
+}
+
+inline void convertPointToFloat(const double* point, const AxisScaling& s, float* pixel) {
+    const bool measured = isMeasured(point[2]);
+    for (int axis = 0; axis < 3; ++axis) {
+        pixel[axis] = measured ? static_cast<float>((point[axis] - s.offset[axis]) / s.scale[axis]) : 0.0f;
+    }
+}
+
+// Whole clouds of `count` points; the implementation is chosen per processor architecture.
+void convertCloudToU16(const double* points, std::size_t count, const AxisScaling& scaling, std::uint16_t* output);
+void convertCloudToFloat(const double* points, std::size_t count, const AxisScaling& scaling, float* output);
