@@ -133,6 +133,7 @@ private:
     gvcp::Status readFeatures(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
     gvcp::Status writeFeatures(std::uint32_t address, const std::uint8_t* data, std::uint32_t count);
     bool runCallbacks(GevRegisterCallback callback, void* context, const std::vector<std::string>& names);
+    gvcp::Status refreshWriteBounds(std::uint32_t address, std::uint32_t count);
     void updateCapabilities();
     // Recomputes PayloadSize from the image size, pixel format and chunk layout (camera_frames.cpp).
     void updatePayloadSize();

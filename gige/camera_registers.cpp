@@ -164,10 +164,34 @@ Status Camera::readFeatures(std::uint32_t address, std::uint32_t count, std::uin
     return Status::Success;
 }
 
+// Limits that other features give (pMin/pMax) are the program's values: it refreshes them, as for a client's
+// read, before a written value is checked against them.
+Status Camera::refreshWriteBounds(std::uint32_t address, std::uint32_t count) {
+    std::vector<std::string> bounds;
+    GevRegisterCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        std::vector<genicam::Node*> features;
+        if (!layout_.covered(address, count, features)) return Status::InvalidAddress;
+        for (const auto* feature : features) {
+            for (auto& name : store_.boundingFeatures(*feature)) bounds.push_back(std::move(name));
+        }
+        if (callReadCallback_) {
+            callback = readCallback_;
+            context = readContext_;
+        }
+    }
+    if (callback != nullptr && !bounds.empty() && !runCallbacks(callback, context, bounds)) return Status::Error;
+    return Status::Success;
+}
+
 Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, std::uint32_t count) {
     std::vector<std::string> names;
     GevRegisterCallback callback = nullptr;
     void* context = nullptr;
+    const Status refreshed = refreshWriteBounds(address, count);
+    if (refreshed != Status::Success) return refreshed;
     {
         std::lock_guard lock(mutex_);
         std::vector<genicam::Node*> features;
