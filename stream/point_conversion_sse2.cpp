@@ -4,43 +4,33 @@
 // - x - offset is the same subtraction as in the rule;
 // - a scale that is a power of two (1.0 included) is applied as a multiplication by its reciprocal, which is
 //   exact, so the product equals the rule's quotient;
-// - any other finite non-zero scale in the 16-bit conversion is applied as a multiplication by the rounded
-//   reciprocal, which lies within a few units in the last place of the quotient. The 16-bit value and the
-//   range test change only at integers, so a step with a product that close to a non-zero integer is redone
-//   with the rule itself (rare: about one step in a hundred million for measured data);
-// - any other scale (zero, infinite, not a number, or not a power of two in the float conversion) divides.
+// - any other scale divides, two quotients per instruction. (Multiplying by a rounded reciprocal and redoing
+//   the products that lie too close to an integer costs as much as the division on current processors.)
 #include <emmintrin.h>
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "point_conversion_rules.h"
 
 namespace {
 
-enum class Scaling { none, multiply, multiplyChecked, divide };
-
-// Products this close to an integer may truncate differently from the quotient. Below 2^20 in magnitude
-// (beyond it both are far out of the 16-bit range) the product differs from the quotient by less than 2^-31.
-constexpr double kNearInteger = 0x1p-28;
+enum class Scaling { none, multiply, divide };
 
 bool isPowerOfTwo(double value) {
     int exponent = 0;
     return std::isfinite(value) && value != 0.0 && std::fabs(std::frexp(value, &exponent)) == 0.5;
 }
 
-Scaling scalingFor(const AxisScaling& s, bool checkedProductAllowed) {
-    bool unit = true, powersOfTwo = true, finite = true;
+Scaling scalingFor(const AxisScaling& s) {
+    bool unit = true, powersOfTwo = true;
     for (int axis = 0; axis < 3; ++axis) {
         // x - 0.0 is x for every x, x - (-0.0) is not (it turns -0.0 into 0.0).
         unit = unit && s.scale[axis] == 1.0 && s.offset[axis] == 0.0 && !std::signbit(s.offset[axis]);
         powersOfTwo = powersOfTwo && isPowerOfTwo(s.scale[axis]);
-        finite = finite && std::isfinite(s.scale[axis]) && s.scale[axis] != 0.0;
     }
     if (unit) return Scaling::none;
-    if (powersOfTwo) return Scaling::multiply;
-    return checkedProductAllowed && finite ? Scaling::multiplyChecked : Scaling::divide;
+    return powersOfTwo ? Scaling::multiply : Scaling::divide;
 }
 
 // Offset and factor (the scale for a division, its reciprocal otherwise) of each axis in both halves.
@@ -87,27 +77,15 @@ inline void store(void* target, __m128i value, bool aligned) {
 // ---- 16-bit conversion ----
 
 // Truncation toward zero of one axis of four points (two per register) to 32-bit integers; out-of-range
-// values and NaN become INT32_MIN. A checked product also marks in `unsure` where truncating a little below
-// and a little above it differ.
-template <Scaling mode>
-inline __m128i truncated(__m128d first, __m128d second, __m128i& unsure) {
-    if constexpr (mode == Scaling::multiplyChecked) {
-        const __m128d margin = _mm_set1_pd(kNearInteger);
-        const __m128i below = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_sub_pd(first, margin)),
-                                                 _mm_cvttpd_epi32(_mm_sub_pd(second, margin)));
-        const __m128i above = _mm_unpacklo_epi64(_mm_cvttpd_epi32(_mm_add_pd(first, margin)),
-                                                 _mm_cvttpd_epi32(_mm_add_pd(second, margin)));
-        unsure = _mm_or_si128(unsure, _mm_xor_si128(below, above));
-        return below;
-    } else {
-        return _mm_unpacklo_epi64(_mm_cvttpd_epi32(first), _mm_cvttpd_epi32(second));
-    }
+// values and NaN become INT32_MIN.
+inline __m128i truncated(__m128d first, __m128d second) {
+    return _mm_unpacklo_epi64(_mm_cvttpd_epi32(first), _mm_cvttpd_epi32(second));
 }
 
 // Four pixels as 64-bit lanes A | B << 16 | C << 32 (top two bytes zero): points 0 and 1 in `low`, 2 and 3
 // in `high`.
 template <Scaling mode>
-inline void fourPixels(const double* points, const AxisFactors& f, __m128i& unsure, __m128i& low, __m128i& high) {
+inline void fourPixels(const double* points, const AxisFactors& f, __m128i& low, __m128i& high) {
     __m128d axes[3][2];  // [axis][pair of points]
     for (int pair = 0; pair < 2; ++pair) {
         const double* p = points + 6 * pair;
@@ -120,7 +98,7 @@ inline void fourPixels(const double* points, const AxisFactors& f, __m128i& unsu
         axes[2][pair] = _mm_or_pd(scaled<mode>(z, f.offset[2], f.factor[2]), unmeasured);
     }
     __m128i value[3];
-    for (int axis = 0; axis < 3; ++axis) value[axis] = truncated<mode>(axes[axis][0], axes[axis][1], unsure);
+    for (int axis = 0; axis < 3; ++axis) value[axis] = truncated(axes[axis][0], axes[axis][1]);
     // In range exactly when all bits above the low 16 are clear, for each of A, B and C.
     const __m128i outside = _mm_or_si128(_mm_or_si128(value[0], value[1]), value[2]);
     const __m128i valid = _mm_cmpeq_epi32(_mm_srli_epi32(outside, 16), _mm_setzero_si128());
@@ -135,19 +113,17 @@ inline __m128i packedPair(__m128i pair) {
     return _mm_or_si128(_mm_move_epi64(pair), _mm_srli_si128(_mm_unpackhi_epi64(_mm_setzero_si128(), pair), 2));
 }
 
-// Eight pixels, 48 bytes; false when some product was too close to an integer to be trusted.
+// Eight pixels, 48 bytes.
 template <Scaling mode>
-inline bool eightPixels(const double* points, const AxisFactors& f, __m128i out[3]) {
-    __m128i unsure = _mm_setzero_si128(), pairs[4];
-    fourPixels<mode>(points, f, unsure, pairs[0], pairs[1]);
-    fourPixels<mode>(points + 12, f, unsure, pairs[2], pairs[3]);
+inline void eightPixels(const double* points, const AxisFactors& f, __m128i out[3]) {
+    __m128i pairs[4];
+    fourPixels<mode>(points, f, pairs[0], pairs[1]);
+    fourPixels<mode>(points + 12, f, pairs[2], pairs[3]);
     const __m128i p0 = packedPair(pairs[0]), p1 = packedPair(pairs[1]);
     const __m128i p2 = packedPair(pairs[2]), p3 = packedPair(pairs[3]);
     out[0] = _mm_or_si128(p0, _mm_slli_si128(p1, 12));
     out[1] = _mm_or_si128(_mm_srli_si128(p1, 4), _mm_slli_si128(p2, 8));
     out[2] = _mm_or_si128(_mm_srli_si128(p2, 8), _mm_slli_si128(p3, 4));
-    return mode != Scaling::multiplyChecked ||
-           _mm_movemask_epi8(_mm_cmpeq_epi32(unsure, _mm_setzero_si128())) == 0xFFFF;
 }
 
 template <Scaling mode>
@@ -159,11 +135,7 @@ void convertU16(const double* points, std::size_t count, const AxisScaling& s, s
     for (; i + 8 <= count; i += 8) {
         prefetchStep(points + 3 * i);
         __m128i out[3];
-        if (!eightPixels<mode>(points + 3 * i, f, out)) {
-            std::uint16_t exact[24];
-            for (int j = 0; j < 8; ++j) convertPointToU16(points + 3 * (i + j), s, exact + 3 * j);
-            for (int k = 0; k < 3; ++k) out[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(exact + 8 * k));
-        }
+        eightPixels<mode>(points + 3 * i, f, out);
         for (int k = 0; k < 3; ++k) store(output + 3 * i + 8 * k, out[k], aligned);
     }
     for (; i < count; ++i) convertPointToU16(points + 3 * i, s, output + 3 * i);
@@ -230,19 +202,17 @@ void convertFloat(const double* points, std::size_t count, const AxisScaling& s,
 }  // namespace
 
 void convertCloudToU16(const double* points, std::size_t count, const AxisScaling& scaling, std::uint16_t* output) {
-    switch (scalingFor(scaling, true)) {
+    switch (scalingFor(scaling)) {
         case Scaling::none: return convertU16<Scaling::none>(points, count, scaling, output);
         case Scaling::multiply: return convertU16<Scaling::multiply>(points, count, scaling, output);
-        case Scaling::multiplyChecked: return convertU16<Scaling::multiplyChecked>(points, count, scaling, output);
         case Scaling::divide: return convertU16<Scaling::divide>(points, count, scaling, output);
     }
 }
 
 void convertCloudToFloat(const double* points, std::size_t count, const AxisScaling& scaling, float* output) {
-    switch (scalingFor(scaling, false)) {
+    switch (scalingFor(scaling)) {
         case Scaling::none: return convertFloat<Scaling::none>(points, count, scaling, output);
         case Scaling::multiply: return convertFloat<Scaling::multiply>(points, count, scaling, output);
-        case Scaling::multiplyChecked:  // not chosen for floats: rounding to float changes between integers
         case Scaling::divide: return convertFloat<Scaling::divide>(points, count, scaling, output);
     }
 }
