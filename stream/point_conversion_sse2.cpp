@@ -1,6 +1,6 @@
 // Point-cloud conversions with SSE2, which every x86-64 processor has: two coordinates per instruction,
-// eight points per step, the frame written past the caches. The results are bit
-// for bit those of the per-point rules:
+// eight points per step, the frame written past the caches. The results are bit for bit those of the
+// per-point rules:
 // - x - offset is the same subtraction as in the rule;
 // - a scale that is a power of two (1.0 included) is applied as a multiplication by its reciprocal, which is
 //   exact, so the product equals the rule's quotient;
@@ -33,17 +33,23 @@ Scaling scalingFor(const AxisScaling& s) {
     return powersOfTwo ? Scaling::multiply : Scaling::divide;
 }
 
-// Offset and factor (the scale for a division, its reciprocal otherwise) of each axis in both halves.
-struct AxisFactors {
+// Offset and factor (the scale for a division, its reciprocal otherwise) for three registers, given the
+// axis of each of their two lanes.
+struct RegisterFactors {
     __m128d offset[3];
     __m128d factor[3];
 };
 
-AxisFactors factorsFor(const AxisScaling& s, Scaling mode) {
-    AxisFactors f{};
-    for (int axis = 0; axis < 3; ++axis) {
-        f.offset[axis] = _mm_set1_pd(s.offset[axis]);
-        f.factor[axis] = _mm_set1_pd(mode == Scaling::divide ? s.scale[axis] : 1.0 / s.scale[axis]);
+using LaneAxes = int[3][2];
+constexpr LaneAxes kOneAxisPerRegister = {{0, 0}, {1, 1}, {2, 2}};  // X X | Y Y | Z Z
+constexpr LaneAxes kAxesAsStored = {{0, 1}, {2, 0}, {1, 2}};        // X Y | Z X | Y Z
+
+RegisterFactors factorsFor(const AxisScaling& s, Scaling mode, const LaneAxes& axes) {
+    const auto factor = [&](int axis) { return mode == Scaling::divide ? s.scale[axis] : 1.0 / s.scale[axis]; };
+    RegisterFactors f{};
+    for (int k = 0; k < 3; ++k) {
+        f.offset[k] = _mm_setr_pd(s.offset[axes[k][0]], s.offset[axes[k][1]]);
+        f.factor[k] = _mm_setr_pd(factor(axes[k][0]), factor(axes[k][1]));
     }
     return f;
 }
@@ -85,7 +91,7 @@ inline __m128i truncated(__m128d first, __m128d second) {
 // Four pixels as 64-bit lanes A | B << 16 | C << 32 (top two bytes zero): points 0 and 1 in `low`, 2 and 3
 // in `high`.
 template <Scaling mode>
-inline void fourPixels(const double* points, const AxisFactors& f, __m128i& low, __m128i& high) {
+inline void fourPixels(const double* points, const RegisterFactors& f, __m128i& low, __m128i& high) {
     __m128d axes[3][2];  // [axis][pair of points]
     for (int pair = 0; pair < 2; ++pair) {
         const double* p = points + 6 * pair;
@@ -115,7 +121,7 @@ inline __m128i packedPair(__m128i pair) {
 
 // Eight pixels, 48 bytes.
 template <Scaling mode>
-inline void eightPixels(const double* points, const AxisFactors& f, __m128i out[3]) {
+inline void eightPixels(const double* points, const RegisterFactors& f, __m128i out[3]) {
     __m128i pairs[4];
     fourPixels<mode>(points, f, pairs[0], pairs[1]);
     fourPixels<mode>(points + 12, f, pairs[2], pairs[3]);
@@ -128,7 +134,7 @@ inline void eightPixels(const double* points, const AxisFactors& f, __m128i out[
 
 template <Scaling mode>
 void convertU16(const double* points, std::size_t count, const AxisScaling& s, std::uint16_t* output) {
-    const AxisFactors f = factorsFor(s, mode);
+    const RegisterFactors f = factorsFor(s, mode, kOneAxisPerRegister);
     std::size_t i = 0;
     for (; i < count && i < 8 && !isAligned(output + 3 * i); ++i) convertPointToU16(points + 3 * i, s, output + 3 * i);
     const bool aligned = isAligned(output + 3 * i);
@@ -144,26 +150,9 @@ void convertU16(const double* points, std::size_t count, const AxisScaling& s, s
 
 // ---- Float conversion ----
 
-// Offset and factor per register lane for points stored X Y | Z X | Y Z.
-struct LaneFactors {
-    __m128d offset[3];
-    __m128d factor[3];
-};
-
-LaneFactors laneFactorsFor(const AxisScaling& s, Scaling mode) {
-    LaneFactors f{};
-    for (int k = 0; k < 3; ++k) {
-        const int first = (2 * k) % 3, second = (2 * k + 1) % 3;
-        f.offset[k] = _mm_setr_pd(s.offset[first], s.offset[second]);
-        f.factor[k] = mode == Scaling::divide ? _mm_setr_pd(s.scale[first], s.scale[second])
-                                              : _mm_setr_pd(1.0 / s.scale[first], 1.0 / s.scale[second]);
-    }
-    return f;
-}
-
 // Four pixels, 48 bytes.
 template <Scaling mode>
-inline void fourFloatPixels(const double* points, const LaneFactors& f, __m128 out[3]) {
+inline void fourFloatPixels(const double* points, const RegisterFactors& f, __m128 out[3]) {
     __m128 converted[6];
     for (int pair = 0; pair < 2; ++pair) {
         const double* p = points + 6 * pair;
@@ -182,7 +171,7 @@ inline void fourFloatPixels(const double* points, const LaneFactors& f, __m128 o
 
 template <Scaling mode>
 void convertFloat(const double* points, std::size_t count, const AxisScaling& s, float* output) {
-    const LaneFactors f = laneFactorsFor(s, mode);
+    const RegisterFactors f = factorsFor(s, mode, kAxesAsStored);
     std::size_t i = 0;
     for (; i < count && i < 4 && !isAligned(output + 3 * i); ++i) {
         convertPointToFloat(points + 3 * i, s, output + 3 * i);
