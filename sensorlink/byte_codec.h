@@ -1,5 +1,4 @@
-// Bounded big-endian reading and writing of wire bytes. The reader latches the first overrun: every later
-// read yields zero and ok() stays false, so a decoder checks once at the end instead of after every field.
+// Wire bytes of the sensor protocol: the shared bounded reader, and a writer that builds a message.
 #pragma once
 
 #include <cstddef>
@@ -9,50 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_reader.h"
+
 namespace sensorlink {
 
-class ByteReader {
-public:
-    ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+using wire::ByteReader;
 
-    std::uint8_t u8() { return static_cast<std::uint8_t>(take(1)); }
-    std::uint16_t u16() { return static_cast<std::uint16_t>(take(2)); }
-    std::uint32_t u32() { return static_cast<std::uint32_t>(take(4)); }
-    std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
-
-    // Copies `count` bytes as text; an overrun yields an empty text.
-    std::string text(std::size_t count) {
-        if (!fits(count)) return {};
-        std::string out(reinterpret_cast<const char*>(data_ + offset_), count);
-        offset_ += count;
-        return out;
-    }
-
-    std::size_t remaining() const { return ok_ ? size_ - offset_ : 0; }
-    bool ok() const { return ok_; }
-
-private:
-    bool fits(std::size_t count) {
-        if (!ok_ || count > size_ - offset_) {
-            ok_ = false;
-            return false;
-        }
-        return true;
-    }
-    std::uint64_t take(std::size_t count) {
-        if (!fits(count)) return 0;
-        std::uint64_t value = 0;
-        for (std::size_t i = 0; i < count; ++i) value = (value << 8) | data_[offset_ + i];
-        offset_ += count;
-        return value;
-    }
-
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t offset_ = 0;
-    bool ok_ = true;
-};
-
+// Appends big-endian fields to a growing message.
 class ByteWriter {
 public:
     void u8(std::uint8_t value) { put(value, 1); }
