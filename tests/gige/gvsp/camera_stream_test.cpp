@@ -1,7 +1,8 @@
 // Stream channel 0 through the camera, driven by a plain GVCP client on 127.0.0.1 against a device on
 // 127.0.7.80: registers through READREG and READMEM alike, packets from the served address and SCSP,
 // refused packet sizes, the test packet, PACKETRESEND answers, and the stream stopping on SCP = 0, on
-// release of control and on heartbeat expiry.
+// release of control and on heartbeat expiry. Each test serves its own address (127.0.7.80 to .84), so the
+// tests can run in parallel.
 #include "gev_camera.h"
 #include "gvcp/raw_client.h"
 #include "gvsp_test_packets.h"
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 
 using namespace gvsp_test;
@@ -19,8 +21,7 @@ using gvcp_test::Bytes;
 
 namespace {
 
-constexpr std::uint32_t kDevice = ipv4(127, 0, 7, 80);
-constexpr std::uint32_t kHost = ipv4(127, 0, 7, 81);
+constexpr std::uint32_t kHost = ipv4(127, 0, 7, 90);
 constexpr std::uint32_t kCcp = 0x0A00;
 constexpr std::uint32_t kScp = 0x0D00;
 constexpr std::uint32_t kScps = 0x0D04;
@@ -29,13 +30,15 @@ constexpr std::uint32_t kScsp = 0x0D1C;
 
 class CameraStreamTest : public ::testing::Test {
 protected:
-    void start(int heartbeatMs = 0) {
+    void start(unsigned lastByte, int heartbeatMs = 0) {
+        device = ipv4(127, 0, 7, lastByte);
+        client = std::make_unique<gvcp_test::RawClient>(device);
         camera->setImageSize(64, 48, 0);
         if (heartbeatMs > 0) camera->setServerOptionC(1, heartbeatMs);
-        ASSERT_EQ(camera->startServer("127.0.7.80"), 0);
-        ASSERT_EQ(client.writeReg(kCcp, 2), 0);
-        ASSERT_EQ(client.writeReg(kScda, kHost), 0);
-        ASSERT_EQ(client.writeMem(kScp, be32(host.port())), 0);  // memory writes reach the channel too
+        ASSERT_EQ(camera->startServer(("127.0.7." + std::to_string(lastByte)).c_str()), 0);
+        ASSERT_EQ(client->writeReg(kCcp, 2), 0);
+        ASSERT_EQ(client->writeReg(kScda, kHost), 0);
+        ASSERT_EQ(client->writeMem(kScp, be32(host.port())), 0);  // memory writes reach the channel too
     }
     void TearDown() override {
         streaming = false;
@@ -66,11 +69,12 @@ protected:
                          static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block)};
         payload = gvcp_test::concat(payload, be32(first));
         payload = gvcp_test::concat(payload, be32(last));
-        return gvcp_test::makeCommand(0x0040, payload, client.nextId(), 0x00);
+        return gvcp_test::makeCommand(0x0040, payload, client->nextId(), 0x00);
     }
 
     std::unique_ptr<CGevCamera> camera{createCamera()};
-    gvcp_test::RawClient client{kDevice};
+    std::uint32_t device = 0;
+    std::unique_ptr<gvcp_test::RawClient> client;
     UdpReceiver host{kHost};
     std::vector<std::uint8_t> image = std::vector<std::uint8_t>(64 * 48, 0x11);
     std::atomic<bool> streaming{false};
@@ -80,14 +84,14 @@ protected:
 }  // namespace
 
 TEST_F(CameraStreamTest, PacketsLeaveFromTheServedAddressAndTheAdvertisedPort) {
-    start();
+    start(80);
     std::uint32_t sourcePort = 0;
-    ASSERT_EQ(client.readReg(kScsp, sourcePort), 0);
+    ASSERT_EQ(client->readReg(kScsp, sourcePort), 0);
     Bytes memory;
-    ASSERT_EQ(client.readMem(kScsp, 4, memory), 0);
+    ASSERT_EQ(client->readMem(kScsp, 4, memory), 0);
     EXPECT_EQ(memory, be32(sourcePort));
     std::uint32_t capability = 0;
-    client.readReg(0x0934, capability);
+    client->readReg(0x0934, capability);
     EXPECT_NE(capability & 0x4, 0u) << "PACKETRESEND capability";
 
     sendFrame();
@@ -95,24 +99,24 @@ TEST_F(CameraStreamTest, PacketsLeaveFromTheServedAddressAndTheAdvertisedPort) {
     const auto datagrams = host.drain(100, &sources);
     ASSERT_EQ(datagrams.size(), 5u);  // leader, 3 payload packets of 1464 + 144 bytes, trailer
     for (const auto& [address, port] : sources) {
-        EXPECT_EQ(address, kDevice);
+        EXPECT_EQ(address, device);
         EXPECT_EQ(port, sourcePort);
     }
 }
 
 TEST_F(CameraStreamTest, PacketSizeIsCheckedAndTheTestPacketHasTheRequestedSize) {
-    start();
-    EXPECT_EQ(client.writeReg(kScps, 20000), 0x8002);
-    EXPECT_EQ(client.writeMem(kScps, be32(574)), 0x8002);
+    start(81);
+    EXPECT_EQ(client->writeReg(kScps, 20000), 0x8002);
+    EXPECT_EQ(client->writeMem(kScps, be32(574)), 0x8002);
     std::uint32_t size = 0;
-    client.readReg(kScps, size);
+    client->readReg(kScps, size);
     EXPECT_EQ(size & 0xFFFF, 1500u);
 
-    EXPECT_EQ(client.writeMem(kScps, be32(0xC0000000 | 1400)), 0);
+    EXPECT_EQ(client->writeMem(kScps, be32(0xC0000000 | 1400)), 0);
     const auto datagrams = host.drain(100);
     ASSERT_EQ(datagrams.size(), 1u);
     EXPECT_EQ(datagrams[0].size(), 1400u - 28);
-    client.readReg(kScps, size);
+    client->readReg(kScps, size);
     EXPECT_EQ(size, 0x40000000u | 1400) << "the fire-test bit clears itself";
 
     sendFrame();
@@ -122,7 +126,7 @@ TEST_F(CameraStreamTest, PacketSizeIsCheckedAndTheTestPacketHasTheRequestedSize)
 }
 
 TEST_F(CameraStreamTest, PacketResendCommandsAreAnsweredOnTheStream) {
-    start();
+    start(82);
     for (int i = 0; i < 3; ++i) sendFrame();
     const auto original = received();
     Bytes packetOne;
@@ -130,43 +134,43 @@ TEST_F(CameraStreamTest, PacketResendCommandsAreAnsweredOnTheStream) {
         if (packet.block == 2 && packet.id == 1) packetOne = packet.body;
     }
 
-    client.send(resendCommand(0, 2, 1, 1));
+    client->send(resendCommand(0, 2, 1, 1));
     auto answer = received();
     ASSERT_EQ(answer.size(), 1u);
     EXPECT_EQ(answer[0].status, 0);
     EXPECT_EQ(answer[0].body, packetOne);
-    EXPECT_FALSE(client.receive(100).received) << "PACKETRESEND is never acknowledged";
+    EXPECT_FALSE(client->receive(100).received) << "PACKETRESEND is never acknowledged";
 
-    client.send(resendCommand(0, 200, 1, 2));  // a block not sent yet
+    client->send(resendCommand(0, 200, 1, 2));  // a block not sent yet
     answer = received();
     ASSERT_EQ(answer.size(), 1u);
     EXPECT_EQ(answer[0].status, 0x800C);
 
-    client.send(resendCommand(0, 2, 3, 1));  // reversed range
-    client.send(resendCommand(1, 2, 1, 1));  // no such stream channel
+    client->send(resendCommand(0, 2, 3, 1));  // reversed range
+    client->send(resendCommand(1, 2, 1, 1));  // no such stream channel
     EXPECT_TRUE(received().empty());
 }
 
 TEST_F(CameraStreamTest, StreamStopsOnPortZeroAndWhenControlIsReleased) {
-    start();
+    start(83);
     streamContinuously();
     EXPECT_FALSE(received().empty());
-    ASSERT_EQ(client.writeReg(kScp, 0), 0);
+    ASSERT_EQ(client->writeReg(kScp, 0), 0);
     host.drain(50);
     EXPECT_TRUE(host.drain(200).empty());
 
-    ASSERT_EQ(client.writeReg(kScp, host.port()), 0);
+    ASSERT_EQ(client->writeReg(kScp, host.port()), 0);
     EXPECT_FALSE(received().empty());
-    ASSERT_EQ(client.writeReg(kCcp, 0), 0);
+    ASSERT_EQ(client->writeReg(kCcp, 0), 0);
     host.drain(50);
     EXPECT_TRUE(host.drain(200).empty());
     std::uint32_t port = 1;
-    client.readReg(kScp, port);
+    client->readReg(kScp, port);
     EXPECT_EQ(port, 0u);
 }
 
 TEST_F(CameraStreamTest, StreamStopsWhenTheHeartbeatExpires) {
-    start(500);
+    start(84, 500);
     streamContinuously();
     EXPECT_FALSE(received().empty());
     // No command from the controlling client for longer than the heartbeat time-out.
