@@ -62,14 +62,6 @@ protected:
         }
         return bytes;
     }
-    std::vector<std::uint8_t> resendCommand(std::uint16_t block, std::uint32_t first, std::uint32_t last,
-                                            std::uint16_t streamChannel = 0) {
-        return {static_cast<std::uint8_t>(streamChannel >> 8), static_cast<std::uint8_t>(streamChannel),
-                static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block), 0,
-                static_cast<std::uint8_t>(first >> 16), static_cast<std::uint8_t>(first >> 8),
-                static_cast<std::uint8_t>(first), 0, static_cast<std::uint8_t>(last >> 16),
-                static_cast<std::uint8_t>(last >> 8), static_cast<std::uint8_t>(last)};
-    }
 
     StreamChannel channel;
     UdpReceiver host{kHost};
@@ -247,21 +239,6 @@ TEST_F(StreamChannelTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) 
     // Extended block ids are never held.
     channel.resend(0x10005, 1, 1);
     ASSERT_EQ(received().size(), 1u);
-}
-
-TEST_F(StreamChannelTest, ResendIsDecodedFromAClientCommand) {
-    configure(1500);
-    ASSERT_EQ(sendFrame(40, 40, 0x01080001, false), SendOutcome::Sent);
-    received();
-    const auto command = resendCommand(1, 1, 1);
-    ResendRequest request;
-    ASSERT_TRUE(decodePacketResend(command.data(), command.size(), false, &request));
-    EXPECT_EQ(request.channel, 0);
-    channel.resend(request.blockId, request.firstPacket, request.lastPacket);
-    const auto answer = received();
-    ASSERT_EQ(answer.size(), 1u);
-    EXPECT_EQ(answer[0].id, 1u);
-    EXPECT_EQ(answer[0].body.size(), 1500u - 36);
 }
 
 TEST_F(StreamChannelTest, DroppedPacketsAreRecoveredThroughResends) {
