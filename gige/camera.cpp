@@ -43,7 +43,8 @@ Camera::Camera() : server_(*this, privilege_) {
     bootstrap_.setWord(kLinkSpeed, 1000);
     bootstrap_.setWord(kStreamChannelCount, 1);
     bootstrap_.setWord(kActiveLinkCount, 1);
-    bootstrap_.setWord(kStreamChannelCapability, 0x80000000);  // SCSP is implemented
+    // SCSP is implemented; block ids are the standard 16-bit ones (64-bit ids are not offered).
+    bootstrap_.setWord(kStreamChannelCapability, 0xC0000000);
     bootstrap_.setWord(kHeartbeatTimeout, gvcp::ControlPrivilege::kDefaultHeartbeatMs);
     bootstrap_.setWord(kTickFrequencyHigh, 0);
     bootstrap_.setWord(kTickFrequencyLow, 1000000000);  // nanosecond ticks

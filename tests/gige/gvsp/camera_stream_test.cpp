@@ -93,6 +93,8 @@ TEST_F(CameraStreamTest, PacketsLeaveFromTheServedAddressAndTheAdvertisedPort) {
     std::uint32_t capability = 0;
     client->readReg(0x0934, capability);
     EXPECT_NE(capability & 0x4, 0u) << "PACKETRESEND capability";
+    client->readReg(0x092C, capability);
+    EXPECT_EQ(capability, 0xC0000000u) << "SCSP and 16-bit block ids";
 
     sendFrame();
     std::vector<std::pair<std::uint32_t, std::uint16_t>> sources;
