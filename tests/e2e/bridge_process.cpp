@@ -1,8 +1,9 @@
 #include "bridge_process.h"
 
+#include "child_process.h"
+
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,8 +13,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -36,20 +35,10 @@ BridgeProcess::BridgeProcess(std::vector<std::string> arguments) {
     outPath_ = base + ".out";
     errPath_ = base + ".err";
     int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], 0);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return;
     std::vector<std::string> all{BRIDGE_PROGRAM_PATH};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : all) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, BRIDGE_PROGRAM_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = startChild(all, {pipeEnds[0], outPath_, errPath_});
     ::close(pipeEnds[0]);
     input_ = pipeEnds[1];
 }

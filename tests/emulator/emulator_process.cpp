@@ -1,10 +1,11 @@
 // The emulator child process of the integration tests; see emulator_process.h.
 #include "emulator_process.h"
 
+#include "child_process.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <thread>
 
-extern char** environ;
 
 namespace {
 
@@ -42,10 +42,7 @@ EmulatorProcess::EmulatorProcess(std::vector<std::string> arguments) {
     }
     std::vector<std::string> all{binaryPath()};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : all) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    pid_ = startChild(all);
 }
 
 EmulatorProcess::~EmulatorProcess() { kill(); }
