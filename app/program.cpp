@@ -48,6 +48,9 @@ void idleUntilEnterOrSensorLost() {
 }  // namespace
 
 int runProgram(int argc, char* argv[]) {
+    // Standard input is read one character at a time after a check for pending input; a buffer in between
+    // would swallow the line end of "x<ENTER>" where the check can no longer see it.
+    std::setvbuf(stdin, nullptr, _IONBF, 0);
     std::fputs("Version: 1.0.0\n\n\n", stdout);
     std::fflush(stdout);
 

@@ -148,6 +148,11 @@ bool EmulatorServer::answer(TcpStream& stream, const MessageHeader& header, cons
         case MessageKind::kPointCloud: {
             if (const auto failure = model_.injectedFailure("GetPointCloud")) return reply(stream, header, *failure);
             std::shared_ptr<const CloudFrame> frame;
+            struct GiveBack {
+                SensorModel& model;
+                std::shared_ptr<const CloudFrame>& frame;
+                ~GiveBack() { model.returnFrame(frame); }
+            } giveBack{model_, frame};
             const std::int32_t code = model_.pointCloud(frame);
             if (code != TAVRION_OK) return reply(stream, header, code);
             const std::size_t xyzBytes = frame->xyz.size() * sizeof(double);

@@ -126,6 +126,11 @@ std::int32_t SensorModel::pointCloud(std::shared_ptr<const CloudFrame>& frame) {
     return TAVRION_OK;
 }
 
+void SensorModel::returnFrame(std::shared_ptr<const CloudFrame>& frame) {
+    std::lock_guard lock(mutex_);
+    frame.reset();
+}
+
 std::int32_t SensorModel::cameraImage(std::shared_ptr<const CameraImage>& image) {
     double brightness = 0;
     std::uint64_t index = 0;

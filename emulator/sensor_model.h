@@ -45,6 +45,9 @@ public:
     // The point cloud of the last trigger; waits out the trigger-to-data time first. TAVRION_ERR_NOT_READY
     // unless acquisition runs and a trigger came since it started.
     std::int32_t pointCloud(std::shared_ptr<const CloudFrame>& frame);
+    // Takes back a frame from pointCloud once it has been sent. The reference is dropped under the model's
+    // lock, so that a later trigger reusing the buffers is ordered after the sender's last read of them.
+    void returnFrame(std::shared_ptr<const CloudFrame>& frame);
     // A fresh 2D camera image.
     std::int32_t cameraImage(std::shared_ptr<const CameraImage>& image);
     // Up to `maxLength` database bytes from `offset`; `delay` is how long the sensor takes to hand them out.
