@@ -101,7 +101,9 @@ TEST_F(CameraStreamTest, PacketsLeaveFromTheServedAddressAndTheAdvertisedPort) {
     const auto datagrams = host.drain(100, &sources);
     ASSERT_EQ(datagrams.size(), 5u);  // leader, 3 payload packets of 1464 + 144 bytes, trailer
     for (const auto& [address, port] : sources) {
-        EXPECT_EQ(address, device);
+        if (sourceAddressesAreReported()) {
+            EXPECT_EQ(address, device);
+        }
         EXPECT_EQ(port, sourcePort);
     }
 }

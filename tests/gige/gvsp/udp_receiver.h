@@ -31,6 +31,10 @@ private:
     std::uint16_t port_ = 0;
 };
 
+// False where the system reports a loopback sender's address as 127.0.0.1 whatever address its socket is bound
+// to (wine does); such a system cannot show where a datagram came from.
+bool sourceAddressesAreReported();
+
 constexpr std::uint32_t ipv4(unsigned a, unsigned b, unsigned c, unsigned d) { return (a << 24) | (b << 16) | (c << 8) | d; }
 
 }  // namespace gvsp_test

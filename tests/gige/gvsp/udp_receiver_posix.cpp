@@ -53,4 +53,6 @@ bool UdpReceiver::sendTo(std::uint32_t address, std::uint16_t port, const std::v
                     sizeof to) == static_cast<ssize_t>(data.size());
 }
 
+bool sourceAddressesAreReported() { return true; }
+
 }  // namespace gvsp_test

@@ -56,4 +56,10 @@ bool UdpReceiver::sendTo(std::uint32_t address, std::uint16_t port, const std::v
            static_cast<int>(data.size());
 }
 
+bool sourceAddressesAreReported() {
+    // wine's ntdll exports its version; Windows' does not.
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
 }  // namespace gvsp_test
