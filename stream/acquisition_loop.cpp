@@ -32,7 +32,7 @@ public:
     explicit AcquisitionLoop(CMainClass& bridge) : bridge_(bridge) {}
 
     void run() {
-        if (!allocateBuffers()) return;
+        if (!allocateBuffers()) return refuseStarts();
         if (bridge_.stopThreads) return;
         for (;;) {
             os::waitForEvent(bridge_.acquisitionStartEvent, os::kWaitForever);
@@ -52,6 +52,20 @@ public:
 
 private:
     enum class Outcome { Stopped, End };
+
+    // Without buffers no acquisition can run: each start is undone, so that the device keeps reporting the
+    // acquisition as stopped, until the program ends.
+    void refuseStarts() {
+        for (;;) {
+            os::waitForEvent(bridge_.acquisitionStartEvent, os::kWaitForever);
+            if (bridge_.stopThreads) return;
+            os::resetEvent(bridge_.acquisitionStartEvent);
+            bridge_.acquisitionStopped.exchange(true);
+            bridge_.acquisitionStopRequested.exchange(false);
+            bridge_.acquisitionRestartRequested.exchange(false);
+            bridge_.printError("WARNING: The acquisition cannot start: the image buffers are not available\n");
+        }
+    }
     enum class Fetch { Done, Retry, StopBeforeFrame, End };
 
     bool allocateBuffers() {

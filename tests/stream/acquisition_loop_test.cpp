@@ -312,4 +312,20 @@ TEST_F(AcquisitionLoopTest, ShutDownWhileRunningEndsTheLoopWithoutStoppingTheSen
     EXPECT_EQ(RecordingCamera::globalLog().back(), "~CGevCamera()");
 }
 
+TEST_F(BridgeTest, WithoutImageBuffersEveryStartIsUndoneAndReported) {
+    // A sensor that reports no pixels leaves the loop without buffers.
+    ASSERT_NO_FATAL_FAILURE(connect(replaceFirst(sampleDescriptor(), "<pixel_x_max>64</pixel_x_max>",
+                                                 "<pixel_x_max>0</pixel_x_max>")));
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(bridge->startDeviceServer("", -1));
+    ASSERT_TRUE(waitUntil([&] { return bridge->acquisitionStopped.load(); }));
+    camera->fireWrite("AcquisitionStart");
+    EXPECT_TRUE(waitUntil([&] { return bridge->acquisitionStopped.load(); }));
+    bridge.reset();
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("cannot be streamed"), std::string::npos) << console;
+    EXPECT_NE(console.find("WARNING: The acquisition cannot start"), std::string::npos) << console;
+    EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=1"), 0);
+}
+
 }  // namespace
