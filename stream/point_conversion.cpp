@@ -46,3 +46,12 @@ void CMainClass::convertPointsToFloat(std::int32_t width, std::int32_t height, b
     }
     convertCloudToFloat(points, count, scalingOf(*this), output);
 }
+
+const char* conversionCodeName(ConversionCode code) {
+    switch (code) {
+        case ConversionCode::avx2: return "AVX2";
+        case ConversionCode::sse2: return "SSE2";
+        case ConversionCode::portable: break;
+    }
+    return "portable";
+}

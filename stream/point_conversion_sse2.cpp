@@ -190,7 +190,8 @@ void convertFloat(const double* points, std::size_t count, const AxisScaling& s,
 
 }  // namespace
 
-void convertCloudToU16(const double* points, std::size_t count, const AxisScaling& scaling, std::uint16_t* output) {
+void convertCloudToU16Sse2(const double* points, std::size_t count, const AxisScaling& scaling,
+                           std::uint16_t* output) {
     switch (scalingFor(scaling)) {
         case Scaling::none: return convertU16<Scaling::none>(points, count, scaling, output);
         case Scaling::multiply: return convertU16<Scaling::multiply>(points, count, scaling, output);
@@ -198,7 +199,7 @@ void convertCloudToU16(const double* points, std::size_t count, const AxisScalin
     }
 }
 
-void convertCloudToFloat(const double* points, std::size_t count, const AxisScaling& scaling, float* output) {
+void convertCloudToFloatSse2(const double* points, std::size_t count, const AxisScaling& scaling, float* output) {
     switch (scalingFor(scaling)) {
         case Scaling::none: return convertFloat<Scaling::none>(points, count, scaling, output);
         case Scaling::multiply: return convertFloat<Scaling::multiply>(points, count, scaling, output);

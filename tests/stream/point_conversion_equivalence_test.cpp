@@ -2,7 +2,7 @@
 // random points mixed with special values (NaN with any payload, infinities, signed zeros, subnormals) and
 // with quotients placed at and within a few units in the last place of every integer where the 16-bit
 // value or its range test changes, for unit, power-of-two, 16-bit, degenerate and random scalings, any
-// output alignment and any point count.
+// output alignment and any point count; every implementation this processor can run is compared.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "main_class.h"
+#include "point_conversion_rules.h"
 #include "scripted_sensor.h"
 
 namespace {
@@ -124,10 +125,19 @@ protected:
         ScriptedSensor::instance().reset();
         bridge = std::make_unique<CMainClass>();
     }
+    void TearDown() override { useConversionCode(bestCode); }
+
+    void expectSameAsReference(const Scaling& s, std::size_t pointCount, std::uint64_t seed) {
+        for (ConversionCode code : {ConversionCode::portable, ConversionCode::sse2, ConversionCode::avx2}) {
+            if (!useConversionCode(code)) continue;
+            SCOPED_TRACE(conversionCodeName(code));
+            expectSameAsReferenceWithCodeInUse(s, pointCount, seed);
+        }
+    }
 
     // Converts `points` in clouds of varied sizes into outputs at varied alignments, both ways, and compares
     // every bit with the reference.
-    void expectSameAsReference(const Scaling& s, std::size_t pointCount, std::uint64_t seed) {
+    void expectSameAsReferenceWithCodeInUse(const Scaling& s, std::size_t pointCount, std::uint64_t seed) {
         for (int axis = 0; axis < 3; ++axis) bridge->coordinates[axis] = {s.scale[axis], s.offset[axis]};
         PointSource source(s, seed);
         std::vector<double> points(3 * pointCount);
@@ -171,6 +181,7 @@ protected:
         return {};
     }
 
+    const ConversionCode bestCode = conversionCodeInUse();
     std::unique_ptr<CMainClass> bridge;
 };
 

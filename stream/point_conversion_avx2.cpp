@@ -1,0 +1,261 @@
+// Point-cloud conversions with AVX2, for processors that have it: four coordinates per instruction, eight
+// points per step, the frame written past the caches. The results are bit for bit those of the per-point
+// rules:
+// - x - offset is the same subtraction as in the rule; unit and power-of-two scales are applied exactly, as
+//   in the SSE2 code;
+// - for the 16-bit formats, any other scale of ordinary size is applied as a multiplication by its rounded
+//   reciprocal. That product lies within 2^-51 (relative) of the exact quotient, and so does the rule's
+//   rounded quotient. The 16-bit value (and the range test, whose limits are integers) depends only on
+//   which integers the quotient lies between: when both ends of a band of 2^-50 around the product truncate
+//   to the same 32-bit integer (or both lie outside that range, or are not numbers), that is the rule's.
+//   Four points whose band holds an integer are divided instead. Division costs several times the
+//   multiplication, and it is what made this conversion slower than copying the same bytes;
+// - the float conversion needs the rounded quotient itself, so it divides by scales that are not powers of
+//   two (the float format is sent with unit scaling, so this is not the path frames take).
+#include <immintrin.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "point_conversion_rules.h"
+
+namespace {
+
+enum class Scaling { none, multiply, reciprocal, divide };
+
+bool isPowerOfTwo(double value) {
+    int exponent = 0;
+    return std::isfinite(value) && value != 0.0 && std::fabs(std::frexp(value, &exponent)) == 0.5;
+}
+
+// A scale whose reciprocal is a normal number, so that the product's error bound holds.
+bool hasOrdinarySize(double value) {
+    return std::isfinite(value) && std::fabs(value) > 0x1p-1000 && std::fabs(value) < 0x1p1000;
+}
+
+Scaling scalingFor(const AxisScaling& s, bool integerResult) {
+    bool unit = true, powersOfTwo = true, ordinary = true;
+    for (int axis = 0; axis < 3; ++axis) {
+        // x - 0.0 is x for every x, x - (-0.0) is not (it turns -0.0 into 0.0).
+        unit = unit && s.scale[axis] == 1.0 && s.offset[axis] == 0.0 && !std::signbit(s.offset[axis]);
+        powersOfTwo = powersOfTwo && isPowerOfTwo(s.scale[axis]);
+        ordinary = ordinary && hasOrdinarySize(s.scale[axis]);
+    }
+    if (unit) return Scaling::none;
+    if (powersOfTwo) return Scaling::multiply;
+    return integerResult && ordinary ? Scaling::reciprocal : Scaling::divide;
+}
+
+// Offset, factor (the scale for a division, its reciprocal otherwise) and scale for three registers, given
+// the axis of each of their four lanes.
+struct RegisterFactors {
+    __m256d offset[3];
+    __m256d factor[3];
+    __m256d scale[3];
+};
+
+using LaneAxes = int[3][4];
+constexpr LaneAxes kOneAxisPerRegister = {{0, 0, 0, 0}, {1, 1, 1, 1}, {2, 2, 2, 2}};  // X X X X | Y ... | Z ...
+constexpr LaneAxes kAxesAsStored = {{0, 1, 2, 0}, {1, 2, 0, 1}, {2, 0, 1, 2}};        // X Y Z X | Y Z X Y | Z X Y Z
+
+RegisterFactors factorsFor(const AxisScaling& s, Scaling mode, const LaneAxes& axes) {
+    const auto factor = [&](int axis) { return mode == Scaling::divide ? s.scale[axis] : 1.0 / s.scale[axis]; };
+    RegisterFactors f{};
+    for (int k = 0; k < 3; ++k) {
+        const int* a = axes[k];
+        f.offset[k] = _mm256_setr_pd(s.offset[a[0]], s.offset[a[1]], s.offset[a[2]], s.offset[a[3]]);
+        f.factor[k] = _mm256_setr_pd(factor(a[0]), factor(a[1]), factor(a[2]), factor(a[3]));
+        f.scale[k] = _mm256_setr_pd(s.scale[a[0]], s.scale[a[1]], s.scale[a[2]], s.scale[a[3]]);
+    }
+    return f;
+}
+
+template <Scaling mode>
+inline __m256d scaled(__m256d value, __m256d offset, __m256d factor) {
+    if constexpr (mode == Scaling::none) return value;
+    const __m256d difference = _mm256_sub_pd(value, offset);
+    return mode == Scaling::divide ? _mm256_div_pd(difference, factor) : _mm256_mul_pd(difference, factor);
+}
+
+// One step reads eight points, 192 bytes, three cache lines; reading two kilobytes ahead keeps the memory busy.
+inline void prefetchStep(const double* points) {
+    const char* ahead = reinterpret_cast<const char*>(points) + 2048;
+    for (int line = 0; line < 3; ++line) _mm_prefetch(ahead + 64 * line, _MM_HINT_T0);
+}
+
+bool isAligned(const void* address) { return reinterpret_cast<std::uintptr_t>(address) % 16 == 0; }
+
+// The output is far larger than the caches and not read again by this thread: streaming stores spare the
+// reads of the lines they overwrite.
+inline void store(void* target, __m128i value, bool aligned) {
+    if (aligned) {
+        _mm_stream_si128(static_cast<__m128i*>(target), value);
+    } else {
+        _mm_storeu_si128(static_cast<__m128i*>(target), value);
+    }
+}
+
+// ---- 16-bit conversion ----
+
+struct FourPoints {
+    __m256d x, y, z;
+};
+
+// Four points, stored X Y Z X | Y Z X Y | Z X Y Z, as one register per axis.
+inline FourPoints loadFourPoints(const double* p) {
+    const __m256d r0 = _mm256_loadu_pd(p), r1 = _mm256_loadu_pd(p + 4), r2 = _mm256_loadu_pd(p + 8);
+    const __m256d xy = _mm256_blend_pd(r0, r1, 0b1100);       // x0 y0 | x2 y2
+    const __m256d zx = _mm256_permute2f128_pd(r0, r2, 0x21);  // z0 x1 | z2 x3
+    const __m256d yz = _mm256_blend_pd(r1, r2, 0b1100);       // y1 z1 | y3 z3
+    return {_mm256_shuffle_pd(xy, zx, 0b1010), _mm256_shuffle_pd(xy, yz, 0b0101), _mm256_shuffle_pd(zx, yz, 0b1010)};
+}
+
+// The quotients of one axis of four points truncated toward zero to 32-bit integers (INT32_MIN for values
+// out of that range and for NaN), with `settled` cleared in the lanes where the truncation of the exact
+// quotient cannot be told from the product.
+inline __m128i truncatedByReciprocal(__m256d value, __m256d offset, __m256d reciprocal, __m128i& settled) {
+    const __m256d product = _mm256_mul_pd(_mm256_sub_pd(value, offset), reciprocal);
+    const __m128i below = _mm256_cvttpd_epi32(_mm256_mul_pd(product, _mm256_set1_pd(1.0 - 0x1p-50)));
+    const __m128i above = _mm256_cvttpd_epi32(_mm256_mul_pd(product, _mm256_set1_pd(1.0 + 0x1p-50)));
+    settled = _mm_and_si128(settled, _mm_cmpeq_epi32(below, above));
+    return below;
+}
+
+// A mask of four 64-bit lanes as four 32-bit lanes.
+inline __m128i narrowed(__m256d mask) {
+    const __m128 low = _mm_castpd_ps(_mm256_castpd256_pd128(mask));
+    const __m128 high = _mm_castpd_ps(_mm256_extractf128_pd(mask, 1));
+    return _mm_castps_si128(_mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
+}
+
+// Four pixels as 64-bit lanes A | B << 16 | C << 32 (top two bytes zero): points 0 and 1 in `low`, 2 and 3
+// in `high`.
+template <Scaling mode>
+inline void fourPixels(const double* points, const RegisterFactors& f, __m128i& low, __m128i& high) {
+    const FourPoints p = loadFourPoints(points);
+    const __m256d v[3] = {p.x, p.y, p.z};
+    // A point without measurement gets C = all bits set, which fails the range test below.
+    const __m128i unmeasured = narrowed(_mm256_cmp_pd(_mm256_setzero_pd(), p.z, _CMP_GE_OQ));
+    // Truncation to 32-bit integers gives INT32_MIN for values out of that range and for NaN.
+    __m128i value[3];
+    bool divide = mode == Scaling::divide;
+    if constexpr (mode == Scaling::reciprocal) {
+        // Points without measurement become zeros whatever their quotients are.
+        __m128i settled = unmeasured;
+        __m128i known = _mm_set1_epi32(-1);
+        for (int axis = 0; axis < 3; ++axis) {
+            value[axis] = truncatedByReciprocal(v[axis], f.offset[axis], f.factor[axis], known);
+        }
+        settled = _mm_or_si128(settled, known);
+        divide = _mm_movemask_epi8(settled) != 0xFFFF;
+    }
+    if (divide) {
+        for (int axis = 0; axis < 3; ++axis) {
+            value[axis] = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_sub_pd(v[axis], f.offset[axis]), f.scale[axis]));
+        }
+    } else if constexpr (mode != Scaling::reciprocal) {
+        for (int axis = 0; axis < 3; ++axis) {
+            value[axis] = _mm256_cvttpd_epi32(scaled<mode>(v[axis], f.offset[axis], f.factor[axis]));
+        }
+    }
+    value[2] = _mm_or_si128(value[2], unmeasured);
+    // In range exactly when all bits above the low 16 are clear, for each of A, B and C.
+    const __m128i outside = _mm_or_si128(_mm_or_si128(value[0], value[1]), value[2]);
+    const __m128i valid = _mm_cmpeq_epi32(_mm_srli_epi32(outside, 16), _mm_setzero_si128());
+    const __m128i ab = _mm_and_si128(_mm_or_si128(value[0], _mm_slli_epi32(value[1], 16)), valid);
+    const __m128i c = _mm_and_si128(value[2], valid);
+    low = _mm_unpacklo_epi32(ab, c);
+    high = _mm_unpackhi_epi32(ab, c);
+}
+
+// Two pixels, one per 64-bit lane, moved together into the low 12 bytes.
+inline __m128i packedPair(__m128i pair) {
+    return _mm_or_si128(_mm_move_epi64(pair), _mm_srli_si128(_mm_unpackhi_epi64(_mm_setzero_si128(), pair), 2));
+}
+
+// Eight pixels, 48 bytes.
+template <Scaling mode>
+inline void eightPixels(const double* points, const RegisterFactors& f, __m128i out[3]) {
+    __m128i pairs[4];
+    fourPixels<mode>(points, f, pairs[0], pairs[1]);
+    fourPixels<mode>(points + 12, f, pairs[2], pairs[3]);
+    const __m128i p0 = packedPair(pairs[0]), p1 = packedPair(pairs[1]);
+    const __m128i p2 = packedPair(pairs[2]), p3 = packedPair(pairs[3]);
+    out[0] = _mm_or_si128(p0, _mm_slli_si128(p1, 12));
+    out[1] = _mm_or_si128(_mm_srli_si128(p1, 4), _mm_slli_si128(p2, 8));
+    out[2] = _mm_or_si128(_mm_srli_si128(p2, 8), _mm_slli_si128(p3, 4));
+}
+
+template <Scaling mode>
+void convertU16(const double* points, std::size_t count, const AxisScaling& s, std::uint16_t* output) {
+    const RegisterFactors f = factorsFor(s, mode, kOneAxisPerRegister);
+    std::size_t i = 0;
+    for (; i < count && i < 8 && !isAligned(output + 3 * i); ++i) convertPointToU16(points + 3 * i, s, output + 3 * i);
+    const bool aligned = isAligned(output + 3 * i);
+    for (; i + 8 <= count; i += 8) {
+        prefetchStep(points + 3 * i);
+        __m128i out[3];
+        eightPixels<mode>(points + 3 * i, f, out);
+        for (int k = 0; k < 3; ++k) store(output + 3 * i + 8 * k, out[k], aligned);
+    }
+    for (; i < count; ++i) convertPointToU16(points + 3 * i, s, output + 3 * i);
+    _mm_sfence();
+}
+
+// ---- Float conversion ----
+
+// Four pixels, 48 bytes, converted in the order they are stored.
+template <Scaling mode>
+inline void fourFloatPixels(const double* points, const RegisterFactors& f, __m128 out[3]) {
+    const __m256d r[3] = {_mm256_loadu_pd(points), _mm256_loadu_pd(points + 4), _mm256_loadu_pd(points + 8)};
+    const __m256d zx = _mm256_permute2f128_pd(r[0], r[2], 0x21);  // z0 x1 | z2 x3
+    const __m256d yz = _mm256_blend_pd(r[1], r[2], 0b1100);       // y1 z1 | y3 z3
+    const __m256d measured = _mm256_cmp_pd(_mm256_setzero_pd(), _mm256_shuffle_pd(zx, yz, 0b1010), _CMP_NGE_UQ);
+    // Each lane keeps its point's measurement: points 0 0 0 1 | 1 1 2 2 | 2 3 3 3.
+    const __m256d keep[3] = {_mm256_permute4x64_pd(measured, _MM_SHUFFLE(1, 0, 0, 0)),
+                             _mm256_permute4x64_pd(measured, _MM_SHUFFLE(2, 2, 1, 1)),
+                             _mm256_permute4x64_pd(measured, _MM_SHUFFLE(3, 3, 3, 2))};
+    for (int k = 0; k < 3; ++k) {
+        out[k] = _mm256_cvtpd_ps(_mm256_and_pd(scaled<mode>(r[k], f.offset[k], f.factor[k]), keep[k]));
+    }
+}
+
+template <Scaling mode>
+void convertFloat(const double* points, std::size_t count, const AxisScaling& s, float* output) {
+    const RegisterFactors f = factorsFor(s, mode, kAxesAsStored);
+    std::size_t i = 0;
+    for (; i < count && i < 4 && !isAligned(output + 3 * i); ++i) {
+        convertPointToFloat(points + 3 * i, s, output + 3 * i);
+    }
+    const bool aligned = isAligned(output + 3 * i);
+    for (; i + 8 <= count; i += 8) {
+        prefetchStep(points + 3 * i);
+        __m128 out[6];
+        fourFloatPixels<mode>(points + 3 * i, f, out);
+        fourFloatPixels<mode>(points + 3 * i + 12, f, out + 3);
+        for (int k = 0; k < 6; ++k) store(output + 3 * i + 4 * k, _mm_castps_si128(out[k]), aligned);
+    }
+    for (; i < count; ++i) convertPointToFloat(points + 3 * i, s, output + 3 * i);
+    _mm_sfence();
+}
+
+}  // namespace
+
+void convertCloudToU16Avx2(const double* points, std::size_t count, const AxisScaling& scaling,
+                           std::uint16_t* output) {
+    switch (scalingFor(scaling, true)) {
+        case Scaling::none: return convertU16<Scaling::none>(points, count, scaling, output);
+        case Scaling::multiply: return convertU16<Scaling::multiply>(points, count, scaling, output);
+        case Scaling::reciprocal: return convertU16<Scaling::reciprocal>(points, count, scaling, output);
+        case Scaling::divide: return convertU16<Scaling::divide>(points, count, scaling, output);
+    }
+}
+
+void convertCloudToFloatAvx2(const double* points, std::size_t count, const AxisScaling& scaling, float* output) {
+    switch (scalingFor(scaling, false)) {
+        case Scaling::none: return convertFloat<Scaling::none>(points, count, scaling, output);
+        case Scaling::multiply: return convertFloat<Scaling::multiply>(points, count, scaling, output);
+        case Scaling::reciprocal:
+        case Scaling::divide: return convertFloat<Scaling::divide>(points, count, scaling, output);
+    }
+}
