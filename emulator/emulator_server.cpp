@@ -155,14 +155,15 @@ bool EmulatorServer::answer(TcpStream& stream, const MessageHeader& header, cons
             } giveBack{model_, frame};
             const std::int32_t code = model_.pointCloud(frame);
             if (code != TAVRION_OK) return reply(stream, header, code);
-            const std::size_t xyzBytes = frame->xyz.size() * sizeof(double);
-            const std::size_t monoBytes = frame->mono.size() * sizeof(std::uint16_t);
+            const RenderedCloud& cloud = *frame->cloud;
+            const std::size_t xyzBytes = cloud.xyz.size() * sizeof(double);
+            const std::size_t monoBytes = cloud.mono.size() * sizeof(std::uint16_t);
             std::string error;
-            if (dump_.enabled() && !dump_.writeCloud(frame->xyz.data(), xyzBytes, frame->mono.data(), monoBytes, error))
+            if (dump_.enabled() && !dump_.writeCloud(cloud.xyz.data(), xyzBytes, cloud.mono.data(), monoBytes, error))
                 std::fprintf(stderr, "corvastrum-sensor-emulator: %s\n", error.c_str());
             ByteWriter fields;
-            fields.u32(static_cast<std::uint32_t>(frame->mono.size()));
-            return reply(stream, header, TAVRION_OK, fields.data(), frame->xyz.data(), xyzBytes, frame->mono.data(),
+            fields.u32(static_cast<std::uint32_t>(cloud.mono.size()));
+            return reply(stream, header, TAVRION_OK, fields.data(), cloud.xyz.data(), xyzBytes, cloud.mono.data(),
                          monoBytes);
         }
         case MessageKind::kCameraImage: {

@@ -59,33 +59,39 @@ std::int32_t SensorModel::command(const std::string& text) {
 
 std::int32_t SensorModel::trigger() {
     std::lock_guard render(renderMutex_);
-    std::shared_ptr<CloudFrame> frame;
-    double brightness = 0;
-    std::uint64_t index = 0;
     const auto triggeredAt = std::chrono::steady_clock::now();
+    auto frame = std::make_shared<CloudFrame>();
+    double brightness = 0;
     {
         std::lock_guard lock(mutex_);
         if (!acquiring_) return TAVRION_ERR_NOT_READY;
         brightness = brightnessOf(settings_);
-        index = ++frameCount_;
-        // Reusing the buffers of the frame before spares the page faults of 26 bytes per pixel every frame.
-        if (spare_ && spare_.use_count() == 1) frame = std::move(spare_);
-        spare_.reset();
+        frame->index = ++frameCount_;
+        if (rendered_ && renderedBrightness_ == brightness) frame->cloud = rendered_;
     }
-    if (!frame) {
-        frame = std::make_shared<CloudFrame>();
-        frame->xyz.resize(std::size_t{3} * scene_.pixelCount());
-        frame->mono.resize(scene_.pixelCount());
+    if (!frame->cloud) {
+        // The noise of the cloud is that of the frame that rendered it, so the same commands give the same bytes.
+        auto cloud = std::make_shared<RenderedCloud>();
+        cloud->xyz.resize(std::size_t{3} * scene_.pixelCount());
+        cloud->mono.resize(scene_.pixelCount());
+        scene_.renderCloud(frame->index, brightness, cloud->xyz.data(), cloud->mono.data());
+        frame->cloud = std::move(cloud);
     }
-    frame->index = index;
-    scene_.renderCloud(index, brightness, frame->xyz.data(), frame->mono.data());
     std::lock_guard lock(mutex_);
-    spare_ = std::move(frame_);
-    frame_ = std::move(frame);
+    if (frame->cloud != rendered_) {
+        rendered_ = frame->cloud;
+        renderedBrightness_ = brightness;
+        ++renders_;
+    }
     frameReadyAt_ = triggeredAt + std::chrono::milliseconds(config_.triggerDelayMs);
     // An acquisition stopped while this frame was rendered gets no data.
-    if (!acquiring_) frame_.reset();
+    frame_ = acquiring_ ? std::move(frame) : nullptr;
     return TAVRION_OK;
+}
+
+std::uint64_t SensorModel::renderCount() {
+    std::lock_guard lock(mutex_);
+    return renders_;
 }
 
 std::int32_t SensorModel::query(const std::string& text, std::string& reply) {

@@ -1,6 +1,10 @@
 // The emulated sensor behind the network front end: settings, acquisition state, frames, temperature, status,
 // database and the injected faults. Every operation is safe to call from several connection threads at once;
 // frames are handed out as shared immutable buffers so that no lock is held while they are sent.
+//
+// A point cloud is rendered once per change of the settings that shape it (exposure, gain, LED power) and
+// served again for every trigger after that, so that a trigger answers at the speed of the connection and
+// the emulator is never what limits a measurement of the bridge.
 #pragma once
 
 #include <chrono>
@@ -17,10 +21,14 @@
 
 namespace emulator {
 
-struct CloudFrame {
-    std::uint64_t index = 0;  // 1 for the first trigger
+struct RenderedCloud {
     std::vector<double> xyz;
     std::vector<std::uint16_t> mono;
+};
+
+struct CloudFrame {
+    std::uint64_t index = 0;  // 1 for the first trigger
+    std::shared_ptr<const RenderedCloud> cloud;
 };
 
 struct CameraImage {
@@ -45,14 +53,16 @@ public:
     // The point cloud of the last trigger; waits out the trigger-to-data time first. TAVRION_ERR_NOT_READY
     // unless acquisition runs and a trigger came since it started.
     std::int32_t pointCloud(std::shared_ptr<const CloudFrame>& frame);
-    // Takes back a frame from pointCloud once it has been sent. The reference is dropped under the model's
-    // lock, so that a later trigger reusing the buffers is ordered after the sender's last read of them.
+    // Takes back a frame from pointCloud once it has been sent.
     void returnFrame(std::shared_ptr<const CloudFrame>& frame);
     // A fresh 2D camera image.
     std::int32_t cameraImage(std::shared_ptr<const CameraImage>& image);
     // Up to `maxLength` database bytes from `offset`; `delay` is how long the sensor takes to hand them out.
     std::int32_t databaseChunk(std::uint32_t offset, std::uint32_t maxLength, std::uint32_t& total,
                                std::vector<std::uint8_t>& chunk, std::chrono::milliseconds& delay) const;
+
+    // How many point clouds were rendered so far.
+    std::uint64_t renderCount();
 
     std::uint32_t width() const { return config_.width; }
     std::uint32_t height() const { return config_.height; }
@@ -72,10 +82,12 @@ private:
     std::uint64_t imageCount_ = 0;
     std::uint64_t statusReads_ = 0;
     std::uint64_t temperatureReads_ = 0;
-    std::shared_ptr<CloudFrame> frame_;  // null until a trigger in this acquisition
-    std::shared_ptr<CloudFrame> spare_;  // the frame before, reused when nobody holds it any more
+    std::shared_ptr<const CloudFrame> frame_;  // null until a trigger in this acquisition
+    std::shared_ptr<const RenderedCloud> rendered_;  // null until the first trigger
+    double renderedBrightness_ = 0;
+    std::uint64_t renders_ = 0;
     std::chrono::steady_clock::time_point frameReadyAt_;
-    std::mutex renderMutex_;  // one render at a time, outside the state lock
+    std::mutex renderMutex_;  // one trigger at a time; a render runs outside the state lock
 };
 
 }  // namespace emulator

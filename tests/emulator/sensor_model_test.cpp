@@ -105,7 +105,7 @@ TEST(SensorModel, PointCloudsOnlyAfterStartAndTrigger) {
     EXPECT_EQ(model.command("SetTriggerSoftware"), TAVRION_OK);
     ASSERT_EQ(model.pointCloud(frame), TAVRION_OK);
     EXPECT_EQ(frame->index, 1u);
-    EXPECT_EQ(frame->xyz.size(), 3u * 64 * 48);
+    EXPECT_EQ(frame->cloud->xyz.size(), 3u * 64 * 48);
     EXPECT_EQ(model.command("SetTriggerSoftware"), TAVRION_OK);
     ASSERT_EQ(model.pointCloud(frame), TAVRION_OK);
     EXPECT_EQ(frame->index, 2u);
@@ -113,6 +113,27 @@ TEST(SensorModel, PointCloudsOnlyAfterStartAndTrigger) {
     EXPECT_EQ(model.pointCloud(frame), TAVRION_ERR_NOT_READY);
     EXPECT_EQ(model.command("SetAcquisitionStart=2"), TAVRION_ERR_VALUE_REFUSED);
     EXPECT_EQ(model.command("SetTriggerSoftware=1"), TAVRION_ERR_VALUE_REFUSED);
+}
+
+TEST(SensorModel, RendersOncePerChangeOfTheLightAndServesThatCloud) {
+    SensorModel model(smallSensor());
+    std::shared_ptr<const CloudFrame> first, second, third;
+    ASSERT_EQ(model.command("SetAcquisitionStart=1"), TAVRION_OK);
+    ASSERT_EQ(model.command("SetTriggerSoftware"), TAVRION_OK);
+    ASSERT_EQ(model.pointCloud(first), TAVRION_OK);
+    ASSERT_EQ(model.command("SetTriggerSoftware"), TAVRION_OK);
+    ASSERT_EQ(model.pointCloud(second), TAVRION_OK);
+    EXPECT_EQ(model.renderCount(), 1u);
+    EXPECT_EQ(second->index, 2u);
+    EXPECT_EQ(second->cloud, first->cloud);
+
+    ASSERT_EQ(model.command("SetGain=2.0"), TAVRION_OK);
+    ASSERT_EQ(model.command("SetTriggerSoftware"), TAVRION_OK);
+    ASSERT_EQ(model.pointCloud(third), TAVRION_OK);
+    EXPECT_EQ(model.renderCount(), 2u);
+    EXPECT_NE(third->cloud->mono, first->cloud->mono);
+    // A cloud still being sent stays intact while the next one is rendered.
+    EXPECT_EQ(first->cloud->xyz.size(), 3u * 64 * 48);
 }
 
 TEST(SensorModel, DatabaseCommandsAreAcknowledgedAndChunksCoverTheDatabase) {
