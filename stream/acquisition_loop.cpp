@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "frame_stage_times.h"
 #include "main_class.h"
 #include "tavrion.h"
 
@@ -42,6 +43,7 @@ public:
             bridge_.acquisitionStopped.exchange(false);
             sizeWarned_ = false;
             sendCommand("SetAcquisitionStart=1");
+            stageTimes_.start();
             {
                 std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
                 activeFormat_ = bridge_.pixelFormat;
@@ -105,11 +107,16 @@ private:
     Outcome runAcquisition() {
         for (;;) {
             if (bridge_.acquisitionStopped && bridge_.stopThreads) return Outcome::End;
-            const std::int32_t code = Tavrion_GetSensorStatus(bridge_.sensorHandle, &status_);
+            std::int32_t code = 0;
+            {
+                StageTimer timer(stageTimes_, FrameStage::statusPoll);
+                code = Tavrion_GetSensorStatus(bridge_.sensorHandle, &status_);
+            }
             if (code != 0) report("WARNING: Failed GetSensorStatus. Error code ", code);
 
             if ((status_ & TAVRION_STATUS_NO_DATA) != 0) {
                 noData_ = true;
+                StageTimer timer(stageTimes_, FrameStage::pause);
                 os::sleepMs(kNoDataPauseMs);
             } else {
                 noData_ = false;
@@ -146,8 +153,12 @@ private:
 
     Fetch fetch() {
         if (activeFormat_ == "Mono8") {
-            const std::int32_t code = Tavrion_GetCameraImage(bridge_.sensorHandle, cameraImage_.get(),
-                                                             static_cast<std::int32_t>(pixelCount_), 0, 0);
+            std::int32_t code = 0;
+            {
+                StageTimer timer(stageTimes_, FrameStage::fetch);
+                code = Tavrion_GetCameraImage(bridge_.sensorHandle, cameraImage_.get(),
+                                              static_cast<std::int32_t>(pixelCount_), 0, 0);
+            }
             if (code == 0) return Fetch::Done;
             bridge_.printError("WARNING: Image is lost\n");
             report("WARNING: 2D image is lost. Error code ", code);
@@ -155,13 +166,21 @@ private:
         }
         // Every 3D frame, the first Mono16 frame after a format change included, is triggered and fetched
         // anew, so no frame is ever built from what the buffers hold from an earlier acquisition.
-        std::int32_t code = Tavrion_WriteData(bridge_.sensorHandle, "SetTriggerSoftware", 0);
+        std::int32_t code = 0;
+        {
+            StageTimer timer(stageTimes_, FrameStage::trigger);
+            code = Tavrion_WriteData(bridge_.sensorHandle, "SetTriggerSoftware", 0);
+        }
         if (code != 0) {
             report("WARNING: Failed WriteData [SetTriggerSoftware]. Error code ", code);
             return afterFailedFetch(kRetryPauseMs);
         }
         void* buffers[2] = {pointBuffer_.get(), monoBuffer_.get()};
-        code = Tavrion_GetPointCloud(bridge_.sensorHandle, buffers, static_cast<std::int32_t>(26 * pixelCount_), 0, 0);
+        {
+            StageTimer timer(stageTimes_, FrameStage::fetch);
+            code = Tavrion_GetPointCloud(bridge_.sensorHandle, buffers, static_cast<std::int32_t>(26 * pixelCount_), 0,
+                                         0);
+        }
         if (code == 0) return Fetch::Done;
         bridge_.printError("WARNING: Image is lost\n");
         report("WARNING: 3D image is lost. Error code ", code);
@@ -184,9 +203,16 @@ private:
         const std::int32_t pixels = width * height;
         const std::int32_t knownBytesPerPixel = bytesPerPixelOf(activeFormat_);
         if (knownBytesPerPixel != 0) bytesPerPixel_ = knownBytesPerPixel;
-        fillFrame(width, height, pixels);
-        addChunks(static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(bytesPerPixel_));
+        {
+            StageTimer timer(stageTimes_, FrameStage::conversion);
+            fillFrame(width, height, pixels);
+        }
+        {
+            StageTimer timer(stageTimes_, FrameStage::chunkData);
+            addChunks(static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(bytesPerPixel_));
+        }
         sendFrame(pixels);
+        stageTimes_.frameSent();
         previousFormat_ = activeFormat_;
     }
 
@@ -234,9 +260,14 @@ private:
 
     void sendFrame(std::int32_t pixels) {
         if (activeFormat_ == "Mono8" || activeFormat_ == "Mono16" || activeFormat_ == "RGB16") {
-            bridge_.camera->sendImage(frameBuffer_.get(), 0, 0);
+            {
+                StageTimer timer(stageTimes_, FrameStage::send);
+                bridge_.camera->sendImage(frameBuffer_.get(), 0, 0);
+            }
+            StageTimer timer(stageTimes_, FrameStage::pause);
             os::sleepMs(kPauseAfter2dFrameMs);
         } else if (activeFormat_ == "Coord3D_ABC16" || activeFormat_ == "Coord3D_ABC32f") {
+            StageTimer timer(stageTimes_, FrameStage::send);
             bridge_.camera->sendPointCloud(frameBuffer_.get(), pixels, 0);
         }
     }
@@ -247,6 +278,7 @@ private:
     Outcome stopAcquisition() {
         os::resetEvent(bridge_.acquisitionStartEvent);
         sendCommand("SetAcquisitionStart=0");
+        bridge_.trace("Acquisition stopped: " + stageTimes_.summary() + "\n");
         bridge_.acquisitionStopped.exchange(true);
         bridge_.acquisitionStopRequested.exchange(false);
         if (bridge_.acquisitionRestartRequested.exchange(false)) os::setEvent(bridge_.acquisitionStartEvent);
@@ -265,6 +297,7 @@ private:
     bool noData_ = false;
     bool sizeWarned_ = false;
     std::int32_t status_ = 0;
+    FrameStageTimes stageTimes_;
 };
 
 }  // namespace

@@ -22,6 +22,7 @@ public:
     void pressEnter();
     // Its exit status once it ended within `timeoutMs`, else nullopt.
     std::optional<int> waitExit(int timeoutMs);
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;

@@ -1,0 +1,363 @@
+// End-to-end streaming benchmark: the sensor emulator (answering a trigger at once), the bridge program and a
+// libaravis receiver on loopback. For each pixel format and packet size it prints frames per second, MB/s and
+// the mean time of each stage of a frame as the bridge traces it, next to the limits measured in the same run:
+// a plain TCP transfer of the bytes one sensor fetch moves, and a plain UDP send of the frame in packets of
+// that size. Then, streaming Coord3D_ABC32f: the latency of register reads (median, 99th percentile) and the
+// bridge's resident memory after the first frames and after many more. Prints figures; never fails on one.
+//
+//   end_to_end_bench [--seconds S] [--memory-frames N] [--data FILE]
+//
+// --data writes one line per format and packet size for scripts/plot-performance.sh.
+#include <arv.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge_process.h"
+#include "emulator_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kSensorAddress = "127.0.9.2";
+const char* const kDeviceAddress = "127.0.9.3";
+const char* const kLimitAddress = "127.0.9.4";
+constexpr std::size_t kWidth = 1280;
+constexpr std::size_t kHeight = 1024;
+constexpr std::size_t kPixels = kWidth * kHeight;
+// IPv4 and UDP headers, and the GVSP header of a payload packet (extended block id off).
+constexpr std::size_t kIpUdpHeaderBytes = 28;
+constexpr std::size_t kGvspHeaderBytes = 8;
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Options {
+    double seconds = 5;
+    int memoryFrames = 1000;
+    std::string dataPath;
+};
+
+// ---- Limits measured with plain sockets ----
+
+sockaddr_in loopbackAddress(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, kLimitAddress, &address.sin_addr);
+    return address;
+}
+
+std::uint16_t boundPort(int socket) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// Mean milliseconds of one TCP transfer of `bytes` from one thread to another over loopback.
+double tcpTransferMs(std::size_t bytes, int rounds) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopbackAddress(0);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 1) != 0) {
+        close(listener);
+        return 0;
+    }
+    address = loopbackAddress(boundPort(listener));
+    std::thread sender([&] {
+        const int connection = accept(listener, nullptr, nullptr);
+        const std::vector<std::uint8_t> data(bytes, 0x5A);
+        for (int round = 0; round < rounds; ++round) {
+            for (std::size_t sent = 0; sent < bytes;) {
+                const ssize_t n = send(connection, data.data() + sent, bytes - sent, 0);
+                if (n <= 0) break;
+                sent += static_cast<std::size_t>(n);
+            }
+        }
+        close(connection);
+    });
+    const int receiver = socket(AF_INET, SOCK_STREAM, 0);
+    connect(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    std::vector<std::uint8_t> buffer(bytes);
+    const auto start = Clock::now();
+    for (int round = 0; round < rounds; ++round) {
+        for (std::size_t got = 0; got < bytes;) {
+            const ssize_t n = recv(receiver, buffer.data() + got, bytes - got, 0);
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+    }
+    const double elapsed = millisecondsSince(start);
+    sender.join();
+    close(receiver);
+    close(listener);
+    return elapsed / rounds;
+}
+
+// Mean milliseconds to send one frame of `frameBytes` in UDP packets of `packetSize` (the GVSP packet size:
+// IP and UDP headers included) to a socket that another thread drains.
+double udpSendMs(std::size_t frameBytes, std::size_t packetSize, int rounds) {
+    const int receiver = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address = loopbackAddress(0);
+    const int bufferBytes = 64 << 20;
+    setsockopt(receiver, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    address = loopbackAddress(boundPort(receiver));
+    std::atomic<bool> done{false};
+    std::thread drain([&] {
+        std::vector<std::uint8_t> packet(65536);
+        timeval timeout{0, 100000};
+        setsockopt(receiver, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        while (!done) recv(receiver, packet.data(), packet.size(), 0);
+    });
+    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
+    const std::size_t datagram = packetSize - kIpUdpHeaderBytes;
+    const std::size_t perPacket = datagram - kGvspHeaderBytes;
+    const std::size_t packets = (frameBytes + perPacket - 1) / perPacket;
+    const std::vector<std::uint8_t> data(datagram, 0x5A);
+    const auto start = Clock::now();
+    for (int round = 0; round < rounds; ++round) {
+        for (std::size_t i = 0; i < packets; ++i) {
+            sendto(sender, data.data(), datagram, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+    }
+    const double elapsed = millisecondsSince(start);
+    done = true;
+    drain.join();
+    close(sender);
+    close(receiver);
+    return elapsed / rounds;
+}
+
+// ---- The bridge's own figures ----
+
+// The stage line the bridge traces when an acquisition stops, e.g. "Acquisition stopped: 120 frames, ...".
+std::string lastStageLine(const std::string& tracePath, std::size_t& seen) {
+    const std::vector<std::string> lines = fileLines(tracePath);
+    std::string found;
+    std::size_t count = 0;
+    for (const std::string& line : lines) {
+        if (line.rfind("Acquisition stopped: ", 0) == 0) {
+            ++count;
+            found = line.substr(21);
+        }
+    }
+    if (count == seen) return {};
+    seen = count;
+    return found;
+}
+
+long residentKilobytes(pid_t pid) {
+    for (const std::string& line : fileLines("/proc/" + std::to_string(pid) + "/status")) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+struct Run {
+    std::string format;
+    std::size_t packetSize = 0;
+    double fps = 0;
+    double megabytesPerSecond = 0;
+    int failed = 0;
+    double tcpMs = 0;
+    double udpMs = 0;
+    std::string stages;
+};
+
+std::size_t bytesPerPixel(const std::string& format) {
+    if (format == "Mono8") return 1;
+    if (format == "Mono16") return 2;
+    if (format == "Coord3D_ABC32f") return 12;
+    return 6;
+}
+
+class Bench {
+public:
+    Bench(ArvCamera* camera, std::string tracePath) : camera_(camera), tracePath_(std::move(tracePath)) {}
+
+    bool configure(const std::string& format, std::size_t packetSize) {
+        GError* error = nullptr;
+        arv_camera_set_pixel_format_from_string(camera_, format.c_str(), &error);
+        if (error == nullptr) {
+            arv_camera_set_integer(camera_, "GevSCPSPacketSize", static_cast<gint64>(packetSize), &error);
+        }
+        if (error == nullptr) arv_camera_set_chunks(camera_, "Temperature", &error);
+        if (error == nullptr) arv_camera_set_acquisition_mode(camera_, ARV_ACQUISITION_MODE_CONTINUOUS, &error);
+        if (error != nullptr) std::printf("%s, %zu bytes: %s\n", format.c_str(), packetSize, error->message);
+        const bool ok = error == nullptr;
+        g_clear_error(&error);
+        return ok;
+    }
+
+    // Streams for `seconds` after two frames of warm-up; counts complete and failed frames.
+    Run stream(const std::string& format, std::size_t packetSize, double seconds) {
+        Run run;
+        run.format = format;
+        run.packetSize = packetSize;
+        ArvStream* stream = arv_camera_create_stream(camera_, nullptr, nullptr, nullptr);
+        if (stream == nullptr) return run;
+        const guint payload = arv_camera_get_payload(camera_, nullptr);
+        for (int i = 0; i < 8; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
+        arv_camera_start_acquisition(camera_, nullptr);
+        int complete = 0;
+        Clock::time_point start{};
+        for (int warmup = 0; warmup < 2;) {
+            ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream, 5000000);
+            if (buffer == nullptr) break;
+            warmup += 1;
+            arv_stream_push_buffer(stream, buffer);
+        }
+        start = Clock::now();
+        while (millisecondsSince(start) < 1000 * seconds) {
+            ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream, 5000000);
+            if (buffer == nullptr) break;
+            if (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS) {
+                ++complete;
+            } else {
+                ++run.failed;
+            }
+            arv_stream_push_buffer(stream, buffer);
+        }
+        const double elapsed = millisecondsSince(start) / 1000;
+        arv_camera_stop_acquisition(camera_, nullptr);
+        g_object_unref(stream);
+        run.fps = complete / elapsed;
+        run.megabytesPerSecond = run.fps * static_cast<double>(kPixels * bytesPerPixel(format)) / 1e6;
+        run.stages = stageLine();
+        return run;
+    }
+
+    // Register reads and resident memory while Coord3D_ABC32f streams.
+    void readsAndMemoryWhileStreaming(pid_t bridgePid, int memoryFrames) {
+        if (!configure("Coord3D_ABC32f", 9000)) return;
+        ArvStream* stream = arv_camera_create_stream(camera_, nullptr, nullptr, nullptr);
+        if (stream == nullptr) return;
+        const guint payload = arv_camera_get_payload(camera_, nullptr);
+        for (int i = 0; i < 8; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
+        arv_camera_start_acquisition(camera_, nullptr);
+        std::vector<double> reads;
+        int frames = 0;
+        long firstKb = 0, lastKb = 0;
+        const auto start = Clock::now();
+        while (frames < 20 + memoryFrames && millisecondsSince(start) < 600000) {
+            while (ArvBuffer* buffer = arv_stream_try_pop_buffer(stream)) {
+                if (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS) ++frames;
+                arv_stream_push_buffer(stream, buffer);
+                if (frames == 20 && firstKb == 0) firstKb = residentKilobytes(bridgePid);
+            }
+            const auto before = Clock::now();
+            GError* error = nullptr;
+            arv_camera_get_float(camera_, "ExposureTime", &error);
+            if (error == nullptr) reads.push_back(1000 * millisecondsSince(before));
+            g_clear_error(&error);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        lastKb = residentKilobytes(bridgePid);
+        arv_camera_stop_acquisition(camera_, nullptr);
+        g_object_unref(stream);
+        std::printf("\nWhile streaming Coord3D_ABC32f (9000-byte packets): %s\n", stageLine().c_str());
+        std::sort(reads.begin(), reads.end());
+        if (!reads.empty()) {
+            const auto at = [&](double share) {
+                return reads[static_cast<std::size_t>(share * static_cast<double>(reads.size() - 1))];
+            };
+            std::printf("register read (ExposureTime): n=%zu median %.0f us, p99 %.0f us, max %.0f us\n", reads.size(),
+                        at(0.5), at(0.99), reads.back());
+        }
+        // What the acquisition loop holds: the frame (12 bytes per pixel), the camera image (1), the points (24)
+        // and the intensities (2).
+        const double loopBuffersMb = 39.0 * kPixels / 1e6;
+        std::printf("resident memory: %.1f MB after 20 frames, %.1f MB after %d frames; the acquisition loop's "
+                    "buffers are %.1f MB\n",
+                    firstKb / 1024.0, lastKb / 1024.0, frames, loopBuffersMb);
+    }
+
+private:
+    // The bridge traces its stage line once it has stopped the acquisition; wait for it a little.
+    std::string stageLine() {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            std::string line = lastStageLine(tracePath_, stageLinesSeen_);
+            if (!line.empty()) return line;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return "(no stage times traced)";
+    }
+
+    ArvCamera* camera_;
+    std::string tracePath_;
+    std::size_t stageLinesSeen_ = 0;
+};
+
+Options parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        if (name == "--seconds") options.seconds = std::atof(argv[i + 1]);
+        if (name == "--memory-frames") options.memoryFrames = std::atoi(argv[i + 1]);
+        if (name == "--data") options.dataPath = argv[i + 1];
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parse(argc, argv);
+    EmulatorProcess emulator({"--address", kSensorAddress, "--width", std::to_string(kWidth), "--height",
+                              std::to_string(kHeight), "--trigger-delay-ms", "0"});
+    if (!emulator.waitReady()) return std::printf("the sensor emulator did not start\n"), 0;
+    const std::string tracePath = "/tmp/end-to-end-bench-" + std::to_string(getpid()) + ".trace";
+    std::remove(tracePath.c_str());
+    BridgeProcess bridge({"-i", kSensorAddress, "-s", kDeviceAddress, "-f", tracePath});
+    if (!bridge.waitForError("GigeServer is online\n", 60000)) return std::printf("the bridge did not start\n"), 0;
+    GError* error = nullptr;
+    ArvCamera* camera = arv_camera_new(kDeviceAddress, &error);
+    if (camera == nullptr) return std::printf("no device: %s\n", error != nullptr ? error->message : "?"), 0;
+
+    Bench bench(camera, tracePath);
+    std::vector<Run> runs;
+    std::printf("%-15s %6s %7s %8s %6s %8s %8s  %s\n", "format", "packet", "fps", "MB/s", "failed", "TCP ms",
+                "UDP ms", "bridge: frames, fps; mean ms per frame of each stage");
+    for (const std::string format : {"Mono8", "Mono16", "RGB16", "Coord3D_ABC16", "Coord3D_ABC32f"}) {
+        for (const std::size_t packetSize : {std::size_t{1500}, std::size_t{9000}}) {
+            if (!bench.configure(format, packetSize)) continue;
+            Run run = bench.stream(format, packetSize, options.seconds);
+            // One fetch moves a camera image for Mono8, a point cloud with its intensities (26 bytes per pixel)
+            // for every other format.
+            run.tcpMs = tcpTransferMs(format == "Mono8" ? kPixels : 26 * kPixels, 5);
+            run.udpMs = udpSendMs(kPixels * bytesPerPixel(format), packetSize, 5);
+            std::printf("%-15s %6zu %7.2f %8.1f %6d %8.2f %8.2f  %s\n", format.c_str(), packetSize, run.fps,
+                        run.megabytesPerSecond, run.failed, run.tcpMs, run.udpMs, run.stages.c_str());
+            std::fflush(stdout);
+            runs.push_back(run);
+        }
+    }
+    if (!options.dataPath.empty()) {
+        std::ofstream data(options.dataPath);
+        data << "# format packet fps MB/s failed tcp_ms udp_ms limit_fps\n";
+        for (const Run& run : runs) {
+            const double slower = std::max(run.tcpMs, run.udpMs);
+            data << run.format << ' ' << run.packetSize << ' ' << run.fps << ' ' << run.megabytesPerSecond << ' '
+                 << run.failed << ' ' << run.tcpMs << ' ' << run.udpMs << ' ' << (slower > 0 ? 1000 / slower : 0)
+                 << '\n';
+        }
+    }
+    bench.readsAndMemoryWhileStreaming(bridge.pid(), options.memoryFrames);
+    g_object_unref(camera);
+    std::remove(tracePath.c_str());
+    return 0;
+}
