@@ -124,10 +124,14 @@ inline __m128i narrowed(__m256d mask) {
     return _mm_castps_si128(_mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
 }
 
-// Four pixels as 64-bit lanes A | B << 16 | C << 32 (top two bytes zero): points 0 and 1 in `low`, 2 and 3
-// in `high`.
+// The A, B and C values of four points as 32-bit lanes, each within 0..65535; all three 0 for a point
+// without measurement or with a value outside that range.
+struct FourValues {
+    __m128i a, b, c;
+};
+
 template <Scaling mode>
-inline void fourPixels(const double* points, const RegisterFactors& f, __m128i& low, __m128i& high) {
+inline FourValues fourValues(const double* points, const RegisterFactors& f) {
     const FourPoints p = loadFourPoints(points);
     const __m256d v[3] = {p.x, p.y, p.z};
     // A point without measurement gets C = all bits set, which fails the range test below.
@@ -137,13 +141,11 @@ inline void fourPixels(const double* points, const RegisterFactors& f, __m128i& 
     bool divide = mode == Scaling::divide;
     if constexpr (mode == Scaling::reciprocal) {
         // Points without measurement become zeros whatever their quotients are.
-        __m128i settled = unmeasured;
         __m128i known = _mm_set1_epi32(-1);
         for (int axis = 0; axis < 3; ++axis) {
             value[axis] = truncatedByReciprocal(v[axis], f.offset[axis], f.factor[axis], known);
         }
-        settled = _mm_or_si128(settled, known);
-        divide = _mm_movemask_epi8(settled) != 0xFFFF;
+        divide = _mm_movemask_epi8(_mm_or_si128(known, unmeasured)) != 0xFFFF;
     }
     if (divide) {
         for (int axis = 0; axis < 3; ++axis) {
@@ -158,39 +160,60 @@ inline void fourPixels(const double* points, const RegisterFactors& f, __m128i& 
     // In range exactly when all bits above the low 16 are clear, for each of A, B and C.
     const __m128i outside = _mm_or_si128(_mm_or_si128(value[0], value[1]), value[2]);
     const __m128i valid = _mm_cmpeq_epi32(_mm_srli_epi32(outside, 16), _mm_setzero_si128());
-    const __m128i ab = _mm_and_si128(_mm_or_si128(value[0], _mm_slli_epi32(value[1], 16)), valid);
-    const __m128i c = _mm_and_si128(value[2], valid);
-    low = _mm_unpacklo_epi32(ab, c);
-    high = _mm_unpackhi_epi32(ab, c);
+    return {_mm_and_si128(value[0], valid), _mm_and_si128(value[1], valid), _mm_and_si128(value[2], valid)};
 }
 
-// Two pixels, one per 64-bit lane, moved together into the low 12 bytes.
-inline __m128i packedPair(__m128i pair) {
-    return _mm_or_si128(_mm_move_epi64(pair), _mm_srli_si128(_mm_unpackhi_epi64(_mm_setzero_si128(), pair), 2));
+// Byte shuffles that interleave A0..A3 B0..B3 (one register) and C0..C3 (another) into A B C order; -1 leaves
+// a zero byte. Eight pixels are 48 bytes: the first four fill 16 bytes and the low half of the next 16, the
+// second four the high half of those and the last 16.
+struct Interleave {
+    __m128i ab, c;
+};
+inline Interleave interleave(const std::int8_t (&ab)[16], const std::int8_t (&c)[16]) {
+    return {_mm_load_si128(reinterpret_cast<const __m128i*>(ab)), _mm_load_si128(reinterpret_cast<const __m128i*>(c))};
 }
+alignas(16) constexpr std::int8_t kFirstAB[16] = {0, 1, 8, 9, -1, -1, 2, 3, 10, 11, -1, -1, 4, 5, 12, 13};
+alignas(16) constexpr std::int8_t kFirstC[16] = {-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2, 3, -1, -1, -1, -1};
+alignas(16) constexpr std::int8_t kFirstTailAB[16] = {-1, -1, 6, 7, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+alignas(16) constexpr std::int8_t kFirstTailC[16] = {4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1};
+alignas(16) constexpr std::int8_t kSecondHeadAB[16] = {-1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 8, 9, -1, -1, 2, 3};
+alignas(16) constexpr std::int8_t kSecondHeadC[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, -1, -1};
+alignas(16) constexpr std::int8_t kSecondAB[16] = {10, 11, -1, -1, 4, 5, 12, 13, -1, -1, 6, 7, 14, 15, -1, -1};
+alignas(16) constexpr std::int8_t kSecondC[16] = {-1, -1, 2, 3, -1, -1, -1, -1, 4, 5, -1, -1, -1, -1, 6, 7};
+
+inline __m128i shuffled(__m128i ab, __m128i c, const Interleave& order) {
+    return _mm_or_si128(_mm_shuffle_epi8(ab, order.ab), _mm_shuffle_epi8(c, order.c));
+}
+
+struct PixelOrder {
+    Interleave first = interleave(kFirstAB, kFirstC);
+    Interleave firstTail = interleave(kFirstTailAB, kFirstTailC);
+    Interleave secondHead = interleave(kSecondHeadAB, kSecondHeadC);
+    Interleave second = interleave(kSecondAB, kSecondC);
+};
 
 // Eight pixels, 48 bytes.
 template <Scaling mode>
-inline void eightPixels(const double* points, const RegisterFactors& f, __m128i out[3]) {
-    __m128i pairs[4];
-    fourPixels<mode>(points, f, pairs[0], pairs[1]);
-    fourPixels<mode>(points + 12, f, pairs[2], pairs[3]);
-    const __m128i p0 = packedPair(pairs[0]), p1 = packedPair(pairs[1]);
-    const __m128i p2 = packedPair(pairs[2]), p3 = packedPair(pairs[3]);
-    out[0] = _mm_or_si128(p0, _mm_slli_si128(p1, 12));
-    out[1] = _mm_or_si128(_mm_srli_si128(p1, 4), _mm_slli_si128(p2, 8));
-    out[2] = _mm_or_si128(_mm_srli_si128(p2, 8), _mm_slli_si128(p3, 4));
+inline void eightPixels(const double* points, const RegisterFactors& f, const PixelOrder& order, __m128i out[3]) {
+    const FourValues v0 = fourValues<mode>(points, f), v1 = fourValues<mode>(points + 12, f);
+    // Values within 0..65535 pack to 16 bits unchanged.
+    const __m128i ab0 = _mm_packus_epi32(v0.a, v0.b), c0 = _mm_packus_epi32(v0.c, v0.c);
+    const __m128i ab1 = _mm_packus_epi32(v1.a, v1.b), c1 = _mm_packus_epi32(v1.c, v1.c);
+    out[0] = shuffled(ab0, c0, order.first);
+    out[1] = _mm_or_si128(shuffled(ab0, c0, order.firstTail), shuffled(ab1, c1, order.secondHead));
+    out[2] = shuffled(ab1, c1, order.second);
 }
 
 template <Scaling mode>
 void convertU16(const double* points, std::size_t count, const AxisScaling& s, std::uint16_t* output) {
     const RegisterFactors f = factorsFor(s, mode, kOneAxisPerRegister);
+    const PixelOrder order;
     std::size_t i = 0;
     for (; i < count && i < 8 && !isAligned(output + 3 * i); ++i) convertPointToU16(points + 3 * i, s, output + 3 * i);
     const bool aligned = isAligned(output + 3 * i);
     for (; i + 8 <= count; i += 8) {
         __m128i out[3];
-        eightPixels<mode>(points + 3 * i, f, out);
+        eightPixels<mode>(points + 3 * i, f, order, out);
         for (int k = 0; k < 3; ++k) store(output + 3 * i + 8 * k, out[k], aligned);
     }
     for (; i < count; ++i) convertPointToU16(points + 3 * i, s, output + 3 * i);
