@@ -185,16 +185,18 @@ TEST_F(StreamEndToEnd, EveryFormatEqualsWhatTheSensorServed) {
 
 TEST_F(StreamEndToEnd, TemperatureChunkTravelsWithEveryFrame) {
     start(2);
-    const Received got = grab("Coord3D_ABC16", 3, true);
+    // SingleFrame: no frame follows the last one received, so the device's DeviceTemperature is that frame's.
+    // (The emulated temperature drifts with every reading.)
+    const Received got = grab("Coord3D_ABC16", 3, true, true);
     ASSERT_EQ(got.frames.size(), 3u);
     ASSERT_EQ(got.temperatures.size(), 3u);
-    const std::string reading = runCommand("arv-tool-0.8 -a " + deviceAddress + " control DeviceTemperature");
     for (const std::int64_t temperature : got.temperatures) {
         EXPECT_GE(temperature, 30);
         EXPECT_LE(temperature, 50);
-        EXPECT_NE(reading.find("DeviceTemperature = " + std::to_string(temperature)), std::string::npos)
-            << reading << " vs " << temperature;
     }
+    const std::string reading = runCommand("arv-tool-0.8 -a " + deviceAddress + " control DeviceTemperature");
+    EXPECT_NE(reading.find("DeviceTemperature = " + std::to_string(got.temperatures.back())), std::string::npos)
+        << reading << " vs " << got.temperatures.back();
 }
 
 TEST_F(StreamEndToEnd, SingleFrameGivesOneFramePerStartAndStopsTheSensor) {
