@@ -54,6 +54,21 @@ constexpr std::size_t kFilterCount = 6;
 constexpr std::size_t kPropertiesPerFilter = 3;
 constexpr std::uint32_t kTemperatureChunkId = 0xFFFFF0;
 
+// The image components of one trigger, in ComponentSelector order. The identifier is what a multipart
+// block's part carries and ComponentIDValue reports; 0 is left out so it never looks like a single-part image.
+struct ComponentInfo {
+    const char* name;
+    std::uint16_t id;
+};
+constexpr std::size_t kComponentCount = 3;
+constexpr std::size_t kRangeComponent = 0;
+constexpr std::size_t kIntensityComponent = 1;
+constexpr std::size_t kConfidenceComponent = 2;
+constexpr ComponentInfo kComponents[kComponentCount] = {{"Range", 1}, {"Intensity", 2}, {"Confidence", 3}};
+// AcquisitionMultiPartMode values.
+constexpr std::uint16_t kMultiPartSingleComponent = 0;
+constexpr std::uint16_t kMultiPartSynchronized = 1;
+
 class CMainClass {
 public:
     CMainClass();
@@ -129,6 +144,10 @@ public:
     std::uint16_t chunkSelector = 0;
     std::uint16_t chunkPayloadSize = 0;
     std::uint16_t enabledChunkCount = 0;
+    // Multipart: the selected component, which components a synchronized block carries, and the mode.
+    std::uint16_t componentSelector = 0;
+    bool componentEnabled[kComponentCount] = {true, true, true};
+    std::uint16_t multiPartMode = kMultiPartSingleComponent;
     std::atomic<bool> acquisitionStopped{false};
     std::atomic<bool> acquisitionStopRequested{false};
     // A start written while a stop request is still pending: the running acquisition stops and a new one

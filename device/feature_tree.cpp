@@ -4,6 +4,7 @@
 #include <tuple>
 #include <utility>
 
+#include "component_features.h"
 #include "main_class.h"
 
 namespace {
@@ -221,4 +222,5 @@ void declareFeatureTree(CMainClass& bridge) {
     declareScan3d(camera);
     declareDeviceControl(bridge, camera);
     declareFilters(bridge, camera);
+    declareComponentFeatures(bridge);
 }

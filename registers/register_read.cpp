@@ -79,6 +79,12 @@ bool answerFor(const CMainClass& bridge, const std::string& name, ReadAnswer& an
     else if (name == "ChunkEnable") {
         answer = integerAnswer(bridge.chunkSelector < kChunkCount && bridge.chunks[bridge.chunkSelector].enabled);
     } else if (name == "DeviceTemperature") answer = integerAnswer(bridge.sensorTemperature.load());
+    else if (name == "ComponentSelector") answer = integerAnswer(bridge.componentSelector);
+    else if (name == "ComponentEnable") {
+        answer = integerAnswer(bridge.componentSelector < kComponentCount && bridge.componentEnabled[bridge.componentSelector]);
+    } else if (name == "ComponentIDValue") {
+        answer = integerAnswer(bridge.componentSelector < kComponentCount ? kComponents[bridge.componentSelector].id : 0);
+    } else if (name == "AcquisitionMultiPartMode") answer = integerAnswer(bridge.multiPartMode);
     else if (name == "FilterSelector") answer = integerAnswer(bridge.filterSelector);
     else if (name == "FilterMode") answer = integerAnswer(filter != nullptr && filter->enabled);
     else if (name == "PropertySelector") answer = integerAnswer(bridge.propertySelector);

@@ -132,6 +132,20 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
     } else if (name == "ChunkEnable") {
         readInteger();
         applyChunkEnable(integer);
+    } else if (name == "ComponentSelector") {
+        readInteger();
+        std::lock_guard<std::recursive_mutex> lock(stateMutex);
+        componentSelector = low16();
+    } else if (name == "ComponentEnable") {
+        readInteger();
+        std::lock_guard<std::recursive_mutex> lock(stateMutex);
+        if (componentSelector < kComponentCount && (integer == 0 || integer == 1)) {
+            componentEnabled[componentSelector] = integer == 1;
+        }
+    } else if (name == "AcquisitionMultiPartMode") {
+        readInteger();
+        std::lock_guard<std::recursive_mutex> lock(stateMutex);
+        if (integer == kMultiPartSingleComponent || integer == kMultiPartSynchronized) multiPartMode = low16();
     } else if (name == "FilterSelector") {
         readInteger();
         std::lock_guard<std::recursive_mutex> lock(stateMutex);

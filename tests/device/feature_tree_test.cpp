@@ -64,6 +64,60 @@ std::string orderKey(const std::string& call) {
     return call;
 }
 
+// The standard 3D descriptors, identification features and multipart components, after the filters.
+void appendComponentNodes(std::vector<Node>& tree) {
+    const auto fixed = [](const std::string& n, const std::string& category, const std::string& entry,
+                          const std::string& text) {
+        return Node{n,
+                    {feature(7, n, category, 1), "setDescription(" + n + ", " + text + ")",
+                     "addEnumEntry(" + n + ", " + entry + ", 0)", "setEnumValue(" + n + ", " + entry + ")"}};
+    };
+    tree.push_back(fixed("Scan3dDistanceUnit", "Scan3DControl", "Millimeter",
+                         "Unit of the 3D coordinates after scale and offset are applied"));
+    tree.push_back(fixed("Scan3dOutputMode", "Scan3DControl", "CalibratedABC_Grid",
+                         "Layout of the Range data: calibrated A, B, C coordinates on the pixel grid"));
+    tree.push_back(fixed("Scan3dCoordinateSystem", "Scan3DControl", "Cartesian", "Coordinate system of the Range data"));
+    tree.push_back(fixed("Scan3dCoordinateSystemReference", "Scan3DControl", "Anchor",
+                         "The coordinates are given in the sensor's own frame, not transformed"));
+    tree.push_back({"DeviceID", {feature(4, "DeviceID", "DeviceControl", 1), "setStringValue(DeviceID, SN4711)"}});
+    tree.push_back(fixed("DeviceScanType", "DeviceControl", "Areascan3D",
+                         "The device delivers 3D images of a whole area at once"));
+    for (const auto& [name, text, size] : {std::tuple{"WidthMax", "Largest image width the sensor delivers", "64"},
+                                           std::tuple{"HeightMax", "Largest image height the sensor delivers", "48"}}) {
+        const std::string n = name;
+        tree.push_back({n,
+                        {feature(1, n, "ImageFormatControl", 1), "setDescription(" + n + ", " + text + ")",
+                         "setIntRange(" + n + ", " + size + ", " + size + ", 1)", "setIntValue(" + n + ", " + size + ")"}});
+    }
+    tree.push_back({"AcquisitionMultiPartMode",
+                    {feature(7, "AcquisitionMultiPartMode", "AcquisitionControl", 3),
+                     "setDescription(AcquisitionMultiPartMode, SingleComponent: one image per block in PixelFormat; "
+                     "SynchronizedComponents: every enabled component of one trigger in one multipart block (when the "
+                     "stream channel has multipart on))",
+                     "addEnumEntry(AcquisitionMultiPartMode, SingleComponent, 0)",
+                     "addEnumEntry(AcquisitionMultiPartMode, SynchronizedComponents, 1)",
+                     "setEnumValue(AcquisitionMultiPartMode, SingleComponent)",
+                     element("AcquisitionMultiPartMode", "pIsLocked", "regTLParamsLocked", false)}});
+    tree.push_back({"ComponentSelector",
+                    {feature(7, "ComponentSelector", "ImageFormatControl", 3),
+                     "setDescription(ComponentSelector, Selects the image component that ComponentEnable and "
+                     "ComponentIDValue address)",
+                     "addEnumEntry(ComponentSelector, Range, 0)", "addEnumEntry(ComponentSelector, Intensity, 1)",
+                     "addEnumEntry(ComponentSelector, Confidence, 2)", "setEnumValue(ComponentSelector, Range)",
+                     element("ComponentSelector", "pSelected", "ComponentEnable", true),
+                     element("ComponentSelector", "pSelected", "ComponentIDValue", true)}});
+    tree.push_back({"ComponentEnable",
+                    {feature(5, "ComponentEnable", "ImageFormatControl", 3),
+                     "setDescription(ComponentEnable, Sends the selected component in synchronized multipart blocks)",
+                     element("ComponentEnable", "pIsLocked", "regTLParamsLocked", false),
+                     element("regComponentEnable", "pInvalidator", "ComponentSelector", true)}});
+    tree.push_back({"ComponentIDValue",
+                    {feature(1, "ComponentIDValue", "ImageFormatControl", 1),
+                     "setDescription(ComponentIDValue, Identifier of the selected component in the parts of a multipart "
+                     "block)",
+                     element("regComponentIDValue", "pInvalidator", "ComponentSelector", true)}});
+}
+
 std::vector<Node> expectedTree() {
     std::vector<Node> tree = {
         {"TLParamsLockedCategory",
@@ -244,6 +298,7 @@ std::vector<Node> expectedTree() {
                          element("reg" + n, "pInvalidator", "FilterSelector", true),
                          element("reg" + n, "pInvalidator", "PropertySelector", true)}});
     }
+    appendComponentNodes(tree);
     return tree;
 }
 

@@ -89,6 +89,35 @@ TEST_F(RegisterWriteTest, WritesWithoutCommandChangeOnlyTheBridgeState) {
     EXPECT_FALSE(bridge->settingsRefreshRequested);
 }
 
+TEST_F(RegisterWriteTest, ComponentFeaturesFollowTheSelectorAndRefuseValuesOutsideTheirTables) {
+    // All components start enabled, single-component streaming is the default.
+    EXPECT_EQ(bridge->multiPartMode, kMultiPartSingleComponent);
+    writeInt("ComponentSelector", 2);
+    writeInt("ComponentEnable", 0);
+    EXPECT_FALSE(bridge->componentEnabled[kConfidenceComponent]);
+    EXPECT_TRUE(bridge->componentEnabled[kRangeComponent]);
+    ASSERT_TRUE(camera->fireRead("ComponentIDValue"));
+    EXPECT_EQ(camera->intValue("ComponentIDValue"), kComponents[kConfidenceComponent].id);
+    ASSERT_TRUE(camera->fireRead("ComponentEnable"));
+    EXPECT_EQ(camera->intValue("ComponentEnable"), 0);
+
+    // A selector past the table reads 0 and changes nothing; an enable other than 0/1 is ignored.
+    writeInt("ComponentSelector", 7);
+    writeInt("ComponentEnable", 0);
+    ASSERT_TRUE(camera->fireRead("ComponentIDValue"));
+    EXPECT_EQ(camera->intValue("ComponentIDValue"), 0);
+    writeInt("ComponentSelector", 0);
+    writeInt("ComponentEnable", 5);
+    EXPECT_TRUE(bridge->componentEnabled[kRangeComponent]);
+    EXPECT_TRUE(bridge->componentEnabled[kIntensityComponent]);
+
+    writeInt("AcquisitionMultiPartMode", 1);
+    EXPECT_EQ(bridge->multiPartMode, kMultiPartSynchronized);
+    writeInt("AcquisitionMultiPartMode", 9);
+    EXPECT_EQ(bridge->multiPartMode, kMultiPartSynchronized);
+    EXPECT_TRUE(sensor().commands().empty());
+}
+
 TEST_F(RegisterWriteTest, StartAndStopSetTheAcquisitionFlags) {
     bridge->acquisitionStopRequested = true;
     EXPECT_EQ(traced([&] { camera->fireWrite("AcquisitionStart"); }), "Write AcquisitionStart\n");

@@ -1,0 +1,88 @@
+// The standard descriptions a GenICam client reads to understand the device without a manual: what the
+// 3D coordinates mean (unit, output mode, coordinate system), what kind of device it is, and the image
+// components (Range, Intensity, Confidence) a client chooses for multipart streaming.
+#include "component_features.h"
+
+#include <string>
+#include <tuple>
+
+#include "main_class.h"
+
+namespace {
+
+constexpr const char* kLock = "regTLParamsLocked";
+
+// A read-only enumeration with one entry: a fact about the device that never changes.
+void declareFixedEnumeration(CGevCamera& camera, const char* name, const char* category, const char* entry,
+                             const char* description) {
+    camera.addFeature(kGevEnumeration, name, category, kGevReadOnly, nullptr, 1);
+    camera.setDescription(name, description);
+    camera.addEnumEntry(name, entry, 0);
+    camera.setEnumValue(name, entry);
+}
+
+void declareScan3dDescriptors(CGevCamera& camera) {
+    declareFixedEnumeration(camera, "Scan3dDistanceUnit", "Scan3DControl", "Millimeter",
+                            "Unit of the 3D coordinates after scale and offset are applied");
+    // Every pixel of the sensor's grid carries one point (A, B, C); unmeasured points stay in the grid as zeros.
+    declareFixedEnumeration(camera, "Scan3dOutputMode", "Scan3DControl", "CalibratedABC_Grid",
+                            "Layout of the Range data: calibrated A, B, C coordinates on the pixel grid");
+    declareFixedEnumeration(camera, "Scan3dCoordinateSystem", "Scan3DControl", "Cartesian",
+                            "Coordinate system of the Range data");
+    declareFixedEnumeration(camera, "Scan3dCoordinateSystemReference", "Scan3DControl", "Anchor",
+                            "The coordinates are given in the sensor's own frame, not transformed");
+}
+
+void declareIdentification(CMainClass& bridge, CGevCamera& camera) {
+    camera.addFeature(kGevString, "DeviceID", "DeviceControl", kGevReadOnly, nullptr, 1);
+    camera.setStringValue("DeviceID", bridge.serialNumber.c_str());
+    declareFixedEnumeration(camera, "DeviceScanType", "DeviceControl", "Areascan3D",
+                            "The device delivers 3D images of a whole area at once");
+    for (const auto& [name, size, text] :
+         {std::tuple{"WidthMax", bridge.pixelXMax, "Largest image width the sensor delivers"},
+          std::tuple{"HeightMax", bridge.pixelYMax, "Largest image height the sensor delivers"}}) {
+        camera.addFeature(kGevInteger, name, "ImageFormatControl", kGevReadOnly, nullptr, 1);
+        camera.setDescription(name, text);
+        camera.setIntRange(name, size, size, 1);
+        camera.setIntValue(name, size);
+    }
+}
+
+void declareComponents(CGevCamera& camera) {
+    camera.addFeature(kGevEnumeration, "AcquisitionMultiPartMode", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.setDescription("AcquisitionMultiPartMode",
+                          "SingleComponent: one image per block in PixelFormat; SynchronizedComponents: every enabled "
+                          "component of one trigger in one multipart block (when the stream channel has multipart on)");
+    camera.addEnumEntry("AcquisitionMultiPartMode", "SingleComponent", kMultiPartSingleComponent);
+    camera.addEnumEntry("AcquisitionMultiPartMode", "SynchronizedComponents", kMultiPartSynchronized);
+    camera.setEnumValue("AcquisitionMultiPartMode", "SingleComponent");
+    camera.setNodeElement("AcquisitionMultiPartMode", "pIsLocked", kLock, false);
+
+    camera.addFeature(kGevEnumeration, "ComponentSelector", "ImageFormatControl", kGevReadWrite, nullptr, 1);
+    camera.setDescription("ComponentSelector", "Selects the image component that ComponentEnable and ComponentIDValue address");
+    for (std::size_t c = 0; c < kComponentCount; ++c) {
+        camera.addEnumEntry("ComponentSelector", kComponents[c].name, static_cast<std::int64_t>(c));
+    }
+    camera.setEnumValue("ComponentSelector", kComponents[0].name);
+    for (const char* selected : {"ComponentEnable", "ComponentIDValue"}) {
+        camera.setNodeElement("ComponentSelector", "pSelected", selected, true);
+    }
+
+    camera.addFeature(kGevBoolean, "ComponentEnable", "ImageFormatControl", kGevReadWrite, nullptr, 1);
+    camera.setDescription("ComponentEnable", "Sends the selected component in synchronized multipart blocks");
+    camera.setNodeElement("ComponentEnable", "pIsLocked", kLock, false);
+    camera.setNodeElement("regComponentEnable", "pInvalidator", "ComponentSelector", true);
+
+    camera.addFeature(kGevInteger, "ComponentIDValue", "ImageFormatControl", kGevReadOnly, nullptr, 1);
+    camera.setDescription("ComponentIDValue", "Identifier of the selected component in the parts of a multipart block");
+    camera.setNodeElement("regComponentIDValue", "pInvalidator", "ComponentSelector", true);
+}
+
+}  // namespace
+
+void declareComponentFeatures(CMainClass& bridge) {
+    CGevCamera& camera = *bridge.camera;
+    declareScan3dDescriptors(camera);
+    declareIdentification(bridge, camera);
+    declareComponents(camera);
+}
