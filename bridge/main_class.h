@@ -65,9 +65,8 @@ constexpr std::size_t kRangeComponent = 0;
 constexpr std::size_t kIntensityComponent = 1;
 constexpr std::size_t kConfidenceComponent = 2;
 constexpr ComponentInfo kComponents[kComponentCount] = {{"Range", 1}, {"Intensity", 2}, {"Confidence", 3}};
-// AcquisitionMultiPartMode values.
+// AcquisitionMultiPartMode values; only single-component blocks are offered so far.
 constexpr std::uint16_t kMultiPartSingleComponent = 0;
-constexpr std::uint16_t kMultiPartSynchronized = 1;
 
 class CMainClass {
 public:

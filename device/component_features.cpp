@@ -1,6 +1,6 @@
 // The standard descriptions a GenICam client reads to understand the device without a manual: what the
 // 3D coordinates mean (unit, output mode, coordinate system), what kind of device it is, and the image
-// components (Range, Intensity, Confidence) a client chooses for multipart streaming.
+// components (Range, Intensity, Confidence) of one trigger with the identifiers their parts carry.
 #include "component_features.h"
 
 #include <string>
@@ -50,11 +50,9 @@ void declareIdentification(CMainClass& bridge, CGevCamera& camera) {
 
 void declareComponents(CGevCamera& camera) {
     camera.addFeature(kGevEnumeration, "AcquisitionMultiPartMode", "AcquisitionControl", kGevReadWrite, nullptr, 1);
-    camera.setDescription("AcquisitionMultiPartMode",
-                          "SingleComponent: one image per block in PixelFormat; SynchronizedComponents: every enabled "
-                          "component of one trigger in one multipart block (when the stream channel has multipart on)");
+    // Only single-component blocks are streamed so far; the synchronized entry comes with multipart streaming.
+    camera.setDescription("AcquisitionMultiPartMode", "SingleComponent: one image per block, in PixelFormat");
     camera.addEnumEntry("AcquisitionMultiPartMode", "SingleComponent", kMultiPartSingleComponent);
-    camera.addEnumEntry("AcquisitionMultiPartMode", "SynchronizedComponents", kMultiPartSynchronized);
     camera.setEnumValue("AcquisitionMultiPartMode", "SingleComponent");
     camera.setNodeElement("AcquisitionMultiPartMode", "pIsLocked", kLock, false);
 
@@ -69,7 +67,7 @@ void declareComponents(CGevCamera& camera) {
     }
 
     camera.addFeature(kGevBoolean, "ComponentEnable", "ImageFormatControl", kGevReadWrite, nullptr, 1);
-    camera.setDescription("ComponentEnable", "Sends the selected component in synchronized multipart blocks");
+    camera.setDescription("ComponentEnable", "Whether the selected component goes into a multipart block");
     camera.setNodeElement("ComponentEnable", "pIsLocked", kLock, false);
     camera.setNodeElement("regComponentEnable", "pInvalidator", "ComponentSelector", true);
 

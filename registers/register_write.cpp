@@ -145,7 +145,7 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
     } else if (name == "AcquisitionMultiPartMode") {
         readInteger();
         std::lock_guard<std::recursive_mutex> lock(stateMutex);
-        if (integer == kMultiPartSingleComponent || integer == kMultiPartSynchronized) multiPartMode = low16();
+        if (integer == kMultiPartSingleComponent) multiPartMode = low16();
     } else if (name == "FilterSelector") {
         readInteger();
         std::lock_guard<std::recursive_mutex> lock(stateMutex);

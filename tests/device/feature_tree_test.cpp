@@ -91,11 +91,8 @@ void appendComponentNodes(std::vector<Node>& tree) {
     }
     tree.push_back({"AcquisitionMultiPartMode",
                     {feature(7, "AcquisitionMultiPartMode", "AcquisitionControl", 3),
-                     "setDescription(AcquisitionMultiPartMode, SingleComponent: one image per block in PixelFormat; "
-                     "SynchronizedComponents: every enabled component of one trigger in one multipart block (when the "
-                     "stream channel has multipart on))",
+                     "setDescription(AcquisitionMultiPartMode, SingleComponent: one image per block, in PixelFormat)",
                      "addEnumEntry(AcquisitionMultiPartMode, SingleComponent, 0)",
-                     "addEnumEntry(AcquisitionMultiPartMode, SynchronizedComponents, 1)",
                      "setEnumValue(AcquisitionMultiPartMode, SingleComponent)",
                      element("AcquisitionMultiPartMode", "pIsLocked", "regTLParamsLocked", false)}});
     tree.push_back({"ComponentSelector",
@@ -108,7 +105,7 @@ void appendComponentNodes(std::vector<Node>& tree) {
                      element("ComponentSelector", "pSelected", "ComponentIDValue", true)}});
     tree.push_back({"ComponentEnable",
                     {feature(5, "ComponentEnable", "ImageFormatControl", 3),
-                     "setDescription(ComponentEnable, Sends the selected component in synchronized multipart blocks)",
+                     "setDescription(ComponentEnable, Whether the selected component goes into a multipart block)",
                      element("ComponentEnable", "pIsLocked", "regTLParamsLocked", false),
                      element("regComponentEnable", "pInvalidator", "ComponentSelector", true)}});
     tree.push_back({"ComponentIDValue",

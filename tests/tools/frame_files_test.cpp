@@ -64,6 +64,37 @@ TEST(FrameFiles, PlyHeaderCountsTheVerticesOfItsBody) {
     EXPECT_EQ(last, 6.0f);
 }
 
+TEST(FrameFiles, MultipartConfidenceMasksThePointsAndIntensityTravelsWithEachPoint) {
+    // Pixel 0 is measured at the origin (all zeros) and kept; pixel 1 has coordinates but no confidence.
+    const float range[9] = {0.0f, 0.0f, 0.0f, 7.0f, 8.0f, 9.0f, 1.0f, 2.0f, 3.0f};
+    std::uint8_t data[sizeof range];
+    std::memcpy(data, range, sizeof range);
+    const auto intensity = u16Pixels({1000, 2000, 65535});
+    const std::uint8_t confidence[3] = {255, 0, 255};
+    RangeParts parts;
+    parts.range = data;
+    parts.intensity = intensity.data();
+    parts.confidence = confidence;
+    std::vector<std::uint16_t> values;
+    const std::vector<Point3> points = maskedPointsInMillimetres(parts, 3, AxisScaling{}, &values, nullptr);
+    ASSERT_EQ(points.size(), 2u);
+    EXPECT_EQ(points[1].z, 3.0f);
+    EXPECT_EQ(values, (std::vector<std::uint16_t>{1000, 65535}));
+
+    const std::string path = testing::TempDir() + "capture-intensity.ply";
+    std::string error;
+    ASSERT_TRUE(writePly(path, points, error, &values)) << error;
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    const std::string text = content.str();
+    ASSERT_NE(text.find("property ushort intensity\nend_header\n"), std::string::npos);
+    ASSERT_EQ(text.size(), text.find("end_header\n") + 11 + 2 * 14);
+    EXPECT_EQ(static_cast<std::uint8_t>(text[text.size() - 1]), 0xFF);
+    const std::vector<std::uint16_t> tooFew{1};
+    EXPECT_FALSE(writePly(path, points, error, &tooFew));
+}
+
 TEST(FrameFiles, UnwritablePathsReportAnError) {
     std::string error;
     EXPECT_FALSE(writePly("/nonexistent-folder/x.ply", {}, error));

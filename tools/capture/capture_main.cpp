@@ -19,6 +19,7 @@ struct Options {
     std::string format;
     int count = 10;
     bool chunks = false;
+    bool multipart = false;
     std::string output;
     std::string mode = "continuous";
     double timeoutSeconds = 5.0;
@@ -60,8 +61,58 @@ AxisScaling readScaling(ArvCamera* camera) {
     return scaling;
 }
 
+// Range, Intensity and Confidence of one multipart block, found by what each part says it is.
+bool saveMultipartBlock(ArvBuffer* buffer, const AxisScaling& scaling, const std::string& stem, std::string& error) {
+    RangeParts parts;
+    int width = 0;
+    int height = 0;
+    std::size_t rangeSize = 0;
+    std::size_t pixels = 0;
+    const guint count = arv_buffer_get_n_parts(buffer);
+    for (guint part = 0; part < count; ++part) {
+        size_t size = 0;
+        const auto* data = static_cast<const std::uint8_t*>(arv_buffer_get_part_data(buffer, part, &size));
+        const ArvPixelFormat format = arv_buffer_get_part_pixel_format(buffer, part);
+        const std::size_t partPixels = static_cast<std::size_t>(arv_buffer_get_part_width(buffer, part)) *
+                                       static_cast<std::size_t>(arv_buffer_get_part_height(buffer, part));
+        switch (arv_buffer_get_part_data_type(buffer, part)) {
+            case ARV_BUFFER_PART_DATA_TYPE_3D_IMAGE:
+                parts.range = data;
+                parts.floats = format == ARV_PIXEL_FORMAT_COORD3D_ABC_32F;
+                width = arv_buffer_get_part_width(buffer, part);
+                height = arv_buffer_get_part_height(buffer, part);
+                pixels = partPixels;
+                rangeSize = size;
+                break;
+            case ARV_BUFFER_PART_DATA_TYPE_2D_IMAGE:
+                if (format == ARV_PIXEL_FORMAT_MONO_16 && size >= 2 * partPixels) parts.intensity = data;
+                break;
+            case ARV_BUFFER_PART_DATA_TYPE_CONFIDENCE_MAP:
+                if (size >= partPixels) parts.confidence = data;
+                break;
+            default: break;
+        }
+    }
+    if (parts.range == nullptr) {
+        error = "multipart block without a Range part";
+        return false;
+    }
+    if (rangeSize < pixels * (parts.floats ? 12 : 6)) {
+        error = "Range part shorter than its image size";
+        return false;
+    }
+    std::vector<float> depth;
+    std::vector<std::uint16_t> intensities;
+    const std::vector<Point3> points = maskedPointsInMillimetres(parts, pixels, scaling, &intensities, &depth);
+    return writePly(stem + ".ply", points, error, parts.intensity != nullptr ? &intensities : nullptr) &&
+           writeDepthPng(stem + "-depth.png", depth, width, height, error);
+}
+
 bool saveFrame(ArvBuffer* buffer, const std::string& format, const AxisScaling& scaling, const std::string& stem,
                std::string& error) {
+    if (arv_buffer_get_payload_type(buffer) == ARV_BUFFER_PAYLOAD_TYPE_MULTIPART) {
+        return saveMultipartBlock(buffer, scaling, stem, error);
+    }
     size_t size = 0;
     const auto* data = static_cast<const std::uint8_t*>(arv_buffer_get_image_data(buffer, &size));
     const int width = arv_buffer_get_image_width(buffer);
@@ -114,6 +165,13 @@ int capture(const Options& options) {
     if (options.chunks) {
         arv_camera_set_chunks(camera.get(), "Temperature", &error);
         if (takeError(error, message)) return fail("enabling the temperature chunk failed: " + message);
+    }
+    if (options.multipart) {
+        // Every component of one trigger in one block: the device's mode, and the stream channel's multipart bit.
+        arv_camera_set_string(camera.get(), "AcquisitionMultiPartMode", "SynchronizedComponents", &error);
+        if (error == nullptr) arv_camera_select_component(camera.get(), "Range", ARV_COMPONENT_SELECTION_FLAGS_ENABLE_ALL, nullptr, &error);
+        if (error == nullptr) arv_camera_gv_set_multipart(camera.get(), TRUE, &error);
+        if (takeError(error, message)) return fail("switching to multipart failed: " + message);
     }
     const bool single = options.mode == "single";
     arv_camera_set_acquisition_mode(camera.get(), single ? ARV_ACQUISITION_MODE_SINGLE_FRAME
@@ -171,8 +229,8 @@ int capture(const Options& options) {
             guint64 resent = 0;
             guint64 missing = 0;
             if (ARV_IS_GV_STREAM(stream.get())) arv_gv_stream_get_statistics(ARV_GV_STREAM(stream.get()), &resent, &missing);
-            std::fprintf(stderr, "\rframes %d  %.1f fps  %.1f MB/s  missing packets %llu  resent %llu%s%s", received,
-                         received / seconds, static_cast<double>(bytes) / 1e6 / seconds,
+            std::fprintf(stderr, "\rframes %d  parts %u  %.1f fps  %.1f MB/s  missing packets %llu  resent %llu%s%s",
+                         received, arv_buffer_get_n_parts(buffer), received / seconds, static_cast<double>(bytes) / 1e6 / seconds,
                          static_cast<unsigned long long>(missing), static_cast<unsigned long long>(resent),
                          temperature.empty() ? "" : "  temperature ", temperature.c_str());
         } else {
@@ -201,6 +259,9 @@ int main(int argc, char** argv) {
                    "pixel format to select: Mono8, Mono16, RGB16, Coord3D_ABC16, Coord3D_ABC32f (default: keep)");
     app.add_option("--count", options.count, "number of frames to grab")->check(CLI::PositiveNumber);
     app.add_flag("--chunks", options.chunks, "enable the temperature chunk and record it per frame");
+    app.add_flag("--multipart", options.multipart,
+                 "receive Range, Intensity and Confidence of each trigger in one multipart block; the PLY then "
+                 "carries each point's intensity and only the points the Confidence marks as measured");
     app.add_option("--output", options.output, "folder for the files (default: save nothing)");
     app.add_option("--mode", options.mode, "continuous or single (one AcquisitionStart per frame)")
         ->check(CLI::IsMember({"continuous", "single"}));

@@ -81,43 +81,69 @@ void colourOf(float t, std::uint8_t* rgb) {
 
 std::vector<Point3> pointsInMillimetres(const std::uint8_t* data, std::size_t pixels, bool floats,
                                         const AxisScaling& scaling, std::vector<float>* depthPerPixel) {
+    RangeParts parts;
+    parts.range = data;
+    parts.floats = floats;
+    return maskedPointsInMillimetres(parts, pixels, scaling, nullptr, depthPerPixel);
+}
+
+std::vector<Point3> maskedPointsInMillimetres(const RangeParts& parts, std::size_t pixels, const AxisScaling& scaling,
+                                              std::vector<std::uint16_t>* intensities, std::vector<float>* depthPerPixel) {
     std::vector<Point3> points;
     points.reserve(pixels);
+    if (intensities != nullptr) intensities->clear();
     if (depthPerPixel != nullptr) depthPerPixel->assign(pixels, -1.0f);
-    const std::size_t stride = floats ? 12 : 6;
+    const std::size_t stride = parts.floats ? 12 : 6;
     for (std::size_t i = 0; i < pixels; ++i) {
-        const std::uint8_t* pixel = data + i * stride;
+        const std::uint8_t* pixel = parts.range + i * stride;
         double raw[3];
         for (int axis = 0; axis < 3; ++axis) {
-            raw[axis] = floats ? readFloatLE(pixel + 4 * axis) : readU16LE(pixel + 2 * axis);
+            raw[axis] = parts.floats ? readFloatLE(pixel + 4 * axis) : readU16LE(pixel + 2 * axis);
         }
-        if (raw[0] == 0.0 && raw[1] == 0.0 && raw[2] == 0.0) continue;
+        const bool measured = parts.confidence != nullptr ? parts.confidence[i] != 0
+                                                          : !(raw[0] == 0.0 && raw[1] == 0.0 && raw[2] == 0.0);
+        if (!measured) continue;
         Point3 point{};
         float* mm[3] = {&point.x, &point.y, &point.z};
         for (int axis = 0; axis < 3; ++axis) {
             *mm[axis] = static_cast<float>(raw[axis] * scaling.scale[axis] + scaling.offset[axis]);
         }
         points.push_back(point);
+        if (intensities != nullptr) {
+            intensities->push_back(parts.intensity != nullptr ? readU16LE(parts.intensity + 2 * i) : 0);
+        }
         if (depthPerPixel != nullptr) (*depthPerPixel)[i] = point.z;
     }
     return points;
 }
 
-bool writePly(const std::string& path, const std::vector<Point3>& points, std::string& error) {
+bool writePly(const std::string& path, const std::vector<Point3>& points, std::string& error,
+              const std::vector<std::uint16_t>* intensities) {
+    if (intensities != nullptr && intensities->size() != points.size()) {
+        error = "one intensity per point expected for " + path;
+        return false;
+    }
     std::ofstream file(path, std::ios::binary);
     if (!file) {
         error = "cannot create " + path;
         return false;
     }
     file << "ply\nformat binary_little_endian 1.0\ncomment units mm\nelement vertex " << points.size()
-         << "\nproperty float x\nproperty float y\nproperty float z\nend_header\n";
-    for (const Point3& point : points) {
+         << "\nproperty float x\nproperty float y\nproperty float z\n"
+         << (intensities != nullptr ? "property ushort intensity\n" : "") << "end_header\n";
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const Point3& point = points[i];
         for (const float value : {point.x, point.y, point.z}) {
             std::uint32_t bits = 0;
             std::memcpy(&bits, &value, sizeof bits);
             const char bytes[4] = {static_cast<char>(bits), static_cast<char>(bits >> 8),
                                    static_cast<char>(bits >> 16), static_cast<char>(bits >> 24)};
             file.write(bytes, 4);
+        }
+        if (intensities != nullptr) {
+            const std::uint16_t value = (*intensities)[i];
+            const char bytes[2] = {static_cast<char>(value), static_cast<char>(value >> 8)};
+            file.write(bytes, 2);
         }
     }
     if (!file.flush()) {

@@ -22,8 +22,25 @@ struct Point3 {
 std::vector<Point3> pointsInMillimetres(const std::uint8_t* data, std::size_t pixels, bool floats,
                                         const AxisScaling& scaling, std::vector<float>* depthPerPixel);
 
-// Binary little-endian PLY with float x, y, z vertices. False with `error` set when the file cannot be written.
-bool writePly(const std::string& path, const std::vector<Point3>& points, std::string& error);
+// The parts of one multipart block that make a point cloud: the Range part (as above), and optionally the
+// Mono16 Intensity part (little-endian) and the Confidence8 part, one value per pixel each.
+struct RangeParts {
+    const std::uint8_t* range = nullptr;
+    bool floats = true;
+    const std::uint8_t* intensity = nullptr;
+    const std::uint8_t* confidence = nullptr;
+};
+
+// The points of a multipart block: with a Confidence part the pixels whose confidence is non-zero, without one
+// the pixels with a measurement (as pointsInMillimetres). `intensities` receives each point's Intensity (0
+// without an Intensity part); `depthPerPixel` as above.
+std::vector<Point3> maskedPointsInMillimetres(const RangeParts& parts, std::size_t pixels, const AxisScaling& scaling,
+                                              std::vector<std::uint16_t>* intensities, std::vector<float>* depthPerPixel);
+
+// Binary little-endian PLY with float x, y, z vertices, and an unsigned 16-bit `intensity` per vertex when
+// `intensities` is given (one per point). False with `error` set when the file cannot be written.
+bool writePly(const std::string& path, const std::vector<Point3>& points, std::string& error,
+              const std::vector<std::uint16_t>* intensities = nullptr);
 
 // Depth as a colour PNG: near blue through green to far red, black where there is no measurement.
 bool writeDepthPng(const std::string& path, const std::vector<float>& depth, int width, int height,
