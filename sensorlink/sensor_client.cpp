@@ -15,6 +15,8 @@ namespace {
 constexpr std::size_t kMaxIdleChannels = 8;
 constexpr std::uint32_t kDatabaseChunk = 64 * 1024;
 constexpr std::uint32_t kMaxDatabaseSize = 256u * 1024 * 1024;
+// A greeting reply after its result code: version, width, height, serial length and the serial number.
+constexpr std::uint32_t kMaxHelloReplyFields = 4 + 4 + 4 + 2 + kMaxSerialLength;
 
 std::int32_t codeOf(IoStatus status) {
     return status == IoStatus::kTimeout ? TAVRION_ERR_TIMEOUT : TAVRION_ERR_LINK_DOWN;
@@ -91,11 +93,14 @@ SensorClient::ChannelPtr SensorClient::connectChannel(int connectMs, int replyMs
     ByteWriter hello;
     hello.u32(kProtocolVersion);
     std::uint32_t bodyLength = 0;
-    code = exchange(*channel, MessageKind::kHello, hello.data(), replyMs, bodyLength);
+    const Deadline greeting = Clock::now() + std::chrono::milliseconds(replyMs);
+    code = exchange(*channel, MessageKind::kHello, hello.data(), greeting, bodyLength);
+    std::vector<std::uint8_t> body;
+    // The announced length is checked before anything is set aside for it: a sensor may announce up to 4 GiB.
+    if (code == TAVRION_OK && bodyLength > kMaxHelloReplyFields) code = TAVRION_ERR_PROTOCOL;
     if (code == TAVRION_OK) {
-        std::vector<std::uint8_t> body(bodyLength);
-        if (bodyLength > 8 + 12 + kMaxSerialLength) code = TAVRION_ERR_PROTOCOL;
-        else code = receiveBody(*channel, body.data(), body.size(), replyMs);
+        body.resize(bodyLength);
+        code = receiveBody(*channel, body.data(), body.size(), greeting);
         if (code == TAVRION_OK) {
             const auto reply = decodeHelloReply(body.data(), body.size());
             const bool first = identity_.serialNumber.empty();
@@ -161,19 +166,19 @@ void SensorClient::shutdown() {
 }
 
 std::int32_t SensorClient::exchange(Channel& channel, MessageKind kind, const std::vector<std::uint8_t>& payload,
-                                    int timeoutMs, std::uint32_t& bodyLength) {
+                                    Deadline deadline, std::uint32_t& bodyLength) {
     const std::uint32_t id = nextRequestId_++;
     const auto message = encodeMessage(static_cast<std::uint8_t>(kind), id, payload);
-    IoStatus io = channel.stream.sendAll(message.data(), message.size(), timeoutMs);
+    IoStatus io = channel.stream.sendAll(message.data(), message.size(), millisecondsLeft(deadline));
     if (io != IoStatus::kOk) return codeOf(io);
     std::uint8_t head[kHeaderSize + 4];
-    io = channel.stream.receiveAll(head, kHeaderSize, timeoutMs);
+    io = channel.stream.receiveAll(head, kHeaderSize, millisecondsLeft(deadline));
     if (io != IoStatus::kOk) return codeOf(io);
     const auto header = decodeHeader(head, kHeaderSize);
     if (!header || header->kind != (static_cast<std::uint8_t>(kind) | kReplyBit) || header->requestId != id ||
         header->payloadLength < 4)
         return TAVRION_ERR_PROTOCOL;
-    io = channel.stream.receiveAll(head + kHeaderSize, 4, timeoutMs);
+    io = channel.stream.receiveAll(head + kHeaderSize, 4, millisecondsLeft(deadline));
     if (io != IoStatus::kOk) return codeOf(io);
     ByteReader reader(head + kHeaderSize, 4);
     const std::int32_t code = reader.i32();
@@ -183,8 +188,8 @@ std::int32_t SensorClient::exchange(Channel& channel, MessageKind kind, const st
     return code;
 }
 
-std::int32_t SensorClient::receiveBody(Channel& channel, void* data, std::size_t size, int timeoutMs) {
-    const IoStatus io = channel.stream.receiveAll(data, size, timeoutMs);
+std::int32_t SensorClient::receiveBody(Channel& channel, void* data, std::size_t size, Deadline deadline) {
+    const IoStatus io = channel.stream.receiveAll(data, size, millisecondsLeft(deadline));
     return io == IoStatus::kOk ? TAVRION_OK : codeOf(io);
 }
 
@@ -193,11 +198,11 @@ std::int32_t SensorClient::statusOnce(std::int32_t& sensorWord, Deadline deadlin
         limits_.statusMs, limits_.statusMs,
         [&](Channel& channel) {
             std::uint32_t bodyLength = 0;
-            std::int32_t code = exchange(channel, MessageKind::kStatus, {}, millisecondsLeft(deadline), bodyLength);
+            std::int32_t code = exchange(channel, MessageKind::kStatus, {}, deadline, bodyLength);
             if (code != TAVRION_OK) return code;
             if (bodyLength != 4) return std::int32_t{TAVRION_ERR_PROTOCOL};
             std::uint8_t word[4];
-            code = receiveBody(channel, word, sizeof word, millisecondsLeft(deadline));
+            code = receiveBody(channel, word, sizeof word, deadline);
             if (code == TAVRION_OK) sensorWord = ByteReader(word, 4).i32();
             return code;
         },
@@ -227,7 +232,7 @@ std::int32_t SensorClient::status(std::int32_t& word) {
 std::int32_t SensorClient::plainCommand(const std::string& text) {
     return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
         std::uint32_t bodyLength = 0;
-        const std::int32_t code = exchange(channel, MessageKind::kCommand, textPayload(text), limits_.callMs, bodyLength);
+        const std::int32_t code = exchange(channel, MessageKind::kCommand, textPayload(text), callDeadline(), bodyLength);
         return code == TAVRION_OK && bodyLength != 0 ? std::int32_t{TAVRION_ERR_PROTOCOL} : code;
     });
 }
@@ -252,19 +257,20 @@ std::int32_t SensorClient::command(const std::string& text) {
 
 std::int32_t SensorClient::downloadDatabase(std::vector<std::uint8_t>& database) {
     return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
-        const int limit = limits_.databaseChunkMs;
         std::uint32_t total = 0;
         std::uint32_t offset = 0;
         do {
             ByteWriter request;
             request.u32(offset);
             request.u32(kDatabaseChunk);
+            // Each chunk, request to last byte, within its own limit: a slow sensor paces its chunks.
+            const Deadline chunkDeadline = Clock::now() + std::chrono::milliseconds(limits_.databaseChunkMs);
             std::uint32_t bodyLength = 0;
-            std::int32_t code = exchange(channel, MessageKind::kDatabaseRead, request.data(), limit, bodyLength);
+            std::int32_t code = exchange(channel, MessageKind::kDatabaseRead, request.data(), chunkDeadline, bodyLength);
             if (code != TAVRION_OK) return code;
             if (bodyLength < 4) return std::int32_t{TAVRION_ERR_PROTOCOL};
             std::uint8_t sizeField[4];
-            code = receiveBody(channel, sizeField, 4, limit);
+            code = receiveBody(channel, sizeField, 4, chunkDeadline);
             if (code != TAVRION_OK) return code;
             const std::uint32_t announced = ByteReader(sizeField, 4).u32();
             const std::uint32_t chunk = bodyLength - 4;
@@ -274,7 +280,7 @@ std::int32_t SensorClient::downloadDatabase(std::vector<std::uint8_t>& database)
                 chunk > kDatabaseChunk || chunk > total - offset)
                 return std::int32_t{TAVRION_ERR_PROTOCOL};
             database.resize(offset + chunk);
-            code = receiveBody(channel, database.data() + offset, chunk, limit);
+            code = receiveBody(channel, database.data() + offset, chunk, chunkDeadline);
             if (code != TAVRION_OK) return code;
             offset += chunk;
         } while (offset < total);
@@ -284,12 +290,13 @@ std::int32_t SensorClient::downloadDatabase(std::vector<std::uint8_t>& database)
 
 std::int32_t SensorClient::query(const std::string& text, char* reply, std::int32_t replySize) {
     return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
+        const Deadline deadline = callDeadline();
         std::uint32_t bodyLength = 0;
-        std::int32_t code = exchange(channel, MessageKind::kQuery, textPayload(text), limits_.callMs, bodyLength);
+        std::int32_t code = exchange(channel, MessageKind::kQuery, textPayload(text), deadline, bodyLength);
         if (code != TAVRION_OK) return code;
         if (bodyLength > kMaxReplyTextLength) return std::int32_t{TAVRION_ERR_PROTOCOL};
         std::string answer(bodyLength, '\0');
-        code = receiveBody(channel, answer.data(), answer.size(), limits_.callMs);
+        code = receiveBody(channel, answer.data(), answer.size(), deadline);
         if (code != TAVRION_OK) return code;
         // The whole reply was read, so the channel serves on even when the text does not fit.
         if (answer.size() >= static_cast<std::size_t>(replySize)) return std::int32_t{TAVRION_ERR_BUFFER_TOO_SMALL};
@@ -302,17 +309,18 @@ std::int32_t SensorClient::query(const std::string& text, char* reply, std::int3
 std::int32_t SensorClient::fetchSamples(MessageKind kind, void* first, std::size_t firstSize, void* second,
                                         std::size_t secondSize) {
     return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
+        const Deadline deadline = callDeadline();
         std::uint32_t bodyLength = 0;
-        std::int32_t code = exchange(channel, kind, {}, limits_.callMs, bodyLength);
+        std::int32_t code = exchange(channel, kind, {}, deadline, bodyLength);
         if (code != TAVRION_OK) return code;
         // The sizes are checked before a single sample byte lands in the caller's buffers.
         if (bodyLength != 4 + firstSize + secondSize) return std::int32_t{TAVRION_ERR_PROTOCOL};
         std::uint8_t countField[4];
-        code = receiveBody(channel, countField, 4, limits_.callMs);
+        code = receiveBody(channel, countField, 4, deadline);
         if (code != TAVRION_OK) return code;
         if (ByteReader(countField, 4).u32() != pixelCount()) return std::int32_t{TAVRION_ERR_PROTOCOL};
-        code = receiveBody(channel, first, firstSize, limits_.callMs);
-        if (code == TAVRION_OK && secondSize > 0) code = receiveBody(channel, second, secondSize, limits_.callMs);
+        code = receiveBody(channel, first, firstSize, deadline);
+        if (code == TAVRION_OK && secondSize > 0) code = receiveBody(channel, second, secondSize, deadline);
         if (code == TAVRION_OK) samplesToHostOrder(kind, first, second, pixelCount());
         return code;
     });

@@ -18,7 +18,8 @@
 
 namespace sensorlink {
 
-// Time limits of the calls. A transfer that makes no progress for its limit fails with TAVRION_ERR_TIMEOUT.
+// Time limits of the calls, each for the whole call from request to last reply byte (a sensor that trickles its
+// reply runs out of time like a silent one); a call that does not finish in time fails with TAVRION_ERR_TIMEOUT.
 struct ClientLimits {
     int connectMs = 1000;
     int statusMs = 800;           // a whole status poll, connecting included, within the one-second promise
@@ -70,8 +71,11 @@ private:
     // Sends one request and reads the reply header and result code. On 0, `bodyLength` counts the reply bytes
     // that follow the code and still wait on the channel.
     std::int32_t exchange(Channel& channel, MessageKind kind, const std::vector<std::uint8_t>& payload,
-                          int timeoutMs, std::uint32_t& bodyLength);
-    std::int32_t receiveBody(Channel& channel, void* data, std::size_t size, int timeoutMs);
+                          Deadline deadline, std::uint32_t& bodyLength);
+    std::int32_t receiveBody(Channel& channel, void* data, std::size_t size, Deadline deadline);
+    Deadline callDeadline() const {
+        return std::chrono::steady_clock::now() + std::chrono::milliseconds(limits_.callMs);
+    }
     std::int32_t statusOnce(std::int32_t& sensorWord, Deadline deadline, bool& retryable);
     std::int32_t plainCommand(const std::string& text);
     std::int32_t downloadDatabase(std::vector<std::uint8_t>& database);

@@ -1,6 +1,7 @@
 // TCP streams and listeners for the sensor protocol, one implementation file per operating system.
-// A send or receive gives up when the peer makes no progress for `timeoutMs`; a negative limit waits until data
-// comes or the stream is shut down, for servers that wait on idle clients.
+// A send or receive gives up when the whole transfer has not finished within `timeoutMs`, so a peer that
+// trickles its bytes cannot hold a caller longer than an idle one; a negative limit waits until data comes or
+// the stream is shut down, for servers that wait on idle clients.
 #pragma once
 
 #include <atomic>
@@ -34,6 +35,8 @@ public:
     bool valid() const { return handle_ != kInvalidHandle; }
     IoStatus sendAll(const void* data, std::size_t size, int timeoutMs);
     IoStatus receiveAll(void* data, std::size_t size, int timeoutMs);
+    // Tells the peer that nothing more will be sent (it reads the end of the stream) while receiving goes on.
+    void finishSending();
     // Wakes every thread blocked on this stream and makes later transfers fail with kClosed. Safe to call
     // from another thread while a transfer runs; the stream is released only by its destructor.
     void shutdown();

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "socket.h"
+#include "transfer_deadline.h"
 
 namespace sensorlink {
 namespace {
@@ -67,8 +68,9 @@ TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t por
 IoStatus TcpStream::sendAll(const void* data, std::size_t size, int timeoutMs) {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     const int fd = static_cast<int>(handle_);
+    const TransferDeadline deadline(timeoutMs);
     while (size > 0) {
-        if (!waitFor(fd, POLLOUT, timeoutMs)) return IoStatus::kTimeout;
+        if (!waitFor(fd, POLLOUT, deadline.left())) return IoStatus::kTimeout;
         const ssize_t sent = ::send(fd, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
@@ -83,8 +85,9 @@ IoStatus TcpStream::sendAll(const void* data, std::size_t size, int timeoutMs) {
 IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
     auto* bytes = static_cast<std::uint8_t*>(data);
     const int fd = static_cast<int>(handle_);
+    const TransferDeadline deadline(timeoutMs);
     while (size > 0) {
-        if (!waitFor(fd, POLLIN, timeoutMs)) return IoStatus::kTimeout;
+        if (!waitFor(fd, POLLIN, deadline.left())) return IoStatus::kTimeout;
         const ssize_t received = ::recv(fd, bytes, size, MSG_DONTWAIT);
         if (received == 0) return IoStatus::kClosed;
         if (received < 0) {
@@ -95,6 +98,10 @@ IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
         size -= static_cast<std::size_t>(received);
     }
     return IoStatus::kOk;
+}
+
+void TcpStream::finishSending() {
+    if (handle_ != kInvalidHandle) ::shutdown(static_cast<int>(handle_), SHUT_WR);
 }
 
 void TcpStream::shutdown() {

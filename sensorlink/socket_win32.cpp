@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "socket.h"
+#include "transfer_deadline.h"
 
 namespace sensorlink {
 namespace {
@@ -94,8 +95,10 @@ TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t por
 IoStatus TcpStream::sendAll(const void* data, std::size_t size, int timeoutMs) {
     const char* bytes = static_cast<const char*>(data);
     const SOCKET socket = asSocket(handle_);
+    const TransferDeadline deadline(timeoutMs);
     while (size > 0) {
-        if (const Wait wait = waitFor(socket, true, timeoutMs, shutDown_); wait != Wait::kReady) return statusOf(wait);
+        if (const Wait wait = waitFor(socket, true, deadline.left(), shutDown_); wait != Wait::kReady)
+            return statusOf(wait);
         const int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
         const int sent = ::send(socket, bytes, chunk, 0);
         if (sent == SOCKET_ERROR) {
@@ -111,8 +114,10 @@ IoStatus TcpStream::sendAll(const void* data, std::size_t size, int timeoutMs) {
 IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
     char* bytes = static_cast<char*>(data);
     const SOCKET socket = asSocket(handle_);
+    const TransferDeadline deadline(timeoutMs);
     while (size > 0) {
-        if (const Wait wait = waitFor(socket, false, timeoutMs, shutDown_); wait != Wait::kReady) return statusOf(wait);
+        if (const Wait wait = waitFor(socket, false, deadline.left(), shutDown_); wait != Wait::kReady)
+            return statusOf(wait);
         const int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
         const int received = ::recv(socket, bytes, chunk, 0);
         if (received == 0) return IoStatus::kClosed;
@@ -124,6 +129,10 @@ IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
         size -= static_cast<std::size_t>(received);
     }
     return IoStatus::kOk;
+}
+
+void TcpStream::finishSending() {
+    if (handle_ != kInvalidHandle) ::shutdown(asSocket(handle_), SD_SEND);
 }
 
 void TcpStream::shutdown() {
