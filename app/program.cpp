@@ -40,7 +40,12 @@ void reportScannerError() {
 
 void idleUntilEnterOrSensorLost() {
     while (!bridge->isSensorLost()) {
-        if (os::consoleInputPending() && std::getchar() == '\n') break;
+        if (os::consoleInputPending()) {
+            const int key = std::getchar();
+            if (key == '\n') break;
+            // End of input (Ctrl+D) stays latched in the stream until cleared; cleared, ENTER works again.
+            if (key == EOF) std::clearerr(stdin);
+        }
         os::sleepMs(kIdlePollMs);
     }
 }
@@ -95,6 +100,11 @@ int runProgram(int argc, char* argv[]) {
     }
     if (sensorAddress.empty()) {
         bridge->printError("ERROR: scanner IP address is not valid\nCheck Help for more Info\n");
+        return endAfterPause(kStartFailurePauseMs);
+    }
+    // -n chooses the interface that receives the -s address; alone it has nothing to add.
+    if (interfaceIndex != -1 && serverAddress.empty()) {
+        bridge->printError("ERROR: option -n needs the server address of option -s\nCheck Help for more Info\n");
         return endAfterPause(kStartFailurePauseMs);
     }
     if (!bridge->connectSensor(sensorAddress, userName)) return endAfterPause(kStartFailurePauseMs);

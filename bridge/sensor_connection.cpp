@@ -1,6 +1,15 @@
 // Connecting to the sensor: open the link, make sure its database is loaded (downloading it from the sensor
 // when this computer has none), read and parse its descriptor, and open the debug trace file.
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "main_class.h"
 #include "tavrion.h"
@@ -15,6 +24,60 @@ std::string programFolder() {
 }
 
 std::string withCode(const char* text, std::int32_t code) { return text + std::to_string(code) + "\n"; }
+
+std::string shownFolder(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
+
+// Why the database could not be written into `folder`, or empty when a file can be made there. Checked before
+// a download that may take minutes, whose result would otherwise be lost at the very end.
+std::string unwritableReason(const std::string& folder) {
+    const std::string probe = folder + ".corvastrum-write-test";
+    errno = 0;
+    std::ofstream file(probe, std::ios::binary | std::ios::trunc);
+    if (!file.is_open()) return errno != 0 ? std::strerror(errno) : "the folder cannot be written";
+    file.close();
+    std::remove(probe.c_str());
+    return {};
+}
+
+// Shows how far the database download has come, every few seconds, until destroyed.
+class DownloadProgress {
+public:
+    DownloadProgress(CMainClass& bridge, void* handle)
+        : bridge_(bridge), handle_(handle), thread_([this] { run(); }) {}
+    ~DownloadProgress() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    DownloadProgress(const DownloadProgress&) = delete;
+    DownloadProgress& operator=(const DownloadProgress&) = delete;
+
+private:
+    static constexpr auto kPeriod = std::chrono::seconds(2);
+    void run() {
+        std::unique_lock lock(mutex_);
+        while (!changed_.wait_for(lock, kPeriod, [this] { return done_; })) {
+            char reply[64] = {};
+            unsigned long long received = 0;
+            unsigned long long total = 0;
+            if (Tavrion_ReadData(handle_, "GetSdbDownloadProgress", reply, sizeof reply, 0) != 0 ||
+                std::sscanf(reply, "%llu/%llu", &received, &total) != 2 || total == 0)
+                continue;
+            bridge_.printError("Downloading the sensor database: " + std::to_string(received * 100 / total) + " % (" +
+                               std::to_string(received) + " of " + std::to_string(total) + " bytes)\n");
+        }
+    }
+
+    CMainClass& bridge_;
+    void* handle_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -37,20 +100,42 @@ bool CMainClass::connectSensor(std::string sensorAddress, std::string userName) 
     if (code != 0) return failWith(withCode("WARNING: Failed GetSensorStatus. Error code ", code));
 
     if ((status & TAVRION_STATUS_DATABASE_LOADED) == 0) {
-        code = Tavrion_WriteData(sensorHandle, ("SetSdbPath=" + programFolder()).c_str(), 0);
+        const std::string folder = programFolder();
+        code = Tavrion_WriteData(sensorHandle, ("SetSdbPath=" + folder).c_str(), 0);
         if (code != 0) return failWith(withCode("ERROR: Failed WriteData [SetSdbPath]. Error code ", code));
 
         code = Tavrion_WriteData(sensorHandle, "SetLoadSdb", 0);
         bool loaded = true;
         if (code == TAVRION_ERR_DATABASE_NOT_AVAILABLE || code == -1000) {
-            trace("WARNING: The Sensor database is not available. Downloading it from the sensor.\n"
-                  "WARNING: It might take up to 10 minutes\n");
-            code = Tavrion_WriteData(sensorHandle, "SetLoadSdbFromSensor", 0);
+            // A download can take minutes: it is always announced, its progress shown and its failure explained.
+            printErrorAndLog("WARNING: The Sensor database is not available. Downloading it from the sensor.\n"
+                             "WARNING: It might take up to 10 minutes\n");
+            const std::string reason = unwritableReason(folder);
+            if (!reason.empty()) {
+                printErrorAndLog("ERROR: the sensor database cannot be stored in " + shownFolder(folder) + ": " +
+                                 reason + "\nStart the program from a folder you may write to.\n");
+                Tavrion_Disconnect(sensorHandle);
+                return false;
+            }
+            {
+                DownloadProgress progress(*this, sensorHandle);
+                code = Tavrion_WriteData(sensorHandle, "SetLoadSdbFromSensor", 0);
+            }
             if (code != 0) {
-                return failWith(withCode("ERROR: Failed WriteData [SetLoadSdbFromSensor]. Error code ", code));
+                printErrorAndLog(withCode("ERROR: Failed WriteData [SetLoadSdbFromSensor]. Error code ", code));
+                printErrorAndLog(code == TAVRION_ERR_IO
+                                     ? "ERROR: the sensor database could not be stored in " + shownFolder(folder) + "\n"
+                                     : std::string("ERROR: the sensor database could not be downloaded from the sensor\n"));
+                Tavrion_Disconnect(sensorHandle);
+                return false;
             }
             code = readStatus(status);
-            if (code != 0) return failWith(withCode("WARNING: Failed GetSensorStatus. Error code ", code));
+            if (code != 0) {
+                printErrorAndLog(withCode("WARNING: Failed GetSensorStatus. Error code ", code));
+                Tavrion_Disconnect(sensorHandle);
+                return false;
+            }
+            printError("The sensor database was downloaded into " + shownFolder(folder) + "\n");
             loaded = (status & TAVRION_STATUS_DATABASE_LOADED) != 0;
         } else if (code != 0) {
             return failWith(withCode("ERROR: Failed WriteData [SetLoadSdb]. Error code ", code));

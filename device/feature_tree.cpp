@@ -1,8 +1,10 @@
 #include "feature_tree.h"
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "component_features.h"
 #include "main_class.h"
@@ -151,10 +153,24 @@ void declareDeviceControl(CMainClass& bridge, CGevCamera& camera) {
     camera.setNodeElement("regDeviceTemperature", "PollingTime", "10000", true);
 }
 
+// Selector entry names as the sensor names its filters, made distinct: a repeated name gets "_2", "_3", ...
+// appended, since an enumeration cannot hold two entries of one name and the later one would be lost.
+std::vector<std::string> distinctFilterNames(const CMainClass& bridge) {
+    std::vector<std::string> names;
+    for (std::size_t f = 0; f < kFilterCount; ++f) {
+        std::string name = bridge.filters[f].name;
+        for (int copy = 2; std::find(names.begin(), names.end(), name) != names.end(); ++copy)
+            name = bridge.filters[f].name + "_" + std::to_string(copy);
+        names.push_back(name);
+    }
+    return names;
+}
+
 void declareFilters(CMainClass& bridge, CGevCamera& camera) {
     camera.addFeature(kGevEnumeration, "FilterSelector", "FilterControl", kGevReadWrite, nullptr, 1);
+    const std::vector<std::string> names = distinctFilterNames(bridge);
     for (std::size_t f = 0; f < kFilterCount; ++f) {
-        camera.addEnumEntry("FilterSelector", bridge.filters[f].name.c_str(), static_cast<std::int64_t>(f));
+        camera.addEnumEntry("FilterSelector", names[f].c_str(), static_cast<std::int64_t>(f));
     }
     camera.setNodeElement("FilterSelector", "Visibility", "Guru", false);
     for (const char* selected : {"FilterMode", "PropertySelector", "PropertyValue"}) {

@@ -57,7 +57,14 @@ Camera::Camera() : server_(*this, privilege_) {
     updatePayloadSize();
 }
 
-Camera::~Camera() { stopServer(); }
+Camera::~Camera() {
+    stopServer();
+    // Addresses this program added to the host leave with it.
+    for (const auto& [address, mask] : addedAddresses_) {
+        std::string error;
+        if (!removeHostAddress(address, mask, error)) std::fprintf(stderr, "ERROR: %s\n", error.c_str());
+    }
+}
 
 void Camera::updateCapabilities() {
     using namespace gvcp;
@@ -363,6 +370,8 @@ int Camera::addIpAddress(const char* ip, const char* mask, const char* gateway) 
         std::fprintf(stderr, "ERROR: %s\n", error.c_str());
         return 2;
     }
+    std::lock_guard lock(mutex_);
+    addedAddresses_.emplace_back(address, netmask);
     return 0;
 }
 

@@ -112,6 +112,11 @@ public:
     void setPacketResendSupported(bool supported);
     std::uint64_t timestampTicks() const;
 
+    // Test seam: one control datagram handled on the caller's thread (see gvcp::Server::handleDatagram).
+    void handleControlDatagram(const std::uint8_t* data, std::size_t size, const Endpoint& from) {
+        server_.handleDatagram(data, size, from);
+    }
+
     // The GenICam XML: the one served while the server runs, else one written from the declarations now.
     std::string genicamXml();
 
@@ -119,6 +124,7 @@ private:
     // gvcp::DeviceRegisters, on the control thread.
     gvcp::Status readMemory(std::uint32_t address, std::uint32_t count, std::uint8_t* out) override;
     gvcp::Status writeMemory(std::uint32_t address, const std::uint8_t* data, std::uint32_t count) override;
+    std::uint32_t switchoverKey() override;
     void discoveryBlock(const gvcp::Peer& from, std::uint8_t* out) override;
     void packetResend(const gvcp::Peer& from, const std::uint8_t* payload, std::size_t size,
                       std::uint8_t flags) override;
@@ -153,6 +159,7 @@ private:
     std::uint32_t servedAddress_ = 0;
     bool macGiven_ = false;
     std::vector<std::string> addedPixelFormats_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> addedAddresses_;  // (address, mask) added to the host
 
     // Start-up settings.
     gvcp::ServerOptions options_;

@@ -232,7 +232,16 @@ void Camera::discoveryBlock(const gvcp::Peer& from, std::uint8_t* out) {
     }
 }
 
-void Camera::packetResend(const gvcp::Peer&, const std::uint8_t* payload, std::size_t size, std::uint8_t flags) {
+std::uint32_t Camera::switchoverKey() {
+    std::lock_guard lock(mutex_);
+    return bootstrap_.word(gvcp::reg::kSwitchoverKey);
+}
+
+void Camera::packetResend(const gvcp::Peer& from, const std::uint8_t* payload, std::size_t size, std::uint8_t flags) {
+    // Only the controlling host is served: it receives the stream. Its resend requests may come from another
+    // port than its control commands (clients send them from their stream socket), so the address decides.
+    const gvcp::Peer controller = privilege_.controller();
+    if (!privilege_.controlled() || controller.address != from.address) return;
     StreamChannel* channel = nullptr;
     {
         std::lock_guard lock(mutex_);

@@ -41,7 +41,13 @@ void StreamPath::packetResend(const std::uint8_t* payload, std::size_t size, std
     if (!gvsp::decodePacketResend(payload, size, (flags & kExtendedIds) != 0, &request) || request.channel != 0) {
         return;
     }
-    channel_.resend(request.blockId, request.firstPacket, request.lastPacket);
+    // One request is served for at most kMaxResendPackets packets, so 20 bytes in can never ask for a whole
+    // frame out; the rest of a longer range is left to a later request.
+    const std::uint32_t last = request.lastPacket >= request.firstPacket &&
+                                       request.lastPacket - request.firstPacket >= kMaxResendPackets
+                                   ? request.firstPacket + (kMaxResendPackets - 1)
+                                   : request.lastPacket;
+    channel_.resend(request.blockId, request.firstPacket, last);
 }
 
 void StreamPath::stop() { channel_.closeChannel(); }

@@ -26,6 +26,9 @@ public:
 
 class StreamPath final : public StreamChannel {
 public:
+    // Most packets one PACKETRESEND is answered with.
+    static constexpr std::uint32_t kMaxResendPackets = 256;
+
     explicit StreamPath(Camera& camera);
 
     // Opens the socket on the served address (host byte order, 0 for every interface).

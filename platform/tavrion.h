@@ -42,8 +42,10 @@ void* Tavrion_Connect(const char* address, const char* port, std::int32_t flags)
 // TAVRION_ERR_LINK_DOWN; the handle must not be used after this returns.
 std::int32_t Tavrion_Disconnect(void* handle);
 
-// Stores the sensor's status word in `status`: TAVRION_STATUS_LINK_ALIVE clear when the link is lost
-// (then the result is still 0 unless the arguments are bad). Answers within one second in every case and
+// Stores the sensor's status word in `status`: TAVRION_STATUS_LINK_ALIVE clear when the link is lost, that is
+// when the connection was closed or reset or the sensor has not answered for 3 seconds (then the result is
+// still 0 unless the arguments are bad). A sensor that is silent for less fails the call with
+// TAVRION_ERR_TIMEOUT and leaves `status` untouched. Answers within one second in every case and
 // never waits behind a data transfer of another thread.
 std::int32_t Tavrion_GetSensorStatus(void* handle, std::int32_t* status);
 
@@ -54,7 +56,9 @@ std::int32_t Tavrion_GetSensorStatus(void* handle, std::int32_t* status);
 std::int32_t Tavrion_WriteData(void* handle, const char* command, std::int32_t flags);
 
 // Sends a query ("GetXmlDescriptor", "GetTemperature") and stores the NUL-terminated reply text in
-// `reply` of `replySize` bytes. `flags` must be 0.
+// `reply` of `replySize` bytes. `flags` must be 0. "GetSdbDownloadProgress" is answered without the sensor,
+// from another thread while "SetLoadSdbFromSensor" runs: "<bytes received>/<total bytes>" ("0/0" before the
+// sensor has announced the size).
 std::int32_t Tavrion_ReadData(void* handle, const char* command, char* reply, std::int32_t replySize,
                               std::int32_t flags);
 

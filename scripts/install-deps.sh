@@ -1,5 +1,5 @@
 # Debian packages the project needs, and a helper that installs only the missing ones.
-# Sourced by ./run and ./test; can also be run on its own: scripts/install-deps.sh [build|test|docs|windows|all]...
+# Sourced by ./run and ./test; can also be run on its own: scripts/install-deps.sh [build|test|docs|fuzz|windows|all]...
 
 # Compiler, CMake and the libraries every Linux build links or includes.
 DEPS_BUILD=(
@@ -15,6 +15,9 @@ DEPS_TEST=(aravis-tools-cli aravis-tools tshark iproute2 util-linux)
 
 # The plot of the performance figures (docs/performance.png, scripts/plot-performance.sh).
 DEPS_DOCS=(gnuplot-nox)
+
+# The fuzz stage of ./test: clang with libFuzzer and the sanitizer runtimes.
+DEPS_FUZZ=(clang libclang-rt-14-dev)
 
 # Windows cross-build and its test runner; dpkg-dev and xz-utils unpack the tinyxml2 source package.
 DEPS_WINDOWS=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev xz-utils googletest libtinyxml2-dev cmake ninja-build)
@@ -54,7 +57,7 @@ deps_install() {
         }
 }
 
-# deps_install_groups GROUP...: installs the packages of the named groups (build, test, docs, windows, all).
+# deps_install_groups GROUP...: installs the packages of the named groups (build, test, docs, fuzz, windows, all).
 deps_install_groups() {
     local -a packages=()
     local group
@@ -63,10 +66,11 @@ deps_install_groups() {
             build) packages+=("${DEPS_BUILD[@]}") ;;
             test) packages+=("${DEPS_TEST[@]}") ;;
             docs) packages+=("${DEPS_DOCS[@]}") ;;
+            fuzz) packages+=("${DEPS_FUZZ[@]}") ;;
             windows) packages+=("${DEPS_WINDOWS[@]}") ;;
-            all) packages+=("${DEPS_BUILD[@]}" "${DEPS_TEST[@]}" "${DEPS_DOCS[@]}" "${DEPS_WINDOWS[@]}") ;;
+            all) packages+=("${DEPS_BUILD[@]}" "${DEPS_TEST[@]}" "${DEPS_DOCS[@]}" "${DEPS_FUZZ[@]}" "${DEPS_WINDOWS[@]}") ;;
             *)
-                echo "ERROR: unknown package group '$group' (build, test, docs, windows or all)" >&2
+                echo "ERROR: unknown package group '$group' (build, test, docs, fuzz, windows or all)" >&2
                 return 1
                 ;;
         esac

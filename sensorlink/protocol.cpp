@@ -93,7 +93,7 @@ std::vector<std::uint8_t> encodeMessage(std::uint8_t kind, std::uint32_t request
 }
 
 namespace {
-void swapEach(std::uint8_t* bytes, std::size_t count, std::size_t width) {
+[[maybe_unused]] void swapEach(std::uint8_t* bytes, std::size_t count, std::size_t width) {
     for (std::size_t i = 0; i < count; ++i) std::reverse(bytes + i * width, bytes + (i + 1) * width);
 }
 }  // namespace

@@ -31,6 +31,10 @@ int millisecondsLeft(Clock::time_point deadline) {
 
 std::vector<std::uint8_t> textPayload(const std::string& text) { return {text.begin(), text.end()}; }
 
+std::int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
 // Holds a channel for one call and hands it back to the pool, reusable only when the call left the channel
@@ -66,6 +70,7 @@ std::unique_ptr<SensorClient> SensorClient::open(std::uint32_t address, std::uin
     ChannelPtr first = client->connectChannel(limits.connectMs, limits.callMs, code);
     if (!first) return nullptr;
     client->database_ = std::make_unique<DatabaseStore>(client->identity_.serialNumber);
+    client->lastAnswerMs_ = steadyMs();
     client->giveBack(std::move(first), true);
     return client;
 }
@@ -219,11 +224,15 @@ std::int32_t SensorClient::status(std::int32_t& word) {
     if (code == TAVRION_ERR_LINK_DOWN && retryable && millisecondsLeft(deadline) > 0)
         code = statusOnce(sensorWord, deadline, retryable);
     const std::int32_t local = database_->loaded() ? TAVRION_STATUS_DATABASE_LOADED : 0;
+    // One slow answer is no lost sensor: only a closed or broken connection, or a silence longer than the
+    // limit, clears the link bit.
+    if (code == TAVRION_ERR_TIMEOUT && steadyMs() - lastAnswerMs_.load() < limits_.silenceLimitMs) return code;
     if (code == TAVRION_ERR_LINK_DOWN || code == TAVRION_ERR_TIMEOUT || code == TAVRION_ERR_PROTOCOL) {
         word = local;
         return TAVRION_OK;
     }
     if (code != TAVRION_OK) return code;
+    lastAnswerMs_ = steadyMs();
     word = (sensorWord & ~(TAVRION_STATUS_LINK_ALIVE | TAVRION_STATUS_DATABASE_LOADED)) |
            TAVRION_STATUS_LINK_ALIVE | local;
     return TAVRION_OK;
@@ -259,6 +268,8 @@ std::int32_t SensorClient::downloadDatabase(std::vector<std::uint8_t>& database)
     return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
         std::uint32_t total = 0;
         std::uint32_t offset = 0;
+        downloaded_ = 0;
+        downloadTotal_ = 0;
         do {
             ByteWriter request;
             request.u32(offset);
@@ -274,7 +285,10 @@ std::int32_t SensorClient::downloadDatabase(std::vector<std::uint8_t>& database)
             if (code != TAVRION_OK) return code;
             const std::uint32_t announced = ByteReader(sizeField, 4).u32();
             const std::uint32_t chunk = bodyLength - 4;
-            if (offset == 0) total = announced;
+            if (offset == 0) {
+                total = announced;
+                downloadTotal_ = total;
+            }
             // The total must stay put, and each chunk must be non-empty and lie inside it.
             if (announced != total || total == 0 || total > kMaxDatabaseSize || chunk == 0 ||
                 chunk > kDatabaseChunk || chunk > total - offset)
@@ -283,12 +297,19 @@ std::int32_t SensorClient::downloadDatabase(std::vector<std::uint8_t>& database)
             code = receiveBody(channel, database.data() + offset, chunk, chunkDeadline);
             if (code != TAVRION_OK) return code;
             offset += chunk;
+            downloaded_ = offset;
         } while (offset < total);
         return std::int32_t{TAVRION_OK};
     });
 }
 
 std::int32_t SensorClient::query(const std::string& text, char* reply, std::int32_t replySize) {
+    if (text == "GetSdbDownloadProgress") {
+        const std::string progress = std::to_string(downloaded_.load()) + "/" + std::to_string(downloadTotal_.load());
+        if (progress.size() >= static_cast<std::size_t>(replySize)) return TAVRION_ERR_BUFFER_TOO_SMALL;
+        std::memcpy(reply, progress.c_str(), progress.size() + 1);
+        return TAVRION_OK;
+    }
     return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
         const Deadline deadline = callDeadline();
         std::uint32_t bodyLength = 0;

@@ -25,6 +25,9 @@ struct ClientLimits {
     int statusMs = 800;           // a whole status poll, connecting included, within the one-second promise
     int callMs = 5000;            // commands, queries, images, point clouds
     int databaseChunkMs = 30000;  // one chunk of a database download; a slow sensor paces its chunks
+    // A sensor that has not answered a status poll for this long counts as lost; a shorter silence fails the
+    // poll with TAVRION_ERR_TIMEOUT and leaves the caller's status word as it was.
+    int silenceLimitMs = 3000;
 };
 
 class SensorClient {
@@ -43,6 +46,10 @@ public:
 
     // Fails every running and later call with TAVRION_ERR_LINK_DOWN.
     void shutdown();
+
+    // Bytes of the database download received so far and announced in all; both 0 before it starts.
+    std::uint32_t downloadedBytes() const { return downloaded_.load(); }
+    std::uint32_t downloadTotal() const { return downloadTotal_.load(); }
 
     std::uint32_t pixelCount() const { return identity_.width * identity_.height; }
     const std::string& serialNumber() const { return identity_.serialNumber; }
@@ -88,6 +95,9 @@ private:
     HelloReply identity_;
     std::unique_ptr<DatabaseStore> database_;
     std::atomic<std::uint32_t> nextRequestId_{1};
+    std::atomic<std::int64_t> lastAnswerMs_{0};  // steady clock, when the sensor last answered a status poll
+    std::atomic<std::uint32_t> downloaded_{0};
+    std::atomic<std::uint32_t> downloadTotal_{0};
 
     std::mutex mutex_;  // guards the three below
     std::vector<ChannelPtr> idle_;

@@ -6,6 +6,7 @@
 #include <tinyxml2.h>
 
 #include "gev_camera.h"
+#include "genicam/utf8_text.h"
 
 namespace genicam {
 
@@ -111,7 +112,7 @@ public:
         printer_.OpenElement("RegisterDescription");
         printer_.PushAttribute("ModelName", nameFromText(info.modelName, "Device").c_str());
         printer_.PushAttribute("VendorName", nameFromText(info.vendorName, "Vendor").c_str());
-        printer_.PushAttribute("ToolTip", info.toolTip.c_str());
+        printer_.PushAttribute("ToolTip", validXmlText(info.toolTip).c_str());
         printer_.PushAttribute("StandardNameSpace", "None");
         printer_.PushAttribute("SchemaMajorVersion", "1");
         printer_.PushAttribute("SchemaMinorVersion", "1");
@@ -238,8 +239,9 @@ private:
 
     void element(const Element& element) {
         printer_.OpenElement(element.name.c_str(), true);
-        for (const auto& [name, value] : element.attributes) printer_.PushAttribute(name.c_str(), value.c_str());
-        printer_.PushText(element.text.c_str());
+        for (const auto& [name, value] : element.attributes)
+            printer_.PushAttribute(name.c_str(), validXmlText(value).c_str());
+        printer_.PushText(validXmlText(element.text).c_str());
         printer_.CloseElement(true);
     }
 

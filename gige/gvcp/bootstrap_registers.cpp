@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "genicam/utf8_text.h"
 #include "net/byte_io.h"
 
 namespace gvcp {
@@ -53,7 +54,10 @@ void BootstrapRegisters::setWord(std::uint32_t address, std::uint32_t value) {
 void BootstrapRegisters::setString(std::uint32_t address, std::uint32_t size, const std::string& text) {
     if (size == 0 || address > reg::kBootstrapEnd - size) return;
     std::memset(&memory_[address], 0, size);
-    std::memcpy(&memory_[address], text.data(), std::min<std::size_t>(text.size(), size - 1));
+    // Outside texts are kept as valid UTF-8 and shortened between characters, never inside one.
+    const std::string valid = genicam::validXmlText(text);
+    const std::string_view kept = genicam::utf8Prefix(valid, size - 1);
+    std::memcpy(&memory_[address], kept.data(), kept.size());
 }
 
 std::string BootstrapRegisters::string(std::uint32_t address, std::uint32_t size) const {

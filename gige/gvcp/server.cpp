@@ -259,9 +259,7 @@ Status Server::writeWithPrivilege(const Peer& peer, std::uint32_t address, const
         if (status != Status::Success) return status;
     }
     ControlPrivilege::Change change = ControlPrivilege::Change::None;
-    std::uint8_t keyBytes[4] = {};
-    device_.readMemory(reg::kSwitchoverKey & ~3U, 4, keyBytes);
-    const Status status = privilege_.write(peer, gige::loadBe32(data + before), gige::loadBe32(keyBytes), steadyMs(), change);
+    const Status status = privilege_.write(peer, gige::loadBe32(data + before), device_.switchoverKey(), steadyMs(), change);
     report(change);
     if (status != Status::Success) return status;
     const std::uint32_t after = count - before - 4;

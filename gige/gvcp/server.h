@@ -25,6 +25,8 @@ public:
     // is handled by the server and never reaches these two.
     virtual Status readMemory(std::uint32_t address, std::uint32_t count, std::uint8_t* out) = 0;
     virtual Status writeMemory(std::uint32_t address, const std::uint8_t* data, std::uint32_t count) = 0;
+    // The value last written to the control switchover key register (write-only, so reads give 0 instead).
+    virtual std::uint32_t switchoverKey() = 0;
     // The 248 bytes of a discovery answer for a request from `from`.
     virtual void discoveryBlock(const Peer& from, std::uint8_t* out) = 0;
     // A PACKETRESEND command (never acknowledged) with its payload and flags.
@@ -59,6 +61,12 @@ public:
     // Stopping from a callback (on the server thread) takes effect when the callback returns.
     void stop();
     bool running() const { return running_.load() && !stopping_.load(); }
+
+    // One datagram handled on the caller's thread as if it had come in on the control socket from `from`;
+    // answers leave through the control socket. For tests and fuzzing, on a server that receives nothing else.
+    void handleDatagram(const std::uint8_t* data, std::size_t size, const gige::Endpoint& from) {
+        handle(data, size, from, false);
+    }
 
     // The control socket, so that datagrams of the device leave from its served address and port 3956.
     gige::UdpSocket& socket() { return socket_; }

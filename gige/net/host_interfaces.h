@@ -27,6 +27,9 @@ bool findHostInterface(std::uint32_t address, HostInterface& out);
 // failure.
 bool addHostAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t gateway, std::string& error);
 
+// Takes an address that addHostAddress added off its interface again. False with `error` set on failure.
+bool removeHostAddress(std::uint32_t address, std::uint32_t mask, std::string& error);
+
 // The interface addHostAddress would pick (index into `interfaces`), -1 when there is none.
 int interfaceForNewAddress(const std::vector<HostInterface>& interfaces, std::uint32_t address, std::uint32_t mask);
 // The same choice among the host's interfaces; false with `error` set when the host has none.

@@ -126,4 +126,27 @@ bool addHostAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t gat
     return true;
 }
 
+bool removeHostAddress(std::uint32_t address, std::uint32_t mask, std::string& error) {
+    HostInterface holder;
+    if (!findHostInterface(address, holder)) {
+        error = formatAddress(address) + " is on no interface any more";
+        return false;
+    }
+    NetlinkRequest request{};
+    request.header.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
+    request.header.nlmsg_type = RTM_DELADDR;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
+    request.body.address.ifa_family = AF_INET;
+    request.body.address.ifa_prefixlen = static_cast<unsigned char>(prefixLength(mask));
+    request.body.address.ifa_index = holder.index;
+    addAttribute(request, IFA_LOCAL, htonl(address));
+    addAttribute(request, IFA_ADDRESS, htonl(address));
+    const int result = talkToKernel(request);
+    if (result != 0) {
+        error = "cannot remove " + formatAddress(address) + " from " + holder.name + ": " + std::strerror(result);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace gige

@@ -75,4 +75,25 @@ bool addHostAddress(std::uint32_t address, std::uint32_t mask, std::uint32_t gat
     return true;
 }
 
+bool removeHostAddress(std::uint32_t address, std::uint32_t mask, std::string& error) {
+    HostInterface holder;
+    NET_LUID luid{};
+    if (!findHostInterface(address, holder) || ConvertInterfaceIndexToLuid(holder.index, &luid) != NO_ERROR) {
+        error = formatAddress(address) + " is on no interface any more";
+        return false;
+    }
+    MIB_UNICASTIPADDRESS_ROW row;
+    InitializeUnicastIpAddressEntry(&row);
+    row.Address.Ipv4.sin_family = AF_INET;
+    row.Address.Ipv4.sin_addr.s_addr = htonl(address);
+    row.InterfaceLuid = luid;
+    row.OnLinkPrefixLength = static_cast<UINT8>(prefixLength(mask));
+    const DWORD result = DeleteUnicastIpAddressEntry(&row);
+    if (result != NO_ERROR) {
+        error = "cannot remove " + formatAddress(address) + " (error " + std::to_string(result) + ")";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace gige

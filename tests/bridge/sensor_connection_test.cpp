@@ -42,10 +42,11 @@ protected:
         return {connected, testing::internal::GetCapturedStderr()};
     }
 
-    static std::string sdbPathCommand() {
+    static std::string programFolder() {
         const std::string path = os::executablePath();
-        return "SetSdbPath=" + path.substr(0, path.find_last_of(os::pathSeparator()) + 1);
+        return path.substr(0, path.find_last_of(os::pathSeparator()) + 1);
     }
+    static std::string sdbPathCommand() { return "SetSdbPath=" + programFolder(); }
 
     std::unique_ptr<CMainClass> bridge;
 };
@@ -69,7 +70,8 @@ TEST_F(SensorConnection, MissingDatabaseIsDownloadedAndCheckedTwice) {
         sensor().scriptResult("SetLoadSdb", {missing});
         const auto [connected, err] = connect(true);
         EXPECT_TRUE(connected);
-        EXPECT_EQ(err, kConnecting + kDownloading + kConnected);
+        EXPECT_EQ(err, kConnecting + kDownloading + "The sensor database was downloaded into " + programFolder() +
+                           "\n" + kConnected);
         EXPECT_EQ(sensor().calls(),
                   (Lines{"Connect 10.1.2.3 32001", "GetSensorStatus", "WriteData " + sdbPathCommand(),
                          "WriteData SetLoadSdb", "WriteData SetLoadSdbFromSensor", "GetSensorStatus",
@@ -89,7 +91,8 @@ TEST_F(SensorConnection, DatabaseStillMissingAfterLoadFailsEvenWithoutTrace) {
 TEST_F(SensorConnection, EachFailingStepIsTracedAndClosesTheConnectionOnce) {
     struct Case {
         std::function<void()> script;
-        std::string message;  // traced only with -d
+        std::string message;  // traced only with -d, unless `always`
+        bool always = false;   // a download failure shows without -d too
     };
     const Case cases[] = {
         {[] { ScriptedSensor::instance().scriptStatus({{-101, 0}}); },
@@ -109,12 +112,14 @@ TEST_F(SensorConnection, EachFailingStepIsTracedAndClosesTheConnectionOnce) {
              ScriptedSensor::instance().scriptResult("SetLoadSdb", {-105});
              ScriptedSensor::instance().scriptResult("SetLoadSdbFromSensor", {-102});
          },
-         kDownloading + "ERROR: Failed WriteData [SetLoadSdbFromSensor]. Error code -102\n"},
+         kDownloading + "ERROR: Failed WriteData [SetLoadSdbFromSensor]. Error code -102\n"
+                        "ERROR: the sensor database could not be downloaded from the sensor\n",
+         true},
         {[] {
              ScriptedSensor::instance().scriptStatus({{0, 1}, {-102, 0}});
              ScriptedSensor::instance().scriptResult("SetLoadSdb", {-105});
          },
-         kDownloading + "WARNING: Failed GetSensorStatus. Error code -102\n"},
+         kDownloading + "WARNING: Failed GetSensorStatus. Error code -102\n", true},
     };
     for (const bool trace : {false, true}) {
         for (const Case& c : cases) {
@@ -123,7 +128,7 @@ TEST_F(SensorConnection, EachFailingStepIsTracedAndClosesTheConnectionOnce) {
             c.script();
             const auto [connected, err] = connect(trace);
             EXPECT_FALSE(connected);
-            EXPECT_EQ(err, kConnecting + (trace ? c.message : ""));
+            EXPECT_EQ(err, kConnecting + (trace || c.always ? c.message : ""));
             EXPECT_EQ(sensor().count("Disconnect"), 1);
             EXPECT_EQ(sensor().count("ReadData GetXmlDescriptor"), 0);
         }

@@ -251,6 +251,25 @@ TEST(GvcpServer, OneControllerAndExclusiveAccess) {
     EXPECT_EQ(device.gained.load(), 2);
 }
 
+TEST(GvcpServer, SwitchoverNeedsTheKeyTheControllerWrote) {
+    Device device(11);
+    RawClient owner(address(11));
+    RawClient withoutKey(address(11));
+    RawClient withKey(address(11));
+    EXPECT_EQ(owner.writeReg(0x0A00, 0x6), 0);  // control with switchover enabled
+    EXPECT_EQ(withKey.writeReg(0x095C, 0x1234), 0x8006);  // only the controller sets the key
+    EXPECT_EQ(owner.writeReg(0x095C, 0x1234), 0);
+    std::uint32_t value = 0;
+    EXPECT_EQ(owner.readReg(0x095C, value), 0);
+    EXPECT_EQ(value, 0U);  // write-only: the key is never read back
+    EXPECT_EQ(withoutKey.writeReg(0x0A00, 0x2), 0x8006);
+    EXPECT_EQ(withoutKey.writeReg(0x0A00, 0x43210002), 0x8006);
+    EXPECT_EQ(withKey.writeReg(0x0A00, 0x12340002), 0);
+    EXPECT_EQ(withKey.readReg(0x0A04, value), 0);
+    EXPECT_EQ(value, withKey.port());  // the new primary application
+    EXPECT_EQ(owner.writeReg(0x0A00, 0x2), 0x8006);  // and the old one lost control
+}
+
 TEST(GvcpServer, SilentControllerLosesControlByTimer) {
     Device device(6, 500);
     RawClient owner(address(6));

@@ -1,0 +1,159 @@
+// A bounded soak run (SOAK_SECONDS, default 120; label "soak"): the emulated sensor, the bridge program with 1 %
+// of its stream packets dropped before they leave, and three clients at once: a libaravis client streaming
+// Coord3D_ABC32f and reading a register every 100 ms, which closes and reopens the device every 20 s; a second
+// client that keeps asking for control and must be refused while the first holds it; and the printed figures:
+// frames complete, the bridge's resident memory and open handles at start and end, warnings seen.
+#include <gtest/gtest.h>
+
+#include <arv.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "bridge_process.h"
+#include "emulator_process.h"
+#include "gvcp/raw_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::uint32_t kDevice = 0x7F000858;  // 127.0.8.88
+constexpr std::uint16_t kAccessDenied = 0x8006;
+
+int soakSeconds() {
+    const char* text = std::getenv("SOAK_SECONDS");
+    const int seconds = text != nullptr ? std::atoi(text) : 0;
+    return seconds > 0 ? seconds : 120;
+}
+
+long residentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+long openHandles(pid_t pid) {
+    std::error_code error;
+    long count = 0;
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error), end; !error && it != end;
+         it.increment(error))
+        ++count;
+    return count;
+}
+
+int countLines(const std::string& text, const std::string& start) {
+    std::istringstream lines(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(start) != std::string::npos) ++count;
+    return count;
+}
+
+struct Tally {
+    std::atomic<long> complete{0};
+    std::atomic<long> incomplete{0};
+    std::atomic<long> registerReads{0};
+    std::atomic<long> failedReads{0};
+    std::atomic<long> sessions{0};
+};
+
+// One controlling session: open, stream, read a register every 100 ms, close after `seconds`.
+void streamSession(const std::string& device, int seconds, Tally& tally) {
+    GError* error = nullptr;
+    ArvCamera* camera = arv_camera_new(device.c_str(), &error);
+    if (camera == nullptr) {
+        ADD_FAILURE() << "cannot open the device: " << (error ? error->message : "");
+        g_clear_error(&error);
+        return;
+    }
+    ++tally.sessions;
+    arv_camera_set_pixel_format_from_string(camera, "Coord3D_ABC32f", &error);
+    arv_camera_set_acquisition_mode(camera, ARV_ACQUISITION_MODE_CONTINUOUS, &error);
+    ArvStream* stream = arv_camera_create_stream(camera, nullptr, nullptr, &error);
+    EXPECT_EQ(error, nullptr) << (error ? error->message : "");
+    g_clear_error(&error);
+    if (stream != nullptr) {
+        const guint payload = arv_camera_get_payload(camera, nullptr);
+        for (int i = 0; i < 16; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
+        arv_camera_start_acquisition(camera, nullptr);
+        const auto end = Clock::now() + std::chrono::seconds(seconds);
+        while (Clock::now() < end) {
+            if (ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream, 100000)) {
+                (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS ? tally.complete : tally.incomplete)++;
+                arv_stream_push_buffer(stream, buffer);
+            }
+            arv_camera_get_integer(camera, "DeviceTemperature", &error);
+            (error == nullptr ? tally.registerReads : tally.failedReads)++;
+            g_clear_error(&error);
+        }
+        arv_camera_stop_acquisition(camera, nullptr);
+        g_object_unref(stream);
+    }
+    g_object_unref(camera);
+}
+
+TEST(Soak, StreamingWithLossReconnectsAndARefusedSecondClient) {
+    const int seconds = soakSeconds();
+    EmulatorProcess emulator({"--address", "127.0.6.88", "--width", "320", "--height", "240", "--trigger-delay-ms",
+                              "5"});
+    ASSERT_TRUE(emulator.waitReady());
+    setenv("PELLICOR_TEST_DROP_PERCENT", "1", 1);
+    BridgeProcess bridge({"-i", "127.0.6.88", "-s", "127.0.8.88"});
+    unsetenv("PELLICOR_TEST_DROP_PERCENT");
+    ASSERT_TRUE(bridge.waitForError("GigeServer is online\n")) << bridge.err();
+    const long startMemory = residentKiB(bridge.pid());
+    const long startHandles = openHandles(bridge.pid());
+
+    Tally tally;
+    std::atomic<bool> done{false};
+    std::atomic<long> refused{0};
+    std::atomic<long> granted{0};
+    std::thread prober([&] {
+        gvcp_test::RawClient second(kDevice);
+        while (!done) {
+            // Refused while the streaming client holds control; between its sessions the device is free, and a
+            // second client that got control gives it back at once.
+            const std::uint16_t status = second.writeReg(0x0A00, 2);
+            if (status == kAccessDenied) ++refused;
+            if (status == 0) {
+                ++granted;
+                second.writeReg(0x0A00, 0);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+    });
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    for (auto left = end - Clock::now(); left > std::chrono::seconds(1); left = end - Clock::now())
+        streamSession("127.0.8.88", static_cast<int>(std::min<long>(20, std::chrono::duration_cast<std::chrono::seconds>(left).count())),
+                      tally);
+    done = true;
+    prober.join();
+
+    const long endMemory = residentKiB(bridge.pid());
+    const long endHandles = openHandles(bridge.pid());
+    const long frames = tally.complete + tally.incomplete;
+    const std::string err = bridge.err();
+    std::printf("soak: %d s, %ld sessions, frames complete %ld of %ld (%.2f %%), register reads %ld (%ld failed)\n",
+                seconds, tally.sessions.load(), tally.complete.load(), frames,
+                frames > 0 ? 100.0 * static_cast<double>(tally.complete) / static_cast<double>(frames) : 0.0,
+                tally.registerReads.load(), tally.failedReads.load());
+    std::printf("soak: bridge resident memory %ld KiB -> %ld KiB, open handles %ld -> %ld\n", startMemory, endMemory,
+                startHandles, endHandles);
+    std::printf("soak: second client refused %ld times, given control between sessions %ld times\n", refused.load(),
+                granted.load());
+    std::printf("soak: warnings %d, errors %d in the bridge's output\n", countLines(err, "WARNING"),
+                countLines(err, "ERROR") + countLines(err, "Error"));
+    std::fflush(stdout);
+
+    EXPECT_GT(tally.complete.load(), 0);
+    EXPECT_GT(refused.load(), 0);
+    EXPECT_FALSE(bridge.waitExit(0).has_value()) << "the bridge ended during the run:\n" << err;
+}
+
+}  // namespace
