@@ -140,6 +140,14 @@ TEST(ProgramProcess, LeftoverElementAndEmptySensorAddressEndWithOne) {
     EXPECT_GE(run.milliseconds, 3000);
 }
 
+TEST(ProgramProcess, InterfaceIndexWithoutServerAddressIsRefusedBeforeTheSensor) {
+    const ProcessRun run = runProgram({"-i", "127.0.0.1", "-n", "0"}, "");
+    EXPECT_EQ(run.out, kVersion);
+    EXPECT_EQ(run.err, "ERROR: option -n needs the server address of option -s\nCheck Help for more Info\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_GE(run.milliseconds, 3000);
+}
+
 TEST(ProgramProcess, DoubleDashMakesTheNextElementANonOption) {
     const ProcessRun run = runProgram({"-i", "1.2.3.4", "--", "-d"}, "");
     EXPECT_EQ(run.out, kVersion + "Non-option argument -d\n");

@@ -229,9 +229,10 @@ std::vector<Node> expectedTree() {
                      "setIntRange(DeviceTemperature, 0, 100, 1)",
                      element("regDeviceTemperature", "PollingTime", "10000", true)}});
 
-    // Filter names are the command texts from their seventh character on: "SetSFilter1" gives "lter1".
+    // Filter names are the command texts from their seventh character on: "SetSFilter1" gives "lter1". The
+    // point-cloud filters' names repeat the stack filters' ones and are told apart by a suffix.
     Node filterSelector{"FilterSelector", {feature(7, "FilterSelector", "FilterControl", 3)}};
-    const char* filterNames[] = {"lter1", "lter2", "lter3", "lter1", "lter2", "lter3"};
+    const char* filterNames[] = {"lter1", "lter2", "lter3", "lter1_2", "lter2_2", "lter3_2"};
     for (int f = 0; f < 6; ++f) {
         filterSelector.calls.push_back("addEnumEntry(FilterSelector, " + std::string(filterNames[f]) + ", " +
                                        std::to_string(f) + ")");
@@ -410,6 +411,16 @@ TEST_F(FeatureTreeTest, AFilterWithAnEmptyNameStillGetsItsEntry) {
     const std::vector<std::string> entries = enumEntries(*camera, "FilterSelector");
     ASSERT_EQ(entries.size(), 6u);
     EXPECT_EQ(entries[0], "addEnumEntry(FilterSelector, , 0)");
+}
+
+TEST_F(FeatureTreeTest, FiltersOfOneNameStayDistinguishable) {
+    ASSERT_NO_FATAL_FAILURE(connectAndStart(
+        replaceFirst(sampleDescriptor(), "<command>SetSFilter2</command>", "<command>SetSFilter1</command>")));
+    const std::vector<std::string> entries = enumEntries(*camera, "FilterSelector");
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_EQ(entries[0], "addEnumEntry(FilterSelector, lter1, 0)");
+    EXPECT_EQ(entries[1], "addEnumEntry(FilterSelector, lter1_2, 1)");
+    EXPECT_EQ(entries[3], "addEnumEntry(FilterSelector, lter1_3, 3)");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # Writes the binary seed inputs of the fuzz targets into corpus/NAME/: real GVCP commands as a client sends
 # them, a sensor's well-formed replies and a client's well-formed requests of the sensor protocol, and command
-# lines. The descriptor seeds are sensor descriptors as the emulator and the tests' sample send them.
+# lines. The descriptor seeds (corpus/descriptor) are the descriptors the emulator and the tests' sample send,
+# saved once from them.
 import os
 import struct
 

@@ -252,3 +252,19 @@ TEST(FeatureStoreInterface, ValuesRoundTripAndStayInTheirType) {
     ASSERT_TRUE(camera.getIntValue("GevSCPSPacketSize", &value));
     EXPECT_EQ(value, 1400);
 }
+
+// The sensor's description becomes the ToolTip through a 48-byte register: cut between characters, and bytes
+// that are no UTF-8 (or controls XML forbids) replaced, so every XML parser of a client accepts the document.
+TEST(FeatureStoreInterface, SensorTextsReachTheXmlAsValidUtf8) {
+    gige::Camera camera;
+    gvcp_test::declareSampleTree(camera);
+    const std::string fortySix(46, 'a');
+    camera.setDeviceInfo("Vendor", "Model", "1.0", (fortySix + "\xC3\xA9tage").c_str(), "SN1");
+    Description cut(camera.genicamXml());
+    EXPECT_STREQ(cut.document.RootElement()->Attribute("ToolTip"), fortySix.c_str());
+
+    camera.setDeviceInfo("Vendor", "Model", "1.0", "caf\xC3\xA9 \xFF\x01 \xE2\x82 end", "SN1");
+    Description replaced(camera.genicamXml());
+    EXPECT_STREQ(replaced.document.RootElement()->Attribute("ToolTip"),
+                 "caf\xC3\xA9 \xEF\xBF\xBD\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD end");
+}

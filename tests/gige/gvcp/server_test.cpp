@@ -252,10 +252,10 @@ TEST(GvcpServer, OneControllerAndExclusiveAccess) {
 }
 
 TEST(GvcpServer, SwitchoverNeedsTheKeyTheControllerWrote) {
-    Device device(11);
-    RawClient owner(address(11));
-    RawClient withoutKey(address(11));
-    RawClient withKey(address(11));
+    Device device(21);
+    RawClient owner(address(21));
+    RawClient withoutKey(address(21));
+    RawClient withKey(address(21));
     EXPECT_EQ(owner.writeReg(0x0A00, 0x6), 0);  // control with switchover enabled
     EXPECT_EQ(withKey.writeReg(0x095C, 0x1234), 0x8006);  // only the controller sets the key
     EXPECT_EQ(owner.writeReg(0x095C, 0x1234), 0);
