@@ -29,6 +29,10 @@ gvsp::ImageSettings Camera::imageSettings() {
 
 int Camera::beginFrame(int stream) { return streamPath_.frames().beginFrame(stream); }
 
+void Camera::abortFrame(int stream) {
+    if (stream == 0) streamPath_.abortFrame();
+}
+
 int Camera::addChunkData(const void*, const void* data, std::uint32_t length, std::uint32_t chunkId, int stream) {
     return streamPath_.frames().addChunkData(data, length, chunkId, stream);
 }

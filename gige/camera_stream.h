@@ -41,6 +41,7 @@ public:
     void registerWritten(std::uint32_t offset, std::uint32_t value) override;
     void packetResend(const std::uint8_t* payload, std::size_t size, std::uint8_t flags) override;
     void stop() override;
+    void abortFrame() { channel_.abortFrame(); }
 
     gvsp::FrameSender& frames() { return frames_; }
     // Says on standard error why a frame was refused, the first time each reason occurs; returns `result`.

@@ -134,6 +134,9 @@ public:
     virtual int sendImage(const void* frame, std::int64_t byteCount, int stream) = 0;
     //     As sendImage for a 3D frame of `pointCount` points in the current Coord3D pixel format.
     virtual int sendPointCloud(const void* frame, std::int64_t pointCount, int stream) = 0;
+    //     Ends the frame being sent on `stream` now, from any thread (an acquisition stop): its remaining
+    //     packets, paced by the client's packet delay, are not sent, and the send returns 0.
+    virtual void abortFrame(int stream) = 0;
 
     // 12. Start-up settings, given once before startServer.
     //     A: answer broadcast discovery (1) or only unicast discovery (0).

@@ -90,6 +90,8 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
     } else if (name == "AcquisitionStop") {
         trace("Write " + name + "\n");
         acquisitionStopRequested.exchange(true);
+        // A frame paced by a long packet delay could hold the stop for seconds; it is cut short instead.
+        camera->abortFrame(0);
     } else if (name == "AcquisitionStart") {
         trace("Write " + name + "\n");
         // A stop the loop has not acted on yet (a client's stop, format change, start) is carried out and

@@ -66,6 +66,9 @@ public:
     // range is ignored.
     void resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last);
 
+    // Ends the frame being sent: its remaining packets and pacing waits are skipped; send() returns Stopped.
+    void abortFrame() { ++generation_; }
+
     std::uint16_t nextBlockId() const;
     // For tests of the wrap: the id the next frame gets (0 is skipped).
     void setNextBlockId(std::uint16_t id);

@@ -307,6 +307,8 @@ bool RecordingCamera::isServerRunning() {
     return running_;
 }
 
+void RecordingCamera::abortFrame(int stream) { record(call("abortFrame", stream)); }
+
 int RecordingCamera::beginFrame(int stream) {
     record(call("beginFrame", stream));
     std::lock_guard<std::mutex> lock(mutex_);

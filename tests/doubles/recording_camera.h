@@ -80,6 +80,7 @@ public:
     int beginFrame(int stream) override;
     int sendImage(const void* frame, std::int64_t byteCount, int stream) override;
     int sendPointCloud(const void* frame, std::int64_t pointCount, int stream) override;
+    void abortFrame(int stream) override;
     void setServerOptionA(int answerBroadcastDiscovery) override;
     void setServerOptionB(int keepFramesForResend) override;
     void setServerOptionC(int enforceHeartbeat, int heartbeatTimeoutMs) override;

@@ -227,6 +227,38 @@ TEST_F(StreamEndToEnd, ClientLeavingMidStreamStopsTheSensorAcquisition) {
     EXPECT_EQ(log.back(), "SetAcquisitionStart=0");
 }
 
+// A client's long packet delay (0.3 s per packet, seconds per frame) must not hold AcquisitionStop: the frame
+// being sent is cut short and the sensor is told to stop at once.
+TEST_F(StreamEndToEnd, StopTakesEffectAtOnceWhatEverThePacketDelay) {
+    start(6);
+    GError* error = nullptr;
+    ArvCamera* camera = arv_camera_new(deviceAddress.c_str(), &error);
+    ASSERT_NE(camera, nullptr);
+    arv_camera_set_pixel_format_from_string(camera, "Coord3D_ABC32f", nullptr);
+    arv_camera_gv_set_packet_delay(camera, 300000000, &error);  // device ticks are nanoseconds
+    EXPECT_EQ(error, nullptr) << (error ? error->message : "");
+    g_clear_error(&error);
+    ArvStream* stream = arv_camera_create_stream(camera, nullptr, nullptr, &error);
+    ASSERT_NE(stream, nullptr) << (error ? error->message : "");
+    arv_stream_push_buffer(stream, arv_buffer_new(arv_camera_get_payload(camera, nullptr), nullptr));
+    arv_camera_start_acquisition(camera, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const auto stop = std::chrono::steady_clock::now();
+    arv_camera_stop_acquisition(camera, nullptr);
+    std::vector<std::string> log;
+    while (std::chrono::steady_clock::now() - stop < std::chrono::seconds(5)) {
+        log = commands();
+        if (!log.empty() && log.back() == "SetAcquisitionStart=0") break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stop);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "SetAcquisitionStart=0");
+    EXPECT_LT(waited.count(), 2000);
+    g_object_unref(stream);
+    g_object_unref(camera);
+}
+
 TEST_F(StreamEndToEnd, NoDataCyclesArriveAsZeroFrames) {
     start(5, {"--no-data-every", "2"});
     const Received got = grab("Mono8", 6, false);
