@@ -20,7 +20,6 @@ public:
     std::string out() const;
     std::string err() const;
     void pressEnter();
-    pid_t pid() const { return pid_; }
     // Its exit status once it ended within `timeoutMs`, else nullopt.
     std::optional<int> waitExit(int timeoutMs);
     pid_t pid() const { return pid_; }
