@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -30,12 +31,20 @@ int uniqueNumber() {
 
 }  // namespace
 
-BridgeProcess::BridgeProcess(std::vector<std::string> arguments) {
+BridgeProcess::BridgeProcess(std::vector<std::string> arguments, bool onTerminal) {
     const std::string base = "/tmp/bridge-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(uniqueNumber());
     outPath_ = base + ".out";
     errPath_ = base + ".err";
     int pipeEnds[2];
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return;
+    if (onTerminal) {
+        // [0]: the terminal side the program reads; [1]: the side this test types on.
+        pipeEnds[1] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (pipeEnds[1] < 0 || ::grantpt(pipeEnds[1]) != 0 || ::unlockpt(pipeEnds[1]) != 0) return;
+        pipeEnds[0] = ::open(::ptsname(pipeEnds[1]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (pipeEnds[0] < 0) return;
+    } else if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        return;
+    }
     std::vector<std::string> all{BRIDGE_PROGRAM_PATH};
     all.insert(all.end(), arguments.begin(), arguments.end());
     pid_ = startChild(all, {pipeEnds[0], outPath_, errPath_});
@@ -68,6 +77,12 @@ bool BridgeProcess::waitForError(const std::string& text, int timeoutMs) {
 
 std::string BridgeProcess::out() const { return readAll(outPath_); }
 std::string BridgeProcess::err() const { return readAll(errPath_); }
+
+void BridgeProcess::sendInput(const std::string& text) {
+    if (input_ >= 0 && ::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        // The program has gone; nothing to type.
+    }
+}
 
 void BridgeProcess::pressEnter() {
     if (input_ >= 0 && ::write(input_, "\n", 1) != 1) {

@@ -10,7 +10,8 @@
 
 class BridgeProcess {
 public:
-    explicit BridgeProcess(std::vector<std::string> arguments);
+    // `onTerminal`: standard input is a pseudo-terminal, where Ctrl+D (sendInput("\x04")) ends the input once.
+    explicit BridgeProcess(std::vector<std::string> arguments, bool onTerminal = false);
     ~BridgeProcess();  // ends the program (ENTER, then SIGKILL if it hangs)
     BridgeProcess(const BridgeProcess&) = delete;
     BridgeProcess& operator=(const BridgeProcess&) = delete;
@@ -20,6 +21,7 @@ public:
     std::string out() const;
     std::string err() const;
     void pressEnter();
+    void sendInput(const std::string& text);
     // Its exit status once it ended within `timeoutMs`, else nullopt.
     std::optional<int> waitExit(int timeoutMs);
     pid_t pid() const { return pid_; }

@@ -25,7 +25,7 @@ bool contains(const Lines& lines, const std::string& line) {
 // The emulated sensor and the bridge serving it, each test on its own pair of loopback addresses.
 class RegisterEndToEnd : public testing::Test {
 protected:
-    void start(int n, std::vector<std::string> bridgeOptions = {}) {
+    void start(int n, std::vector<std::string> bridgeOptions = {}, bool onTerminal = false) {
         sensorAddress = "127.0.2." + std::to_string(n);
         deviceAddress = "127.0.3." + std::to_string(n);
         commandLog = testing::TempDir() + "e2e-commands-" + std::to_string(n) + ".log";
@@ -35,7 +35,7 @@ protected:
         ASSERT_TRUE(emulator->waitReady());
         std::vector<std::string> arguments{"-i", sensorAddress, "-s", deviceAddress};
         arguments.insert(arguments.end(), bridgeOptions.begin(), bridgeOptions.end());
-        bridge = std::make_unique<BridgeProcess>(arguments);
+        bridge = std::make_unique<BridgeProcess>(arguments, onTerminal);
         ASSERT_TRUE(bridge->waitForError("GigeServer is online\n")) << bridge->err();
     }
 
@@ -142,6 +142,14 @@ TEST_F(RegisterEndToEnd, ClientPresenceIsPrintedAndEnterEndsTheProgram) {
     bridge->pressEnter();
     EXPECT_EQ(bridge->waitExit(3000), 0);
     EXPECT_EQ(bridge->out(), "Version: 1.0.0\n\n\n");
+}
+
+TEST_F(RegisterEndToEnd, EnterStillEndsTheProgramAfterEndOfInput) {
+    start(5, {}, true);
+    bridge->sendInput("\x04");  // Ctrl+D: the terminal reports the end of input once
+    EXPECT_FALSE(bridge->waitExit(500).has_value());
+    bridge->pressEnter();
+    EXPECT_EQ(bridge->waitExit(3000), 0);
 }
 
 TEST_F(RegisterEndToEnd, SensorDeathEndsTheProgramWithStatusZero) {
