@@ -5,12 +5,13 @@
 #include <chrono>
 #include <cstdio>
 
-#include "byte_codec.h"
+#include "byte_reader.h"
+#include "byte_writer.h"
 #include "tavrion.h"
 
 namespace emulator {
 
-using sensorlink::ByteWriter;
+using wire::ByteWriter;
 using sensorlink::IoStatus;
 using sensorlink::MessageHeader;
 using sensorlink::MessageKind;
@@ -115,7 +116,7 @@ bool EmulatorServer::answer(TcpStream& stream, const MessageHeader& header, cons
     const auto kind = static_cast<MessageKind>(header.kind);
     switch (kind) {
         case MessageKind::kHello: {
-            sensorlink::ByteReader reader(payload.data(), payload.size());
+            wire::ByteReader reader(payload.data(), payload.size());
             if (reader.u32() != sensorlink::kProtocolVersion || !reader.ok()) {
                 reply(stream, header, TAVRION_ERR_PROTOCOL);
                 return false;

@@ -1,13 +1,13 @@
 // Declarations, values, identity, start-up settings and the server's lifecycle of the camera object.
 #include "camera.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "genicam/library_features.h"
 #include "genicam/xml_writer.h"
 #include "net/host_interfaces.h"
+#include "os.h"
 
 namespace gige {
 
@@ -22,18 +22,12 @@ int lowestBit(std::uint32_t mask) {
     return shift;
 }
 
-std::uint64_t steadyNs() {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
-
 }  // namespace
 
 Camera::Camera() : server_(*this, privilege_) {
-    streamChannel_ = &streamPath_;
+    streamHooks_ = &streamPath_;
     genicam::declareLibraryFeatures(store_);
-    clockOrigin_ = steadyNs();
+    clockOrigin_ = os::monotonicNs();
     using namespace gvcp::reg;
     bootstrap_.setWord(kVersion, 0x00020000);
     bootstrap_.setWord(kDeviceMode, 0x80000001);  // big-endian registers, transmitter, UTF-8 texts
@@ -48,8 +42,8 @@ Camera::Camera() : server_(*this, privilege_) {
     bootstrap_.setWord(kHeartbeatTimeout, gvcp::ControlPrivilege::kDefaultHeartbeatMs);
     bootstrap_.setWord(kTickFrequencyHigh, 0);
     bootstrap_.setWord(kTickFrequencyLow, 1000000000);  // nanosecond ticks
-    bootstrap_.setWord(kStreamChannelBase + 0x04, genicam::kDefaultPacketSize);
-    bootstrap_.setWord(kStreamChannelBase + 0x20, 0x00000001);  // extended chunk data
+    setChannelRegister(gvsp::kRegPacketSize, gvsp::kDefaultPacketSize);
+    setChannelRegister(gvsp::kRegCapability, gvsp::kCapabilityExtendedChunk);
     bootstrap_.setString(kManufacturerName, 32, "Pellicor");
     bootstrap_.setString(kModelName, 32, "GigE device");
     bootstrap_.setString(kDeviceVersion, 32, "1.0.0");
@@ -124,11 +118,12 @@ int Camera::startServer(const char* address) {
             std::fprintf(stderr, "ERROR: %s\n", error.c_str());
             return 4;
         }
+        streamPath_.configure(channelSettings());
         if (!streamPath_.open(served, error)) {
             std::fprintf(stderr, "ERROR: cannot open the stream socket: %s\n", error.c_str());
             return 5;
         }
-        bootstrap_.setWord(kStreamChannelBase + 0x1C, streamPath_.sourcePort());
+        setChannelRegister(gvsp::kRegSourcePort, streamPath_.sourcePort());
         streamPath_.setResendEnabled(keepFramesForResend_);
         streamPath_.setSendTimeout(static_cast<int>(sendLimitMs_));
         packetResendSupported_ = keepFramesForResend_;
@@ -149,14 +144,14 @@ int Camera::startServer(const char* address) {
 void Camera::stopServer() {
     // The control thread takes the camera lock, so it is stopped before the lock is taken here.
     server_.stop();
-    StreamChannel* channel = nullptr;
+    StreamHooks* hooks = nullptr;
     {
         std::lock_guard lock(mutex_);
         privilege_.release();
-        bootstrap_.setWord(gvcp::reg::kStreamChannelBase, 0);
-        channel = streamChannel_;
+        setChannelRegister(gvsp::kRegPort, 0);
+        hooks = streamHooks_;
     }
-    if (channel != nullptr) channel->stop();
+    if (hooks != nullptr) hooks->stop();
     streamPath_.close();
 }
 
@@ -471,7 +466,7 @@ void Camera::setConnectionCallback(void* context, GevConnectionCallback callback
 
 std::uint64_t Camera::timestampTicks() const {
     std::lock_guard lock(mutex_);
-    return steadyNs() - clockOrigin_;
+    return os::monotonicNs() - clockOrigin_;
 }
 
 }  // namespace gige

@@ -2,13 +2,12 @@
 // registers, GenICam XML) and the control channel server.
 //
 // Hooks for the stream path (gige/gvsp/), which plugs in without touching the control path:
-// - StreamChannel: installed with setStreamChannel(). The camera calls registerWritten() after a client
-//   wrote a stream channel register (offset inside the 0x0D00 block and the value as stored), stop() when
-//   control is lost or the server stops (SCP already reads 0 then), and packetResend() for every PACKETRESEND
-//   command (never acknowledged). All three run on the control thread with no camera lock held.
-// - streamRegisters() / setStreamRegister(): the stream channel block as plain stored values; the stream
-//   path reads the destination, port, packet size and delay there and writes back what it owns (clearing
-//   the fire-test bit of SCPS, for example).
+// - StreamHooks: installed with setStreamHooks(). The stream channel's registers (the 0x0D00 block) live
+//   only in the bootstrap image, where the camera checks every write. After a client wrote one of them the
+//   camera calls configure() with the settings they now hold, and fireTestPacket() when the write asked
+//   for the test packet; stop() when control is lost or the server stops (SCP already reads 0 then), and
+//   packetResend() for every PACKETRESEND command (never acknowledged). All run on the control thread with
+//   no camera lock held.
 // - StreamPath (camera_stream.h) owns the stream socket, bound to the served address; its port is what
 //   SCSP reports.
 // - setPacketResendSupported(): sets the PACKETRESEND capability bit clients look at.
@@ -32,16 +31,6 @@
 #include "net/udp_socket.h"
 
 namespace gige {
-
-struct StreamRegisters {
-    std::uint32_t port = 0;         // SCP
-    std::uint32_t packetSize = 0;   // SCPS
-    std::uint32_t packetDelay = 0;  // SCPD
-    std::uint32_t destination = 0;  // SCDA
-    std::uint32_t sourcePort = 0;   // SCSP
-    std::uint32_t capability = 0;   // SCC
-    std::uint32_t config = 0;       // SCCFG
-};
 
 class Camera final : public CGevCamera, private gvcp::DeviceRegisters {
 public:
@@ -107,9 +96,7 @@ public:
     bool setUserDefinedName(const char* text) override;
 
     // Stream path hooks (see the file comment).
-    void setStreamChannel(StreamChannel* channel);
-    StreamRegisters streamRegisters();
-    void setStreamRegister(std::uint32_t offset, std::uint32_t value);
+    void setStreamHooks(StreamHooks* hooks);
     void setPacketResendSupported(bool supported);
     std::uint64_t timestampTicks() const;
 
@@ -134,14 +121,20 @@ private:
     // Lays out the registers and writes the XML and its URL; the lock is held.
     bool describe(std::string& error);
     gvcp::Status readBootstrap(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
+    // `channelWritten` tells whether a stream channel register was written, `fireTest` whether the stream
+    // path is to send the test packet.
     gvcp::Status writeBootstrap(std::uint32_t address, const std::uint8_t* data, std::uint32_t count,
-                                std::vector<std::pair<std::uint32_t, std::uint32_t>>& streamWrites);
+                                bool& channelWritten, bool& fireTest);
     void writeBootstrapWord(std::uint32_t address, std::uint32_t value);
     gvcp::Status readFeatures(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
     gvcp::Status writeFeatures(std::uint32_t address, const std::uint8_t* data, std::uint32_t count);
     bool runCallbacks(GevRegisterCallback callback, void* context, const std::vector<std::string>& names);
     gvcp::Status refreshWriteBounds(std::uint32_t address, std::uint32_t count);
     void updateCapabilities();
+    // Stream channel 0's registers in the bootstrap image; the lock is held.
+    std::uint32_t channelRegister(gvsp::ChannelRegister offset) const;
+    void setChannelRegister(gvsp::ChannelRegister offset, std::uint32_t value);
+    gvsp::ChannelSettings channelSettings() const;
     // Recomputes PayloadSize from the image size, pixel format and chunk layout (camera_frames.cpp).
     void updatePayloadSize();
     // What the features say a frame is now, for the frame operations (camera_frames.cpp).
@@ -178,12 +171,12 @@ private:
     void* connectionContext_ = nullptr;
     GevConnectionCallback connectionCallback_ = nullptr;
 
-    StreamChannel* streamChannel_ = nullptr;
+    StreamHooks* streamHooks_ = nullptr;
     std::uint64_t clockOrigin_ = 0;  // steady-clock ns at the last timestamp reset
     std::uint16_t chunkBytes_ = 0;
     std::uint16_t chunkCount_ = 0;
     // Last member: destroyed first, after the destructor has stopped the server.
-    StreamPath streamPath_{*this};
+    StreamPath streamPath_;
 };
 
 }  // namespace gige

@@ -3,11 +3,12 @@
 // the stream path uses.
 #include "camera.h"
 
-#include <chrono>
 #include <cstring>
 
-#include "net/byte_io.h"
+#include "byte_reader.h"
+#include "byte_writer.h"
 #include "net/host_interfaces.h"
+#include "os.h"
 
 namespace gige {
 
@@ -15,14 +16,7 @@ namespace {
 
 using gvcp::Status;
 using Access = gvcp::BootstrapRegisters::Access;
-constexpr std::uint32_t kChannel = gvcp::reg::kStreamChannelBase;
-constexpr std::uint32_t kChannelEnd = kChannel + 0x40;
-
-std::uint64_t steadyNs() {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
+constexpr std::uint32_t kChannelEnd = gvsp::kChannelBase + gvsp::kChannelBlockSize;
 
 std::uint32_t paddedXmlSize(const std::string& xml) { return static_cast<std::uint32_t>((xml.size() + 3) & ~std::size_t{3}); }
 
@@ -48,16 +42,22 @@ Status Camera::readMemory(std::uint32_t address, std::uint32_t count, std::uint8
 
 Status Camera::writeMemory(std::uint32_t address, const std::uint8_t* data, std::uint32_t count) {
     if (gvcp::rangeWithin(address, count, 0, gvcp::reg::kBootstrapEnd)) {
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> streamWrites;
-        StreamChannel* channel = nullptr;
+        bool channelWritten = false;
+        bool fireTest = false;
+        StreamHooks* hooks = nullptr;
+        gvsp::ChannelSettings settings;
         Status status;
         {
             std::lock_guard lock(mutex_);
-            status = writeBootstrap(address, data, count, streamWrites);
-            channel = streamChannel_;
+            status = writeBootstrap(address, data, count, channelWritten, fireTest);
+            if (channelWritten) {
+                hooks = streamHooks_;
+                settings = channelSettings();
+            }
         }
-        if (channel != nullptr) {
-            for (const auto& [offset, value] : streamWrites) channel->registerWritten(offset, value);
+        if (hooks != nullptr) {
+            hooks->configure(settings);
+            if (fireTest) hooks->fireTestPacket();
         }
         return status;
     }
@@ -84,20 +84,23 @@ Status Camera::readBootstrap(std::uint32_t address, std::uint32_t count, std::ui
 }
 
 Status Camera::writeBootstrap(std::uint32_t address, const std::uint8_t* data, std::uint32_t count,
-                              std::vector<std::pair<std::uint32_t, std::uint32_t>>& streamWrites) {
+                              bool& channelWritten, bool& fireTest) {
+    constexpr std::uint32_t kPacketSizeAddress = gvsp::kChannelBase + gvsp::kRegPacketSize;
     // Nothing is written unless every word of the range may be.
     for (std::uint32_t word = address; word - address < count; word += 4) {
         const Access access = bootstrap_.access(word);
         if (access == Access::Unmapped) return Status::InvalidAddress;
         if (access == Access::ReadOnly) return Status::WriteProtect;
         // A packet size outside what GevSCPSPacketSize declares is refused, not stored.
-        if (word == kChannel + gvsp::kRegPacketSize &&
-            !gvsp::packetSizeAllowed(loadBe32(data + (word - address)) & gvsp::kPacketSizeMask))
+        if (word == kPacketSizeAddress &&
+            !gvsp::packetSizeAllowed(wire::loadBe32(data + (word - address)) & gvsp::kPacketSizeMask))
             return Status::InvalidParameter;
     }
     for (std::uint32_t word = address; word - address < count; word += 4) {
-        writeBootstrapWord(word, loadBe32(data + (word - address)));
-        if (word >= kChannel && word < kChannelEnd) streamWrites.emplace_back(word - kChannel, bootstrap_.word(word));
+        const std::uint32_t value = wire::loadBe32(data + (word - address));
+        writeBootstrapWord(word, value);
+        if (word >= gvsp::kChannelBase && word < kChannelEnd) channelWritten = true;
+        if (word == kPacketSizeAddress && (value & gvsp::kPacketSizeFireTest) != 0) fireTest = true;
     }
     return Status::Success;
 }
@@ -110,9 +113,9 @@ void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
         bootstrap_.setWord(address, privilege_.heartbeatTimeout());
         break;
     case kTimestampControl:
-        if ((value & 0x1) != 0) clockOrigin_ = steadyNs();
+        if ((value & 0x1) != 0) clockOrigin_ = os::monotonicNs();
         if ((value & 0x2) != 0) {
-            const std::uint64_t ticks = steadyNs() - clockOrigin_;
+            const std::uint64_t ticks = os::monotonicNs() - clockOrigin_;
             bootstrap_.setWord(kTimestampValueHigh, static_cast<std::uint32_t>(ticks >> 32));
             bootstrap_.setWord(kTimestampValueLow, static_cast<std::uint32_t>(ticks));
         }
@@ -123,15 +126,14 @@ void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
         break;
     case kGvspConfiguration: bootstrap_.setWord(address, 0); break;  // 64-bit block ids are not offered
     case kUserDefinedName + 12: bootstrap_.setWord(address, value & 0xFFFFFF00U); break;  // keep a NUL
-    case kChannel + 0x00: bootstrap_.setWord(address, value & 0xFFFF); break;
-    case kChannel + 0x04: {
-        // Big-endian pixels are not offered; the fire-test bit stays set only for a stream path to act on.
-        std::uint32_t stored = value & 0xC000FFFFU;
-        if (streamChannel_ == nullptr) stored &= ~0x80000000U;
-        bootstrap_.setWord(address, stored);
+    case gvsp::kChannelBase + gvsp::kRegPort: bootstrap_.setWord(address, value & gvsp::kPortMask); break;
+    // Big-endian pixels are not offered; the fire-test bit acts at once and so always reads back clear.
+    case gvsp::kChannelBase + gvsp::kRegPacketSize:
+        bootstrap_.setWord(address, value & (gvsp::kPacketSizeDoNotFragment | gvsp::kPacketSizeMask));
         break;
-    }
-    case kChannel + 0x24: bootstrap_.setWord(address, value & 0x1); break;  // only extended chunk data
+    case gvsp::kChannelBase + gvsp::kRegConfig:  // only extended chunk data
+        bootstrap_.setWord(address, value & gvsp::kConfigExtendedChunk);
+        break;
     default: bootstrap_.setWord(address, value); break;
     }
 }
@@ -225,8 +227,8 @@ void Camera::discoveryBlock(const gvcp::Peer& from, std::uint8_t* out) {
     // Serving every interface, the answer names the interface on the asking host's network.
     for (const auto& candidate : listHostInterfaces()) {
         if ((candidate.address & candidate.mask) == (from.address & candidate.mask)) {
-            storeBe32(out + gvcp::reg::kCurrentIp, candidate.address);
-            storeBe32(out + gvcp::reg::kCurrentMask, candidate.mask);
+            wire::storeBe32(out + gvcp::reg::kCurrentIp, candidate.address);
+            wire::storeBe32(out + gvcp::reg::kCurrentMask, candidate.mask);
             break;
         }
     }
@@ -242,51 +244,52 @@ void Camera::packetResend(const gvcp::Peer& from, const std::uint8_t* payload, s
     // port than its control commands (clients send them from their stream socket), so the address decides.
     const gvcp::Peer controller = privilege_.controller();
     if (!privilege_.controlled() || controller.address != from.address) return;
-    StreamChannel* channel = nullptr;
+    StreamHooks* hooks = nullptr;
     {
         std::lock_guard lock(mutex_);
-        channel = streamChannel_;
+        hooks = streamHooks_;
     }
-    if (channel != nullptr) channel->packetResend(payload, size, flags);
+    if (hooks != nullptr) hooks->packetResend(payload, size, flags);
 }
 
 void Camera::controlChanged(bool controlled) {
-    StreamChannel* channel = nullptr;
+    StreamHooks* hooks = nullptr;
     GevConnectionCallback callback = nullptr;
     void* context = nullptr;
     {
         std::lock_guard lock(mutex_);
         // Without a controlling client nobody receives the stream: the channel closes.
-        if (!controlled) bootstrap_.setWord(kChannel, 0);
-        channel = controlled ? nullptr : streamChannel_;
+        if (!controlled) setChannelRegister(gvsp::kRegPort, 0);
+        hooks = controlled ? nullptr : streamHooks_;
         callback = connectionCallback_;
         context = connectionContext_;
     }
-    if (channel != nullptr) channel->stop();
+    if (hooks != nullptr) hooks->stop();
     if (callback != nullptr) callback(context, controlled);
 }
 
-void Camera::setStreamChannel(StreamChannel* channel) {
+void Camera::setStreamHooks(StreamHooks* hooks) {
     std::lock_guard lock(mutex_);
-    streamChannel_ = channel;
+    streamHooks_ = hooks;
 }
 
-StreamRegisters Camera::streamRegisters() {
-    std::lock_guard lock(mutex_);
-    StreamRegisters registers;
-    registers.port = bootstrap_.word(kChannel + 0x00);
-    registers.packetSize = bootstrap_.word(kChannel + 0x04);
-    registers.packetDelay = bootstrap_.word(kChannel + 0x08);
-    registers.destination = bootstrap_.word(kChannel + 0x18);
-    registers.sourcePort = bootstrap_.word(kChannel + 0x1C);
-    registers.capability = bootstrap_.word(kChannel + 0x20);
-    registers.config = bootstrap_.word(kChannel + 0x24);
-    return registers;
+std::uint32_t Camera::channelRegister(gvsp::ChannelRegister offset) const {
+    return bootstrap_.word(gvsp::kChannelBase + offset);
 }
 
-void Camera::setStreamRegister(std::uint32_t offset, std::uint32_t value) {
-    std::lock_guard lock(mutex_);
-    if (offset < 0x40 && offset % 4 == 0) bootstrap_.setWord(kChannel + offset, value);
+void Camera::setChannelRegister(gvsp::ChannelRegister offset, std::uint32_t value) {
+    bootstrap_.setWord(gvsp::kChannelBase + offset, value);
+}
+
+gvsp::ChannelSettings Camera::channelSettings() const {
+    const std::uint32_t packetSize = channelRegister(gvsp::kRegPacketSize);
+    gvsp::ChannelSettings settings;
+    settings.port = static_cast<std::uint16_t>(channelRegister(gvsp::kRegPort) & gvsp::kPortMask);
+    settings.destination = channelRegister(gvsp::kRegDestination);
+    settings.packetSize = packetSize & gvsp::kPacketSizeMask;
+    settings.doNotFragment = (packetSize & gvsp::kPacketSizeDoNotFragment) != 0;
+    settings.packetDelay = channelRegister(gvsp::kRegPacketDelay);
+    return settings;
 }
 
 void Camera::setPacketResendSupported(bool supported) {

@@ -1,6 +1,7 @@
+// The stream path behind the camera's hooks: opening and closing the stream socket, PACKETRESEND requests
+// and the one-time report of why frames were refused.
 #include "camera_stream.h"
 
-#include "camera.h"
 #include "gvsp/gvsp_packets.h"
 
 #include <cstdio>
@@ -12,28 +13,10 @@ namespace {
 constexpr std::uint8_t kExtendedIds = 0x10;
 }  // namespace
 
-StreamPath::StreamPath(Camera& camera) : camera_(camera) {}
-
-// Called by startServer under the camera's lock: the channel's settings already match the registers, which
-// only clients change (and SCP reads 0 again once the previous server stopped).
+// Called by startServer under the camera's lock, after the channel has taken the registers' settings.
 bool StreamPath::open(std::uint32_t address, std::string& error) { return channel_.open(address, &error); }
 
 void StreamPath::close() { channel_.close(); }
-
-std::uint16_t StreamPath::sourcePort() const {
-    std::uint32_t port = 0;
-    channel_.readRegister(gvsp::kRegSourcePort, &port);
-    return static_cast<std::uint16_t>(port);
-}
-
-void StreamPath::registerWritten(std::uint32_t offset, std::uint32_t value) {
-    // The camera has checked and stored the value; the channel acts on it (the fire-test bit sends the
-    // test packet), and the bit clears itself so a later read-modify-write does not fire again.
-    channel_.writeRegister(offset, value);
-    if (offset == gvsp::kRegPacketSize && (value & gvsp::kPacketSizeFireTest) != 0) {
-        camera_.setStreamRegister(offset, value & ~gvsp::kPacketSizeFireTest);
-    }
-}
 
 void StreamPath::packetResend(const std::uint8_t* payload, std::size_t size, std::uint8_t flags) {
     gvsp::ResendRequest request;

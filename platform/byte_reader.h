@@ -61,4 +61,7 @@ private:
     bool ok_ = true;
 };
 
+// One big-endian word of a register image; the caller has checked that four bytes are there.
+inline std::uint32_t loadBe32(const std::uint8_t* at) { return ByteReader(at, 4).u32(); }
+
 }  // namespace wire

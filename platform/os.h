@@ -12,6 +12,11 @@ void sleepMs(std::uint32_t milliseconds);
 // Milliseconds since an arbitrary start, as a 32-bit counter that wraps after about 49.7 days.
 std::uint32_t tickCountMs();
 
+// Nanoseconds of a clock that never runs backwards and does not follow changes of the wall time, since an
+// arbitrary start; 64 bits do not wrap for centuries.
+std::uint64_t monotonicNs();
+inline std::uint64_t monotonicMs() { return monotonicNs() / 1000000; }
+
 // A manual-reset event: once set it stays signalled, releasing every waiter, until reset.
 using EventHandle = void*;
 constexpr int kWaitSignalled = 0;

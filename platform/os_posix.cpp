@@ -16,9 +16,11 @@ void sleepMs(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-std::uint32_t tickCountMs() {
+std::uint32_t tickCountMs() { return static_cast<std::uint32_t>(monotonicNs() / 1000000); }
+
+std::uint64_t monotonicNs() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
 }
 
 namespace {

@@ -11,6 +11,19 @@ void sleepMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 std::uint32_t tickCountMs() { return ::GetTickCount(); }
 
+std::uint64_t monotonicNs() {
+    static const std::uint64_t frequency = [] {
+        LARGE_INTEGER value;
+        ::QueryPerformanceFrequency(&value);
+        return static_cast<std::uint64_t>(value.QuadPart);
+    }();
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    const auto count = static_cast<std::uint64_t>(counter.QuadPart);
+    // Whole seconds and the rest apart: count * 10^9 would overflow after a few weeks of a 10 MHz counter.
+    return count / frequency * 1000000000 + count % frequency * 1000000000 / frequency;
+}
+
 EventHandle createEvent(bool manualReset, bool initiallySignalled) {
     return ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initiallySignalled ? TRUE : FALSE, nullptr);
 }

@@ -1,9 +1,13 @@
 // Building and checking sensor database files; see database_format.h for the layout.
 #include "database_format.h"
 
-#include "byte_codec.h"
+#include "byte_reader.h"
+#include "byte_writer.h"
 
 namespace sensorlink {
+
+using wire::ByteReader;
+using wire::ByteWriter;
 
 bool isValidSerialNumber(const std::string& serial) {
     if (serial.empty() || serial.size() > 32) return false;

@@ -4,9 +4,13 @@
 #include <algorithm>
 #include <bit>
 
-#include "byte_codec.h"
+#include "byte_reader.h"
+#include "byte_writer.h"
 
 namespace sensorlink {
+
+using wire::ByteReader;
+using wire::ByteWriter;
 
 std::size_t maxRequestPayload(std::uint8_t kind) {
     switch (static_cast<MessageKind>(kind)) {

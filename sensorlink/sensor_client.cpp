@@ -5,11 +5,16 @@
 #include <chrono>
 #include <cstring>
 
-#include "byte_codec.h"
+#include "byte_reader.h"
+#include "byte_writer.h"
 #include "database_format.h"
+#include "os.h"
 #include "tavrion.h"
 
 namespace sensorlink {
+
+using wire::ByteReader;
+using wire::ByteWriter;
 namespace {
 
 constexpr std::size_t kMaxIdleChannels = 8;
@@ -30,10 +35,6 @@ int millisecondsLeft(Clock::time_point deadline) {
 }
 
 std::vector<std::uint8_t> textPayload(const std::string& text) { return {text.begin(), text.end()}; }
-
-std::int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
-}
 
 }  // namespace
 
@@ -70,7 +71,7 @@ std::unique_ptr<SensorClient> SensorClient::open(std::uint32_t address, std::uin
     ChannelPtr first = client->connectChannel(limits.connectMs, limits.callMs, code);
     if (!first) return nullptr;
     client->database_ = std::make_unique<DatabaseStore>(client->identity_.serialNumber);
-    client->lastAnswerMs_ = steadyMs();
+    client->lastAnswerMs_ = static_cast<std::int64_t>(os::monotonicMs());
     client->giveBack(std::move(first), true);
     return client;
 }
@@ -226,13 +227,13 @@ std::int32_t SensorClient::status(std::int32_t& word) {
     const std::int32_t local = database_->loaded() ? TAVRION_STATUS_DATABASE_LOADED : 0;
     // One slow answer is no lost sensor: only a closed or broken connection, or a silence longer than the
     // limit, clears the link bit.
-    if (code == TAVRION_ERR_TIMEOUT && steadyMs() - lastAnswerMs_.load() < limits_.silenceLimitMs) return code;
+    if (code == TAVRION_ERR_TIMEOUT && static_cast<std::int64_t>(os::monotonicMs()) - lastAnswerMs_.load() < limits_.silenceLimitMs) return code;
     if (code == TAVRION_ERR_LINK_DOWN || code == TAVRION_ERR_TIMEOUT || code == TAVRION_ERR_PROTOCOL) {
         word = local;
         return TAVRION_OK;
     }
     if (code != TAVRION_OK) return code;
-    lastAnswerMs_ = steadyMs();
+    lastAnswerMs_ = static_cast<std::int64_t>(os::monotonicMs());
     word = (sensorWord & ~(TAVRION_STATUS_LINK_ALIVE | TAVRION_STATUS_DATABASE_LOADED)) |
            TAVRION_STATUS_LINK_ALIVE | local;
     return TAVRION_OK;

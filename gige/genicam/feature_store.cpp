@@ -1,3 +1,5 @@
+// The feature tree: declaring features and nodes, their elements, and the values clients and the program
+// read and write.
 #include "genicam/feature_store.h"
 
 #include <cmath>

@@ -1,9 +1,11 @@
+// The features every device starts with, before the program declares its own.
 #include "genicam/library_features.h"
 
 #include <string>
 
 #include "gev_camera.h"
 #include "gvcp/protocol.h"
+#include "gvsp/gvsp_protocol.h"
 #include "gvsp/pixel_formats.h"
 
 namespace genicam {
@@ -68,6 +70,7 @@ void chunkControls(FeatureStore& store) {
 
 void transportLayer(FeatureStore& store) {
     using namespace gvcp::reg;
+    using namespace gvsp;
     store.addCategory("TransportLayerControl", "Root");
     store.addFeature(kGevInteger, "PayloadSize", "TransportLayerControl", kGevReadOnly, "", true);
     struct Bound {
@@ -78,11 +81,11 @@ void transportLayer(FeatureStore& store) {
         std::uint32_t mask;
     };
     const Bound bound[] = {
-        {"GevSCPSPacketSize", kGevReadWrite, kStreamChannelBase + 0x04, 4, 0x0000FFFF},
-        {"GevSCPD", kGevReadWrite, kStreamChannelBase + 0x08, 4, 0},
-        {"GevSCPHostPort", kGevReadWrite, kStreamChannelBase + 0x00, 4, 0x0000FFFF},
-        {"GevSCDA", kGevReadWrite, kStreamChannelBase + 0x18, 4, 0},
-        {"GevSCSP", kGevReadOnly, kStreamChannelBase + 0x1C, 4, 0x0000FFFF},
+        {"GevSCPSPacketSize", kGevReadWrite, kChannelBase + kRegPacketSize, 4, kPacketSizeMask},
+        {"GevSCPD", kGevReadWrite, kChannelBase + kRegPacketDelay, 4, 0},
+        {"GevSCPHostPort", kGevReadWrite, kChannelBase + kRegPort, 4, kPortMask},
+        {"GevSCDA", kGevReadWrite, kChannelBase + kRegDestination, 4, 0},
+        {"GevSCSP", kGevReadOnly, kChannelBase + kRegSourcePort, 4, kPortMask},
         {"GevHeartbeatTimeout", kGevReadWrite, kHeartbeatTimeout, 4, 0},
         {"GevTimestampTickFrequency", kGevReadOnly, kTickFrequencyHigh, 8, 0},
         {"GevTimestampValue", kGevReadOnly, kTimestampValueHigh, 8, 0},
@@ -91,12 +94,12 @@ void transportLayer(FeatureStore& store) {
         store.addBootstrapFeature(kGevInteger, feature.name, "TransportLayerControl", feature.access, feature.address,
                                   feature.length, feature.mask);
     }
-    store.setIntRange("GevSCPSPacketSize", 576, 9000, 4);
+    store.setIntRange("GevSCPSPacketSize", kMinPacketSize, kMaxPacketSize, kPacketSizeIncrement);
     // Packet-size negotiation: a client sends itself test packets of the sizes it tries, unfragmented.
     store.addBootstrapFeature(kGevBoolean, "GevSCPSFireTestPacket", "TransportLayerControl", kGevReadWrite,
-                              kStreamChannelBase + 0x04, 4, 0x80000000);
+                              kChannelBase + kRegPacketSize, 4, kPacketSizeFireTest);
     store.addBootstrapFeature(kGevBoolean, "GevSCPSDoNotFragment", "TransportLayerControl", kGevReadWrite,
-                              kStreamChannelBase + 0x04, 4, 0x40000000);
+                              kChannelBase + kRegPacketSize, 4, kPacketSizeDoNotFragment);
     store.setIntRange("GevHeartbeatTimeout", 500, 0xFFFFFFFFLL, 1);
 }
 

@@ -11,6 +11,5 @@ void declareLibraryFeatures(FeatureStore& store);
 // Default image geometry until the program sets its own.
 constexpr std::int64_t kDefaultWidth = 640;
 constexpr std::int64_t kDefaultHeight = 480;
-constexpr std::uint32_t kDefaultPacketSize = 1500;
 
 }  // namespace genicam

@@ -1,3 +1,4 @@
+// Placing each feature's register in the feature area, and encoding and decoding its value there.
 #include "genicam/register_layout.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The GenICam XML written from the feature store.
 #include "genicam/xml_writer.h"
 
 #include <algorithm>

@@ -1,10 +1,13 @@
+// The bootstrap register image and the access code of each of its words.
 #include "gvcp/bootstrap_registers.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "genicam/utf8_text.h"
-#include "net/byte_io.h"
+#include "gvsp/gvsp_protocol.h"
+#include "byte_reader.h"
+#include "byte_writer.h"
 
 namespace gvcp {
 
@@ -30,9 +33,10 @@ BootstrapRegisters::BootstrapRegisters() {
     map(kTimestampControl, 4, Access::WriteOnly);
     map(kSwitchoverKey, 4, Access::WriteOnly);
     // Stream channel 0: port, packet size, delay, destination and configuration are the client's.
-    for (std::uint32_t offset : {0x00U, 0x04U, 0x08U, 0x18U, 0x24U})
-        map(kStreamChannelBase + offset, 4, Access::ReadWrite);
-    for (std::uint32_t offset : {0x1CU, 0x20U}) map(kStreamChannelBase + offset, 4, Access::ReadOnly);
+    using namespace gvsp;
+    for (std::uint32_t offset : {kRegPort, kRegPacketSize, kRegPacketDelay, kRegDestination, kRegConfig})
+        map(kChannelBase + offset, 4, Access::ReadWrite);
+    for (std::uint32_t offset : {kRegSourcePort, kRegCapability}) map(kChannelBase + offset, 4, Access::ReadOnly);
 }
 
 void BootstrapRegisters::map(std::uint32_t address, std::uint32_t size, Access access) {
@@ -44,11 +48,11 @@ BootstrapRegisters::Access BootstrapRegisters::access(std::uint32_t address) con
 }
 
 std::uint32_t BootstrapRegisters::word(std::uint32_t address) const {
-    return address + 4 <= reg::kBootstrapEnd ? gige::loadBe32(&memory_[address & ~3U]) : 0;
+    return address + 4 <= reg::kBootstrapEnd ? wire::loadBe32(&memory_[address & ~3U]) : 0;
 }
 
 void BootstrapRegisters::setWord(std::uint32_t address, std::uint32_t value) {
-    if (address + 4 <= reg::kBootstrapEnd) gige::storeBe32(&memory_[address & ~3U], value);
+    if (address + 4 <= reg::kBootstrapEnd) wire::storeBe32(&memory_[address & ~3U], value);
 }
 
 void BootstrapRegisters::setString(std::uint32_t address, std::uint32_t size, const std::string& text) {

@@ -1,11 +1,14 @@
+// Decoding of received GVCP datagrams and encoding of the acknowledges, every length checked against the
+// bytes received.
 #include "gvcp/codec.h"
 
-#include "net/byte_io.h"
+#include "byte_reader.h"
+#include "byte_writer.h"
 
 namespace gvcp {
 
 HeaderCheck decodeHeader(const std::uint8_t* data, std::size_t size, Header& header) {
-    gige::ByteReader reader(data, size);
+    wire::ByteReader reader(data, size);
     const std::uint8_t key = reader.u8();
     header.flags = reader.u8();
     header.command = reader.u16();
@@ -20,7 +23,7 @@ HeaderCheck decodeHeader(const std::uint8_t* data, std::size_t size, Header& hea
 }
 
 Status decodeReadMem(const std::uint8_t* payload, std::size_t size, MemoryRead& out) {
-    gige::ByteReader reader(payload, size);
+    wire::ByteReader reader(payload, size);
     out.address = reader.u32();
     reader.skip(2);
     out.count = reader.u16();
@@ -32,7 +35,7 @@ Status decodeReadMem(const std::uint8_t* payload, std::size_t size, MemoryRead& 
 }
 
 Status decodeWriteMem(const std::uint8_t* payload, std::size_t size, MemoryWrite& out) {
-    gige::ByteReader reader(payload, size);
+    wire::ByteReader reader(payload, size);
     out.address = reader.u32();
     if (!reader.ok() || reader.remaining() == 0) return Status::InvalidParameter;
     out.data = payload + reader.position();
@@ -45,7 +48,7 @@ Status decodeWriteMem(const std::uint8_t* payload, std::size_t size, MemoryWrite
 
 Status decodeReadReg(const std::uint8_t* payload, std::size_t size, RegisterList& out) {
     if (size == 0 || size % 4 != 0 || size / 4 > kMaxReadRegCount) return Status::InvalidParameter;
-    gige::ByteReader reader(payload, size);
+    wire::ByteReader reader(payload, size);
     out.count = static_cast<std::uint32_t>(size / 4);
     for (std::uint32_t i = 0; i < out.count; ++i) out.addresses[i] = reader.u32();
     for (std::uint32_t i = 0; i < out.count; ++i)
@@ -55,7 +58,7 @@ Status decodeReadReg(const std::uint8_t* payload, std::size_t size, RegisterList
 
 Status decodeWriteReg(const std::uint8_t* payload, std::size_t size, RegisterList& out) {
     if (size == 0 || size % 8 != 0 || size / 8 > kMaxWriteRegCount) return Status::InvalidParameter;
-    gige::ByteReader reader(payload, size);
+    wire::ByteReader reader(payload, size);
     out.count = static_cast<std::uint32_t>(size / 8);
     for (std::uint32_t i = 0; i < out.count; ++i) {
         out.addresses[i] = reader.u32();
@@ -68,7 +71,7 @@ Status decodeWriteReg(const std::uint8_t* payload, std::size_t size, RegisterLis
 
 std::size_t encodeAck(AckBuffer& out, Status status, std::uint16_t ack, std::uint16_t ackId,
                       const std::uint8_t* payload, std::size_t payloadSize) {
-    gige::ByteWriter writer(out.data(), out.size());
+    wire::ByteWriter writer(out.data(), out.size());
     writer.u16(static_cast<std::uint16_t>(status));
     writer.u16(ack);
     writer.u16(static_cast<std::uint16_t>(payloadSize));

@@ -1,3 +1,4 @@
+// Who controls the device, what the others may do, and when silence ends control.
 #include "gvcp/control_privilege.h"
 
 #include <algorithm>

@@ -100,7 +100,6 @@ constexpr std::uint32_t kMessageChannelDestination = 0x0B10;
 constexpr std::uint32_t kMessageChannelTimeout = 0x0B14;
 constexpr std::uint32_t kMessageChannelRetries = 0x0B18;
 constexpr std::uint32_t kMessageChannelSourcePort = 0x0B1C;
-constexpr std::uint32_t kStreamChannelBase = 0x0D00;  // channel 0, 0x40 bytes
 constexpr std::uint32_t kBootstrapEnd = 0x1000;
 }  // namespace reg
 

@@ -1,9 +1,12 @@
+// The GVCP server's thread and the command handling every request passes through.
 #include "gvcp/server.h"
 
 #include <algorithm>
 #include <chrono>
 
-#include "net/byte_io.h"
+#include "byte_reader.h"
+#include "byte_writer.h"
+#include "os.h"
 
 namespace gvcp {
 
@@ -14,12 +17,6 @@ constexpr std::uint32_t kCcp = reg::kControlPrivilege;
 constexpr std::size_t kReceiveSize = 2048;
 constexpr int kPollMs = 50;
 }  // namespace
-
-std::uint64_t steadyMs() {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
 
 Server::Server(DeviceRegisters& device, ControlPrivilege& privilege) : device_(device), privilege_(privilege) {}
 
@@ -74,7 +71,7 @@ void Server::run() {
     std::uint8_t buffer[kReceiveSize];
     gige::UdpSocket* sockets[2] = {&socket_, &broadcast_};
     while (!stopping_) {
-        const std::uint64_t untilExpiry = privilege_.msUntilExpiry(steadyMs());
+        const std::uint64_t untilExpiry = privilege_.msUntilExpiry(os::monotonicMs());
         const int timeout = static_cast<int>(std::min<std::uint64_t>(untilExpiry, kPollMs));
         const unsigned ready = gige::UdpSocket::waitReadable(sockets, 2, timeout);
         for (int index = 0; index < 2; ++index) {
@@ -87,7 +84,7 @@ void Server::run() {
                 handle(buffer, std::min<std::size_t>(static_cast<std::size_t>(size), sizeof buffer), from, index == 1);
             }
         }
-        report(privilege_.expire(steadyMs()));
+        report(privilege_.expire(os::monotonicMs()));
     }
 }
 
@@ -98,7 +95,7 @@ void Server::keep() {
             flightChanged_.wait(lock);
             continue;
         }
-        const std::uint64_t now = steadyMs();
+        const std::uint64_t now = os::monotonicMs();
         const std::uint64_t busyAt = flight_.startMs + options_.callbackLimitMs;
         const std::uint64_t pendingAt = flight_.lastPendingMs == 0
                                             ? flight_.startMs + kFirstPendingAckMs
@@ -178,7 +175,7 @@ void Server::handle(const std::uint8_t* data, std::size_t size, const gige::Endp
 
     // A retransmission (same client, id and command) gets the answer of the first run, without rerunning it.
     CachedAck* entry = cached(peer);
-    const std::uint64_t now = steadyMs();
+    const std::uint64_t now = os::monotonicMs();
     entry->used = now;
     if (entry->requestId == header.requestId && entry->command == header.command && entry->requestId != 0) {
         privilege_.activity(peer, now);
@@ -198,7 +195,7 @@ void Server::handle(const std::uint8_t* data, std::size_t size, const gige::Endp
     }
     std::size_t ackSize = execute(header, payload, peer, ack);
     if (!header.ackRequired()) ackSize = 0;
-    privilege_.activity(peer, steadyMs());
+    privilege_.activity(peer, os::monotonicMs());
     entry->requestId = header.requestId;
     entry->command = header.command;
     {
@@ -241,7 +238,7 @@ Status Server::readWithPrivilege(std::uint32_t address, std::uint32_t count, std
         const std::uint32_t before = kCcp - address;
         Status status = before > 0 ? device_.readMemory(address, before, out) : Status::Success;
         if (status != Status::Success) return status;
-        gige::storeBe32(out + before, privilege_.value());
+        wire::storeBe32(out + before, privilege_.value());
         const std::uint32_t after = count - before - 4;
         return after > 0 ? device_.readMemory(kCcp + 4, after, out + before + 4) : Status::Success;
     }
@@ -259,7 +256,7 @@ Status Server::writeWithPrivilege(const Peer& peer, std::uint32_t address, const
         if (status != Status::Success) return status;
     }
     ControlPrivilege::Change change = ControlPrivilege::Change::None;
-    const Status status = privilege_.write(peer, gige::loadBe32(data + before), device_.switchoverKey(), steadyMs(), change);
+    const Status status = privilege_.write(peer, wire::loadBe32(data + before), device_.switchoverKey(), os::monotonicMs(), change);
     report(change);
     if (status != Status::Success) return status;
     const std::uint32_t after = count - before - 4;
@@ -289,7 +286,7 @@ std::size_t Server::writeRegisters(const Header& header, const std::uint8_t* pay
     std::uint16_t written = 0;
     for (std::uint32_t i = 0; i < list.count && status == Status::Success; ++i) {
         std::uint8_t value[4];
-        gige::storeBe32(value, list.values[i]);
+        wire::storeBe32(value, list.values[i]);
         status = writeWithPrivilege(peer, list.addresses[i], value, 4);
         if (status == Status::Success) ++written;
     }
@@ -304,7 +301,7 @@ std::size_t Server::readMemory(const Header& header, const std::uint8_t* payload
     std::uint8_t data[4 + kMaxMemoryBytes] = {};
     if (status == Status::Success) status = readWithPrivilege(request.address, request.count, data + 4);
     if (status != Status::Success) return encodeAck(ack, status, code, header.requestId, nullptr, 0);
-    gige::storeBe32(data, request.address);
+    wire::storeBe32(data, request.address);
     return encodeAck(ack, Status::Success, code, header.requestId, data, 4 + request.count);
 }
 

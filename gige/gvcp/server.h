@@ -46,8 +46,6 @@ constexpr std::uint32_t kDefaultPendingAckMs = 1000;
 // Hosts commonly wait 200 to 500 ms for an ack; the first PENDING_ACK goes out well before that.
 constexpr std::uint32_t kFirstPendingAckMs = 150;
 
-std::uint64_t steadyMs();
-
 class Server {
 public:
     Server(DeviceRegisters& device, ControlPrivilege& privilege);

@@ -1,3 +1,4 @@
+// Collecting the image part and the chunks of one frame and composing them into the payload on the wire.
 #include "frame_parts.h"
 
 #include "byte_writer.h"
@@ -48,7 +49,7 @@ bool FrameParts::compose(const void* frame, std::uint64_t imageBytes, ComposedPa
     if (chunkCount_ == 0) return true;
     if (imageBytes > 0xFFFFFFFFu) return false;
 
-    ByteWriter writer(section_.get(), kSectionCapacity);
+    wire::ByteWriter writer(section_.get(), kSectionCapacity);
     writer.u32(imageChunkId_);
     writer.u32(static_cast<std::uint32_t>(imageBytes));
     std::uint32_t layout = 2166136261u;  // FNV-1a over ids and lengths

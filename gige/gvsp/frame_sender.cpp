@@ -1,3 +1,4 @@
+// The camera's frame operations: checks of a frame against the current image settings, then the send.
 #include "frame_sender.h"
 
 #include "pixel_formats.h"

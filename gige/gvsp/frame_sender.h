@@ -4,7 +4,7 @@
 #pragma once
 
 #include "frame_parts.h"
-#include "stream_channel.h"
+#include "stream_sender.h"
 
 #include <cstdint>
 #include <mutex>
@@ -33,7 +33,7 @@ enum FrameResult : int {
 
 class FrameSender {
 public:
-    explicit FrameSender(StreamChannel& channel) : channel_(channel) {}
+    explicit FrameSender(StreamSender& channel) : channel_(channel) {}
 
     int beginFrame(int stream);
     int addChunkData(const void* data, std::uint32_t length, std::uint32_t chunkId, int stream);
@@ -47,7 +47,7 @@ public:
 private:
     int send(const void* frame, std::uint64_t imageBytes, const ImageSettings& image, std::uint64_t timestamp);
 
-    StreamChannel& channel_;
+    StreamSender& channel_;
     std::mutex mutex_;
     FrameParts parts_;
     ComposedPayload payload_;

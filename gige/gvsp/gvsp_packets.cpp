@@ -1,13 +1,14 @@
+// Byte layout of the stream packets the device sends, and of the PACKETRESEND request it answers.
 #include "gvsp_packets.h"
 
+#include "byte_reader.h"
 #include "byte_writer.h"
-#include "net/byte_io.h"
 
 namespace gvsp {
 
 namespace {
 
-void writeHeader(ByteWriter& writer, std::uint16_t status, std::uint16_t blockId, PacketFormat format,
+void writeHeader(wire::ByteWriter& writer, std::uint16_t status, std::uint16_t blockId, PacketFormat format,
                  std::uint32_t packetId) {
     writer.u16(status);
     writer.u16(blockId);
@@ -20,13 +21,13 @@ void writeHeader(ByteWriter& writer, std::uint16_t status, std::uint16_t blockId
 
 std::size_t encodeHeader(std::uint8_t* out, std::size_t capacity, std::uint16_t status, std::uint16_t blockId,
                          PacketFormat format, std::uint32_t packetId) {
-    ByteWriter writer(out, capacity);
+    wire::ByteWriter writer(out, capacity);
     writeHeader(writer, status, blockId, format, packetId);
     return writer.size();
 }
 
 std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, std::uint16_t blockId, const LeaderFields& leader) {
-    ByteWriter writer(out, capacity);
+    wire::ByteWriter writer(out, capacity);
     writeHeader(writer, kStatusSuccess, blockId, PacketFormat::Leader, 0);
     writer.u8(0);  // field info: progressive, one field
     writer.u8(0);  // reserved
@@ -44,7 +45,7 @@ std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, std::uint16_t 
 
 std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, std::uint16_t blockId, std::uint32_t packetId,
                           const TrailerFields& trailer) {
-    ByteWriter writer(out, capacity);
+    wire::ByteWriter writer(out, capacity);
     writeHeader(writer, kStatusSuccess, blockId, PacketFormat::Trailer, packetId);
     writer.u16(0);
     writer.u16(trailer.payloadType);
@@ -61,7 +62,7 @@ std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, std::uint16_t
 namespace gvsp {
 
 bool decodePacketResend(const std::uint8_t* payload, std::size_t size, bool extendedIds, ResendRequest* out) {
-    gige::ByteReader reader(payload, size);
+    wire::ByteReader reader(payload, size);
     ResendRequest request;
     request.channel = reader.u16();
     const std::uint16_t shortBlock = reader.u16();

@@ -33,7 +33,8 @@ enum StreamStatus : std::uint16_t {
 // Block ids are 16 bits; 0 is never used, so the sequence runs 1..0xFFFF and wraps to 1.
 constexpr std::uint16_t nextBlockId(std::uint16_t id) { return id == 0xFFFF ? 1 : static_cast<std::uint16_t>(id + 1); }
 
-// Stream channel 0 register block (bootstrap 0x0D00) and the offsets inside it.
+// Stream channel 0 register block (bootstrap 0x0D00) and the offsets inside it. The camera's bootstrap
+// image is the only copy of these registers; the stream path gets its settings from there.
 constexpr std::uint32_t kChannelBase = 0x0D00;
 constexpr std::uint32_t kChannelBlockSize = 0x40;
 enum ChannelRegister : std::uint32_t {
@@ -45,6 +46,8 @@ enum ChannelRegister : std::uint32_t {
     kRegCapability = 0x20,   // SCC (read-only)
     kRegConfig = 0x24,       // SCCFG
 };
+
+constexpr std::uint32_t kPortMask = 0x0000FFFF;  // SCP: the host port; the interface index is always 0
 
 constexpr std::uint32_t kPacketSizeFireTest = 0x80000000;
 constexpr std::uint32_t kPacketSizeDoNotFragment = 0x40000000;
@@ -64,13 +67,5 @@ constexpr std::uint32_t kDefaultPacketSize = 1500;
 constexpr bool packetSizeAllowed(std::uint32_t size) {
     return size >= kMinPacketSize && size <= kMaxPacketSize && (size - kMinPacketSize) % kPacketSizeIncrement == 0;
 }
-
-// GVCP status codes the channel's register handlers answer with.
-enum RegisterStatus : std::uint16_t {
-    kRegisterOk = 0x0000,
-    kRegisterInvalidParameter = 0x8002,
-    kRegisterInvalidAddress = 0x8003,
-    kRegisterWriteProtect = 0x8004,
-};
 
 }  // namespace gvsp

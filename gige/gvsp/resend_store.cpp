@@ -1,3 +1,5 @@
+// The store of recently sent frames that PACKETRESEND answers come from (see resend_store.h for its
+// memory rules).
 #include "resend_store.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The OS-independent part of the host interface helpers: finding the interface that holds an address and
+// choosing where a new address goes.
 #include "net/host_interfaces.h"
 
 #include "net/udp_socket.h"

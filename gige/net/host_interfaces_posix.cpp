@@ -1,3 +1,4 @@
+// Linux side of the host interfaces: listing them with their MAC addresses, and adding an address.
 #include "net/host_interfaces.h"
 
 #include <arpa/inet.h>

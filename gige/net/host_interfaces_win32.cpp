@@ -1,3 +1,5 @@
+// Windows side of the host interfaces: listing them with their MAC addresses (IP Helper), and adding an
+// address.
 #include "net/host_interfaces.h"
 
 #include <winsock2.h>

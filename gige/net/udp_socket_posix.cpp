@@ -1,3 +1,4 @@
+// POSIX side of the UDP socket.
 #include "net/udp_socket.h"
 
 #include <arpa/inet.h>

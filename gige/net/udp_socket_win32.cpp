@@ -1,3 +1,4 @@
+// Windows side of the UDP socket (Winsock).
 #include "net/udp_socket.h"
 
 #include <mutex>

@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "byte_codec.h"
+#include "byte_reader.h"
+#include "byte_writer.h"
 
 using sensorlink::IoStatus;
 using sensorlink::TcpStream;

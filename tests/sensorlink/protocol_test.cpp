@@ -3,30 +3,13 @@
 
 #include <cstring>
 
-#include "byte_codec.h"
+#include "byte_writer.h"
 #include "database_format.h"
 #include "protocol.h"
 #include "socket.h"
 
 using namespace sensorlink;
-
-TEST(ByteCodec, BigEndianFieldsAndALatchedOverrun) {
-    ByteWriter writer;
-    writer.u8(0x01);
-    writer.u16(0x0203);
-    writer.u32(0x04050607);
-    writer.i32(-2);
-    EXPECT_EQ(writer.data(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 0xFF, 0xFF, 0xFF, 0xFE}));
-    ByteReader reader(writer.data().data(), writer.size());
-    EXPECT_EQ(reader.u8(), 1);
-    EXPECT_EQ(reader.u16(), 0x0203);
-    EXPECT_EQ(reader.u32(), 0x04050607u);
-    EXPECT_EQ(reader.i32(), -2);
-    EXPECT_TRUE(reader.ok());
-    EXPECT_EQ(reader.u8(), 0);
-    EXPECT_FALSE(reader.ok());
-    EXPECT_EQ(reader.remaining(), 0u);
-}
+using wire::ByteWriter;
 
 TEST(Protocol, HeaderRoundTripsAndRejectsForeignBytes) {
     std::uint8_t bytes[kHeaderSize];

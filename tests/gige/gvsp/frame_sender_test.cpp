@@ -19,9 +19,11 @@ protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(channel.open(kDevice, &error)) << error;
-        channel.writeRegister(kRegDestination, kHost);
-        channel.writeRegister(kRegPacketSize, 1500);
-        channel.writeRegister(kRegPort, host.port());
+        ChannelSettings config;
+        config.destination = kHost;
+        config.packetSize = 1500;
+        config.port = host.port();
+        channel.configure(config);
     }
     ImageSettings settings(const char* format, bool chunks) {
         ImageSettings image;
@@ -49,7 +51,7 @@ protected:
         return packets;
     }
 
-    StreamChannel channel;
+    StreamSender channel;
     FrameSender sender{channel};
     UdpReceiver host{kHost};
     std::vector<std::uint8_t> frame;

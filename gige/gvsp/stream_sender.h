@@ -1,10 +1,11 @@
-// Stream channel 0 of the device: the registers a client configures it through (SCP, SCPS, SCPD, SCDA,
-// SCSP, SCC, SCCFG), the packetizer that turns one frame into leader, payload and trailer packets, and
-// the answers to PACKETRESEND.
+// The sending side of stream channel 0: the packetizer that turns one frame into leader, payload and
+// trailer packets, the test packet of packet-size negotiation, and the answers to PACKETRESEND. Its settings
+// come from the channel's registers, which the camera keeps and checks; this class holds only what it
+// was last configured with.
 //
-// Threads: register accesses and resends arrive on the control thread, frames on the caller's thread.
-// The configuration is read once per frame under a lock; closing the channel (SCP = 0, control lost)
-// stops a frame in flight before its next batch of packets.
+// Threads: configuration and resends arrive on the control thread, frames on the caller's thread.
+// The settings are read once per frame under a lock; closing the channel (SCP = 0, control lost) or
+// pointing it elsewhere stops a frame in flight before its next batch of packets.
 #pragma once
 
 #include "gvsp_packets.h"
@@ -36,18 +37,24 @@ struct ChannelSettings {
     std::uint32_t packetDelay = 0;
 };
 
-class StreamChannel {
+class StreamSender {
 public:
     // `tickFrequency`: ticks per second of the device clock, the unit of SCPD.
-    explicit StreamChannel(std::uint64_t tickFrequency = 1000000000, std::uint64_t resendBudget = ResendStore::kDefaultByteBudget);
+    explicit StreamSender(std::uint64_t tickFrequency = 1000000000, std::uint64_t resendBudget = ResendStore::kDefaultByteBudget);
 
     // The socket: bound to the served address (host byte order) so packets carry the device's address.
     bool open(std::uint32_t address, std::string* error);
     void close();
 
-    // Register block at 0x0D00; `offset` is relative to it. The result is a GVCP status code.
-    std::uint16_t readRegister(std::uint32_t offset, std::uint32_t* value) const;
-    std::uint16_t writeRegister(std::uint32_t offset, std::uint32_t value);
+    // The UDP port packets leave from (SCSP), 0 while the socket is closed.
+    std::uint16_t sourcePort() const { return sourcePort_.load(); }
+
+    // Takes the settings the channel's registers now hold. A new port or destination stops a frame in
+    // flight: its remaining packets would reach a receiver that never saw its leader.
+    void configure(const ChannelSettings& settings);
+    // Sends one datagram of the configured packet size to the configured destination (the client checks
+    // only its length); false when the channel is closed or the socket refused it.
+    bool sendTestPacket();
 
     // SCP := 0: nothing more is sent until a client configures the channel again (control released or
     // heartbeat expired).
@@ -78,7 +85,6 @@ public:
     ResendStore& resendStore() { return store_; }
 
 private:
-    bool sendTestPacket(std::uint32_t packetSize, bool doNotFragment);
     bool shouldDrop();
     void pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs, std::uint32_t generation);
 

@@ -1,8 +1,8 @@
-// The stream channel against a plain UDP receiver on 127.0.7.1: registers as a client sets them, packet
-// sizes, leader/payload/trailer, block-id wrap, PACKETRESEND answers, closing, and the drop switch.
+// The stream sender against a plain UDP receiver on 127.0.7.1: packet sizes, leader/payload/trailer,
+// block-id wrap, PACKETRESEND answers, closing, pacing and the drop switch.
 #include "gvsp_test_packets.h"
 #include "pixel_formats.h"
-#include "stream_channel.h"
+#include "stream_sender.h"
 
 #include <gtest/gtest.h>
 
@@ -19,16 +19,19 @@ namespace {
 constexpr std::uint32_t kDevice = ipv4(127, 0, 7, 1);
 constexpr std::uint32_t kHost = ipv4(127, 0, 7, 2);
 
-class StreamChannelTest : public ::testing::Test {
+class StreamSenderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(channel.open(kDevice, &error)) << error;
-        ASSERT_EQ(channel.writeRegister(kRegDestination, kHost), kRegisterOk);
     }
-    void configure(std::uint32_t packetSize) {
-        ASSERT_EQ(channel.writeRegister(kRegPacketSize, packetSize), kRegisterOk);
-        ASSERT_EQ(channel.writeRegister(kRegPort, host.port()), kRegisterOk);
+    void configure(std::uint32_t packetSize, std::uint32_t packetDelay = 0) {
+        ChannelSettings settings;
+        settings.port = host.port();
+        settings.destination = kHost;
+        settings.packetSize = packetSize;
+        settings.packetDelay = packetDelay;
+        channel.configure(settings);
     }
     std::vector<Packet> received(int quietMs = 100) {
         std::vector<Packet> packets;
@@ -63,7 +66,7 @@ protected:
         return bytes;
     }
 
-    StreamChannel channel;
+    StreamSender channel;
     UdpReceiver host{kHost};
     FrameParts parts;
     ComposedPayload payload;
@@ -74,60 +77,7 @@ protected:
 
 }  // namespace
 
-TEST_F(StreamChannelTest, RegistersReadBackAsAClientSetsThem) {
-    std::uint32_t value = 0;
-    EXPECT_EQ(channel.readRegister(kRegSourcePort, &value), kRegisterOk);
-    EXPECT_NE(value, 0u);
-    EXPECT_EQ(channel.writeRegister(kRegSourcePort, 1), kRegisterWriteProtect);
-    EXPECT_EQ(channel.writeRegister(kRegCapability, 1), kRegisterWriteProtect);
-    EXPECT_EQ(channel.readRegister(kRegCapability, &value), kRegisterOk);
-    EXPECT_EQ(value, kCapabilityExtendedChunk);
-
-    // A client that always asks for multipart is accepted and reads back what is in force.
-    EXPECT_EQ(channel.writeRegister(kRegConfig, 0x41), kRegisterOk);
-    channel.readRegister(kRegConfig, &value);
-    EXPECT_EQ(value, kConfigExtendedChunk);
-
-    // Sizes outside 576..9000 or off the increment are refused and leave the size unchanged.
-    EXPECT_EQ(channel.writeRegister(kRegPacketSize, 575), kRegisterInvalidParameter);
-    EXPECT_EQ(channel.writeRegister(kRegPacketSize, 9004), kRegisterInvalidParameter);
-    EXPECT_EQ(channel.writeRegister(kRegPacketSize, 1502), kRegisterInvalidParameter);
-    EXPECT_EQ(channel.writeRegister(kRegPacketSize, kPacketSizeDoNotFragment | 1400), kRegisterOk);
-    channel.readRegister(kRegPacketSize, &value);
-    EXPECT_EQ(value, kPacketSizeDoNotFragment | 1400);
-    EXPECT_EQ(channel.writeRegister(kRegPacketSize, 9000), kRegisterOk);
-    channel.readRegister(kRegPacketSize, &value);
-    EXPECT_EQ(value, 9000u);
-
-    EXPECT_EQ(channel.writeRegister(kRegPort, 0x00010000 | 5000), kRegisterInvalidParameter);
-    EXPECT_EQ(channel.writeRegister(kRegPort, 5000), kRegisterOk);
-    channel.readRegister(kRegPort, &value);
-    EXPECT_EQ(value, 5000u);
-    EXPECT_EQ(channel.writeRegister(kRegPacketDelay, 777), kRegisterOk);
-    channel.readRegister(kRegPacketDelay, &value);
-    EXPECT_EQ(value, 777u);
-    channel.readRegister(kRegDestination, &value);
-    EXPECT_EQ(value, kHost);
-
-    EXPECT_EQ(channel.readRegister(0x40, &value), kRegisterInvalidAddress);
-    EXPECT_EQ(channel.readRegister(0x06, &value), kRegisterInvalidAddress);
-}
-
-TEST_F(StreamChannelTest, FireTestSendsOneDatagramOfTheRequestedSizeAndClearsItself) {
-    configure(1500);
-    EXPECT_EQ(channel.writeRegister(kRegPacketSize, kPacketSizeFireTest | kPacketSizeDoNotFragment | 8996), kRegisterOk);
-    const auto datagrams = host.drain(100);
-    ASSERT_EQ(datagrams.size(), 1u);
-    EXPECT_EQ(datagrams[0].size(), 8996u - 28);
-    std::uint32_t value = 0;
-    channel.readRegister(kRegPacketSize, &value);
-    EXPECT_EQ(value, kPacketSizeDoNotFragment | 8996);
-    // A refused size fires nothing.
-    EXPECT_EQ(channel.writeRegister(kRegPacketSize, kPacketSizeFireTest | 20000), kRegisterInvalidParameter);
-    EXPECT_TRUE(host.drain(50).empty());
-}
-
-TEST_F(StreamChannelTest, FrameIsLeaderFullPayloadPacketsAndTrailer) {
+TEST_F(StreamSenderTest, FrameIsLeaderFullPayloadPacketsAndTrailer) {
     configure(1400);
     // 100 x 37 Coord3D_ABC16 = 22200 bytes plus chunks: not a multiple of the 1364 data bytes per packet.
     ASSERT_EQ(sendFrame(100, 37, 0x023000B9, true), SendOutcome::Sent);
@@ -171,22 +121,20 @@ TEST_F(StreamChannelTest, FrameIsLeaderFullPayloadPacketsAndTrailer) {
     EXPECT_EQ(plain.back().body.size(), 8u);
 }
 
-TEST_F(StreamChannelTest, NothingIsSentWithoutDestinationOrAfterClosing) {
+TEST_F(StreamSenderTest, NothingIsSentWithoutDestinationOrAfterClosing) {
     ASSERT_EQ(sendFrame(16, 16, 0x01080001, false), SendOutcome::NoDestination);
     configure(1500);
     channel.closeChannel();
     ASSERT_EQ(sendFrame(16, 16, 0x01080001, false), SendOutcome::NoDestination);
     EXPECT_TRUE(host.drain(50).empty());
-    std::uint32_t port = 1;
-    channel.readRegister(kRegPort, &port);
-    EXPECT_EQ(port, 0u);
+    EXPECT_EQ(channel.settings().port, 0u);
     // A dropped frame uses no block id: the next block sent is still 1.
     configure(1500);
     ASSERT_EQ(sendFrame(16, 16, 0x01080001, false), SendOutcome::Sent);
     EXPECT_EQ(received().front().block, 1);
 }
 
-TEST_F(StreamChannelTest, BlockIdWrapsFromFFFFToOne) {
+TEST_F(StreamSenderTest, BlockIdWrapsFromFFFFToOne) {
     configure(1500);
     channel.setNextBlockId(0xFFFF);
     ASSERT_EQ(sendFrame(8, 8, 0x01080001, false), SendOutcome::Sent);
@@ -196,7 +144,7 @@ TEST_F(StreamChannelTest, BlockIdWrapsFromFFFFToOne) {
     EXPECT_EQ(blocks, (std::set<std::uint16_t>{0xFFFF, 1}));
 }
 
-TEST_F(StreamChannelTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) {
+TEST_F(StreamSenderTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) {
     configure(576);
     // More frames than the store has room for, so the first ones are gone.
     const int frameCount = static_cast<int>(ResendStore::kFrameCount) + 6;
@@ -241,7 +189,7 @@ TEST_F(StreamChannelTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) 
     ASSERT_EQ(received().size(), 1u);
 }
 
-TEST_F(StreamChannelTest, DroppedPacketsAreRecoveredThroughResends) {
+TEST_F(StreamSenderTest, DroppedPacketsAreRecoveredThroughResends) {
     configure(1500);
     channel.setTestDropRatio(0.1);
     ASSERT_EQ(sendFrame(256, 64, 0x023000B9, true), SendOutcome::Sent);
@@ -260,7 +208,7 @@ TEST_F(StreamChannelTest, DroppedPacketsAreRecoveredThroughResends) {
     EXPECT_EQ(assemble(packets, 1, dataPerPacket), expectedPayload());
 }
 
-TEST_F(StreamChannelTest, EveryDroppedPacketOfManyFramesIsHeldForResend) {
+TEST_F(StreamSenderTest, EveryDroppedPacketOfManyFramesIsHeldForResend) {
     configure(1500);
     channel.setTestDropRatio(0.5);  // so the last packets of some frames are dropped too
     for (int frame = 0; frame < 20; ++frame) ASSERT_EQ(sendFrame(50, 50, 0x01100007, false), SendOutcome::Sent);
@@ -283,10 +231,9 @@ TEST_F(StreamChannelTest, EveryDroppedPacketOfManyFramesIsHeldForResend) {
     }
 }
 
-TEST_F(StreamChannelTest, ClosingTheChannelStopsAFrameWaitingOnItsPacketDelay) {
-    configure(1500);
+TEST_F(StreamSenderTest, ClosingTheChannelStopsAFrameWaitingOnItsPacketDelay) {
     // A second between packets: the frame would take seconds if closing did not end the wait.
-    ASSERT_EQ(channel.writeRegister(kRegPacketDelay, 1000000000), kRegisterOk);
+    configure(1500, 1000000000);
     SendOutcome outcome = SendOutcome::Sent;
     std::thread sender([&] { outcome = sendFrame(100, 100, 0x01080001, false); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -296,10 +243,9 @@ TEST_F(StreamChannelTest, ClosingTheChannelStopsAFrameWaitingOnItsPacketDelay) {
     EXPECT_LE(received(50).size(), 2u);  // the leader, perhaps the first payload packet
 }
 
-TEST_F(StreamChannelTest, PacedFrameArrivesComplete) {
-    configure(9000);
+TEST_F(StreamSenderTest, PacedFrameArrivesComplete) {
     // 2000 ticks of a 1 GHz clock: 2 microseconds between packets.
-    ASSERT_EQ(channel.writeRegister(kRegPacketDelay, 2000), kRegisterOk);
+    configure(9000, 2000);
     ASSERT_EQ(sendFrame(300, 100, 0x026000C0, false), SendOutcome::Sent);
     const auto packets = received();
     EXPECT_EQ(assemble(packets, 1, 9000 - 36), image);

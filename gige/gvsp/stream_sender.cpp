@@ -1,4 +1,5 @@
-#include "stream_channel.h"
+// Packetizing, pacing and resending of stream channel 0 (see stream_sender.h).
+#include "stream_sender.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,26 +7,18 @@
 #include <thread>
 #include <vector>
 
+#include "os.h"
+
 namespace gvsp {
 
-namespace {
-
-std::uint64_t nowNs() {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
-
-}  // namespace
-
-StreamChannel::StreamChannel(std::uint64_t tickFrequency, std::uint64_t resendBudget)
+StreamSender::StreamSender(std::uint64_t tickFrequency, std::uint64_t resendBudget)
     : tickFrequency_(tickFrequency == 0 ? 1 : tickFrequency), store_(resendBudget) {
     if (const char* percent = std::getenv("PELLICOR_TEST_DROP_PERCENT")) {
         setTestDropRatio(std::atof(percent) / 100.0);
     }
 }
 
-bool StreamChannel::open(std::uint32_t address, std::string* error) {
+bool StreamSender::open(std::uint32_t address, std::string* error) {
     std::unique_lock<std::shared_mutex> lock(socketMutex_);
     if (!socket_.open(address, error)) return false;
     sourcePort_ = socket_.localPort();
@@ -34,24 +27,24 @@ bool StreamChannel::open(std::uint32_t address, std::string* error) {
     return true;
 }
 
-void StreamChannel::close() {
+void StreamSender::close() {
     closeChannel();
     std::unique_lock<std::shared_mutex> lock(socketMutex_);
     socket_.close();
     sourcePort_ = 0;
 }
 
-void StreamChannel::setSendTimeout(int milliseconds) {
+void StreamSender::setSendTimeout(int milliseconds) {
     std::shared_lock<std::shared_mutex> lock(socketMutex_);
     socket_.setSendTimeout(milliseconds);
 }
 
-ChannelSettings StreamChannel::settings() const {
+ChannelSettings StreamSender::settings() const {
     std::lock_guard<std::mutex> lock(configMutex_);
     return settings_;
 }
 
-void StreamChannel::closeChannel() {
+void StreamSender::closeChannel() {
     {
         std::lock_guard<std::mutex> lock(configMutex_);
         settings_.port = 0;
@@ -60,78 +53,17 @@ void StreamChannel::closeChannel() {
     store_.clear();
 }
 
-std::uint16_t StreamChannel::readRegister(std::uint32_t offset, std::uint32_t* value) const {
-    if (offset == kRegSourcePort) {
-        *value = sourcePort_.load();
-        return kRegisterOk;
+void StreamSender::configure(const ChannelSettings& settings) {
+    {
+        std::lock_guard<std::mutex> lock(configMutex_);
+        if (settings.port != settings_.port || settings.destination != settings_.destination) ++generation_;
+        settings_ = settings;
     }
-    std::lock_guard<std::mutex> lock(configMutex_);
-    switch (offset) {
-        case kRegPort: *value = settings_.port; break;
-        // The fire-test bit clears itself, so a read-modify-write of the size never fires again.
-        case kRegPacketSize:
-            *value = settings_.packetSize | (settings_.doNotFragment ? kPacketSizeDoNotFragment : 0);
-            break;
-        case kRegPacketDelay: *value = settings_.packetDelay; break;
-        case kRegDestination: *value = settings_.destination; break;
-        case kRegCapability: *value = kCapabilityExtendedChunk; break;
-        case kRegConfig: *value = kConfigExtendedChunk; break;
-        default:
-            if (offset >= kChannelBlockSize || offset % 4 != 0) return kRegisterInvalidAddress;
-            *value = 0;  // reserved and unimplemented registers of the block read as zero
-            break;
-    }
-    return kRegisterOk;
+    std::shared_lock<std::shared_mutex> lock(socketMutex_);
+    socket_.setDoNotFragment(settings.doNotFragment);
 }
 
-std::uint16_t StreamChannel::writeRegister(std::uint32_t offset, std::uint32_t value) {
-    switch (offset) {
-        case kRegPort: {
-            // Only network interface 0 exists; the direction bit is read-only and ignored.
-            if ((value & 0x000F0000) != 0) return kRegisterInvalidParameter;
-            std::lock_guard<std::mutex> lock(configMutex_);
-            const auto port = static_cast<std::uint16_t>(value & 0xFFFF);
-            if (port != settings_.port) ++generation_;
-            settings_.port = port;
-            return kRegisterOk;
-        }
-        case kRegPacketSize: {
-            const std::uint32_t size = value & kPacketSizeMask;
-            if (!packetSizeAllowed(size)) return kRegisterInvalidParameter;
-            const bool doNotFragment = (value & kPacketSizeDoNotFragment) != 0;
-            {
-                std::lock_guard<std::mutex> lock(configMutex_);
-                settings_.packetSize = size;
-                settings_.doNotFragment = doNotFragment;
-            }
-            {
-                std::shared_lock<std::shared_mutex> lock(socketMutex_);
-                socket_.setDoNotFragment(doNotFragment);
-            }
-            if (value & kPacketSizeFireTest) sendTestPacket(size, doNotFragment);
-            return kRegisterOk;
-        }
-        case kRegPacketDelay: {
-            std::lock_guard<std::mutex> lock(configMutex_);
-            settings_.packetDelay = value;
-            return kRegisterOk;
-        }
-        case kRegDestination: {
-            std::lock_guard<std::mutex> lock(configMutex_);
-            if (value != settings_.destination) ++generation_;
-            settings_.destination = value;
-            return kRegisterOk;
-        }
-        // Extended chunk data is always on and nothing else is configurable; clients such as the ones that
-        // always ask for multipart get their write accepted and read back what is in force.
-        case kRegConfig: return kRegisterOk;
-        case kRegSourcePort:
-        case kRegCapability: return kRegisterWriteProtect;
-        default: return offset < kChannelBlockSize && offset % 4 == 0 ? kRegisterWriteProtect : kRegisterInvalidAddress;
-    }
-}
-
-bool StreamChannel::sendTestPacket(std::uint32_t packetSize, bool doNotFragment) {
+bool StreamSender::sendTestPacket() {
     const ChannelSettings now = settings();
     if (now.port == 0 || now.destination == 0) return false;
     // The client checks only the length: the UDP payload is the packet size less the IP and UDP headers.
@@ -141,20 +73,20 @@ bool StreamChannel::sendTestPacket(std::uint32_t packetSize, bool doNotFragment)
         return data;
     }();
     OutPacket packet;
-    packet.spans[0] = Span{testData.data(), packetSize - kIpUdpOverhead};
+    packet.spans[0] = Span{testData.data(), now.packetSize - kIpUdpOverhead};
     packet.spanCount = 1;
     std::shared_lock<std::shared_mutex> lock(socketMutex_);
-    socket_.setDoNotFragment(doNotFragment);
+    socket_.setDoNotFragment(now.doNotFragment);
     return socket_.send(now.destination, now.port, &packet, 1) == 1;
 }
 
-void StreamChannel::setTestDropRatio(double ratio) {
+void StreamSender::setTestDropRatio(double ratio) {
     if (!(ratio > 0.0)) ratio = 0.0;
     if (ratio > 0.5) ratio = 0.5;
     dropPerMillion_ = static_cast<std::uint32_t>(ratio * 1e6);
 }
 
-bool StreamChannel::shouldDrop() {
+bool StreamSender::shouldDrop() {
     const std::uint32_t perMillion = dropPerMillion_.load(std::memory_order_relaxed);
     if (perMillion == 0) return false;
     // xorshift: a fixed sequence, so a failing run can be repeated.
@@ -164,20 +96,20 @@ bool StreamChannel::shouldDrop() {
     return dropState_ % 1000000 < perMillion;
 }
 
-std::uint16_t StreamChannel::nextBlockId() const { return nextBlock_.load(); }
+std::uint16_t StreamSender::nextBlockId() const { return nextBlock_.load(); }
 
-void StreamChannel::setNextBlockId(std::uint16_t id) { nextBlock_ = id == 0 ? 1 : id; }
+void StreamSender::setNextBlockId(std::uint16_t id) { nextBlock_ = id == 0 ? 1 : id; }
 
-void StreamChannel::pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs, std::uint32_t generation) {
+void StreamSender::pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs, std::uint32_t generation) {
     const std::uint64_t due = startNs + gapNs * index;
     // A long delay must not hold a closed channel's frame: the wait ends when the channel changes.
-    for (std::uint64_t now = nowNs(); now < due && generation_.load() == generation; now = nowNs()) {
+    for (std::uint64_t now = os::monotonicNs(); now < due && generation_.load() == generation; now = os::monotonicNs()) {
         // Sleep for long gaps, spin for the last stretch: a sleep overshoots by tens of microseconds.
         if (due - now > 200000) std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<std::uint64_t>(due - now - 100000, 10000000)));
     }
 }
 
-SendOutcome StreamChannel::send(const LeaderFields& leaderFields, const ComposedPayload& payload) {
+SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedPayload& payload) {
     std::lock_guard<std::mutex> frameLock(frameMutex_);
     const std::uint32_t generation = generation_.load();
     const ChannelSettings config = settings();
@@ -218,7 +150,7 @@ SendOutcome StreamChannel::send(const LeaderFields& leaderFields, const Composed
     std::shared_lock<std::shared_mutex> socketLock(socketMutex_);
     const bool paced = config.packetDelay != 0;
     const std::uint64_t gapNs = paced ? config.packetDelay * 1000000000ull / tickFrequency_ : 0;
-    const std::uint64_t startNs = paced ? nowNs() : 0;
+    const std::uint64_t startNs = paced ? os::monotonicNs() : 0;
     const std::size_t batchLimit = paced ? 1 : StreamSocket::kMaxBatch;
 
     OutPacket batch[StreamSocket::kMaxBatch];
@@ -269,7 +201,7 @@ SendOutcome StreamChannel::send(const LeaderFields& leaderFields, const Composed
     return SendOutcome::Sent;
 }
 
-void StreamChannel::resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last) {
+void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last) {
     if (first > last) return;
     const ChannelSettings config = settings();
     if (config.port == 0 || config.destination == 0) return;
