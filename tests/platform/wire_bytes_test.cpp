@@ -78,10 +78,10 @@ TEST(ByteWriter, OverflowOfABufferLatchesAndWritesNothingPastIt) {
     EXPECT_EQ(writer.size(), 0u) << "a half-built packet must not be sendable";
     EXPECT_EQ(buffer[5], 0);
     EXPECT_EQ(buffer[6], 0);
-    wire::ByteWriter huge(buffer, sizeof buffer);
-    huge.u8(1);
-    huge.bytes(buffer, SIZE_MAX);
-    EXPECT_FALSE(huge.ok());
+    wire::ByteWriter tooLong(buffer, sizeof buffer);
+    tooLong.u8(1);
+    tooLong.bytes(buffer, sizeof buffer);  // one byte more than is left
+    EXPECT_FALSE(tooLong.ok());
     wire::ByteWriter patch(buffer, sizeof buffer);
     patch.u16(0);
     patch.patchU32(0, 1);  // only two bytes written so far
