@@ -41,7 +41,7 @@ void reportScannerError() {
 void idleUntilEnterOrSensorLost() {
     while (!bridge->isSensorLost()) {
         if (os::consoleInputPending()) {
-            const int key = std::getchar();
+            const int key = os::readConsoleCharacter();
             if (key == '\n') break;
             // End of input (Ctrl+D) stays latched in the stream until cleared; cleared, ENTER works again.
             if (key == EOF) std::clearerr(stdin);

@@ -31,10 +31,14 @@ int resetEvent(EventHandle event);   // 0, or the platform's error code
 int waitForEvent(EventHandle event, std::uint64_t timeoutMs);
 void destroyEvent(EventHandle event);
 
-// True when a character can be read from standard input without blocking.
+// True when a character can be read from standard input without blocking: a key on a console, data or the
+// end of input on a pipe, always on a file.
 bool consoleInputPending();
+// Reads the character that consoleInputPending() announced: one key from a console without waiting for a
+// whole line (ENTER gives '\n'), else the next byte of standard input; EOF at the end of input.
+int readConsoleCharacter();
 
-// Full path of the running executable as a byte string (on Windows: each UTF-16 unit cut to its low byte).
+// Full path of the running executable, UTF-8 encoded.
 std::string executablePath();
 // The character that separates folders in executablePath().
 char pathSeparator();

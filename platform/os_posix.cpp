@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -82,6 +83,9 @@ bool consoleInputPending() {
     pollfd input{STDIN_FILENO, POLLIN, 0};
     return ::poll(&input, 1, 0) > 0 && (input.revents & (POLLIN | POLLHUP)) != 0;
 }
+
+// A terminal hands a line over only when it is complete, so reading it never waits for more keys.
+int readConsoleCharacter() { return std::getchar(); }
 
 std::string executablePath() {
     char path[4096];

@@ -5,6 +5,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <string>
+
 namespace os {
 
 void sleepMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
@@ -49,15 +52,68 @@ void destroyEvent(EventHandle event) {
     if (event != nullptr) ::CloseHandle(static_cast<HANDLE>(event));
 }
 
-bool consoleInputPending() { return ::_kbhit() != 0; }
+namespace {
 
-std::string executablePath() {
-    wchar_t path[2048];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, 2048);
-    std::string bytes;
-    bytes.reserve(length);
-    for (DWORD i = 0; i < length; ++i) bytes.push_back(static_cast<char>(path[i] & 0xFF));
+HANDLE standardInput() { return ::GetStdHandle(STD_INPUT_HANDLE); }
+
+bool isConsole(HANDLE input) {
+    DWORD mode = 0;
+    return ::GetFileType(input) == FILE_TYPE_CHAR && ::GetConsoleMode(input, &mode);
+}
+
+std::string toUtf8(const wchar_t* text, int length) {
+    if (length <= 0) return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, length, bytes.data(), size, nullptr, nullptr);
     return bytes;
+}
+
+}  // namespace
+
+// Standard input may be a console, a pipe (a script or a service wrapper writes to it) or a file; _kbhit
+// alone sees console keys only and would leave ENTER on a pipe unread for ever.
+bool consoleInputPending() {
+    const HANDLE input = standardInput();
+    if (input == nullptr || input == INVALID_HANDLE_VALUE) return false;
+    switch (::GetFileType(input)) {
+        case FILE_TYPE_CHAR:
+            // A character device that is no console (NUL) answers a read at once, as a file does.
+            return isConsole(input) ? ::_kbhit() != 0 : true;
+        case FILE_TYPE_PIPE: {
+            DWORD available = 0;
+            if (::PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) return available > 0;
+            // The writer has gone: the read reports the end of input at once.
+            return ::GetLastError() == ERROR_BROKEN_PIPE;
+        }
+        case FILE_TYPE_DISK:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A console read through the C library waits for a whole line: a stray key would hold the program until
+// ENTER. _getch takes the one key that is waiting.
+int readConsoleCharacter() {
+    if (isConsole(standardInput())) {
+        const int key = ::_getch();
+        return key == '\r' ? '\n' : key;
+    }
+    return std::getchar();
+}
+
+// The path is asked for with a growing buffer (it may be longer than MAX_PATH) and kept whole as UTF-8, so a
+// folder named in any script reaches the sensor database's file operations unchanged.
+std::string executablePath() {
+    std::wstring path(1024, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) return toUtf8(path.data(), static_cast<int>(length));
+        if (path.size() >= 32768) return {};
+        path.resize(path.size() * 2);
+    }
 }
 
 char pathSeparator() { return '\\'; }
