@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ public:
     bool loaded() const { return loaded_.load(); }
 
 private:
-    std::string filePath() const;
+    std::filesystem::path filePath() const;
 
     const std::string serial_;
     mutable std::mutex mutex_;
