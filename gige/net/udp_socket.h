@@ -16,6 +16,15 @@ std::string formatAddress(std::uint32_t address);
 // Dotted IPv4 text to a host-order address; false for anything else.
 bool parseAddress(const std::string& text, std::uint32_t& address);
 
+// What a user is told when a bind is refused because another program holds the address and port (EADDRINUSE,
+// Windows error 10048): which port, where, and what to do about it.
+inline std::string portTakenMessage(std::uint32_t address, std::uint16_t port) {
+    const std::string where = address == 0 ? "on every IPv4 address of this computer" : "on " + formatAddress(address);
+    return "UDP port " + std::to_string(port) + " " + where +
+           " is already used by another program (another GigE Vision device, a camera tool, or this program "
+           "started twice). End that program, or serve on another address.";
+}
+
 class UdpSocket {
 public:
     UdpSocket() = default;

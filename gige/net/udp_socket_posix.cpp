@@ -50,7 +50,9 @@ bool UdpSocket::open(std::uint32_t address, std::uint16_t port, bool shared, std
     if (shared) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     const sockaddr_in local = toSockaddr(Endpoint{address, port});
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        error = "cannot bind UDP " + formatAddress(address) + ":" + std::to_string(port) + ": " + std::strerror(errno);
+        error = errno == EADDRINUSE ? portTakenMessage(address, port)
+                                    : "cannot bind UDP " + formatAddress(address) + ":" + std::to_string(port) + ": " +
+                                          std::strerror(errno);
         ::close(fd);
         return false;
     }

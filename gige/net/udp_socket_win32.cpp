@@ -58,8 +58,10 @@ bool UdpSocket::open(std::uint32_t address, std::uint16_t port, bool shared, std
     if (shared) setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
     const sockaddr_in local = toSockaddr(Endpoint{address, port});
     if (::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        error = "cannot bind UDP " + formatAddress(address) + ":" + std::to_string(port) + " (error " +
-                std::to_string(WSAGetLastError()) + ")";
+        const int code = WSAGetLastError();
+        error = code == WSAEADDRINUSE ? portTakenMessage(address, port)
+                                      : "cannot bind UDP " + formatAddress(address) + ":" + std::to_string(port) +
+                                            " (error " + std::to_string(code) + ")";
         closesocket(s);
         return false;
     }

@@ -291,7 +291,12 @@ TEST(GvcpServer, SilentControllerLosesControlByTimer) {
 TEST(GvcpServer, TakenPortFailsAndStopFreesIt) {
     Device first(7);
     gige::Camera second;
+    testing::internal::CaptureStderr();
     EXPECT_NE(second.startServer(text(7).c_str()), 0);
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_NE(told.find("UDP port 3956 on " + text(7) + " is already used by another program"), std::string::npos)
+        << told;
+    EXPECT_NE(told.find("End that program, or serve on another address."), std::string::npos) << told;
     EXPECT_FALSE(second.isServerRunning());
     EXPECT_NE(first.camera.startServer(text(7).c_str()), 0);  // already running
     EXPECT_NE(second.startServer("192.0.2.1"), 0);            // not an address of this host
