@@ -16,7 +16,8 @@ bool CommandLog::open(const std::string& path, std::string& error) {
         file_ = stdout;
         return true;
     }
-    file_ = std::fopen(path.c_str(), "w");
+    // Binary, so that the log has the same bytes (LF line ends) on every system and logs compare.
+    file_ = std::fopen(path.c_str(), "wb");
     if (file_ == nullptr) {
         error = "cannot open the command log " + path + ": " + std::strerror(errno);
         return false;

@@ -8,6 +8,7 @@ DEPS_BUILD=(
     libgtest-dev libgmock-dev googletest
     libbenchmark-dev libcli11-dev libpng-dev
     libaravis-dev libusb-1.0-0-dev  # aravis-0.8.pc requires libusb-1.0
+    dpkg-dev file  # the Debian package: dpkg-shlibdeps finds the library packages, CPack runs file on the programs
 )
 
 # Programs the tests drive: the GigE Vision client tools, the packet decoder, namespaces and setarch.
@@ -19,8 +20,9 @@ DEPS_DOCS=(gnuplot-nox)
 # The fuzz stage of ./test: clang with libFuzzer and the sanitizer runtimes.
 DEPS_FUZZ=(clang libclang-rt-14-dev)
 
-# Windows cross-build and its test runner; dpkg-dev and xz-utils unpack the tinyxml2 source package.
-DEPS_WINDOWS=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev xz-utils googletest libtinyxml2-dev cmake ninja-build)
+# Windows cross-build and its test runner; dpkg-dev and xz-utils unpack the tinyxml2 source package, CLI11
+# (header-only) is copied for the Windows emulator.
+DEPS_WINDOWS=(g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev xz-utils googletest libtinyxml2-dev libcli11-dev cmake ninja-build)
 
 # deps_missing PACKAGE...: prints the packages that are not installed, one per line.
 deps_missing() {
