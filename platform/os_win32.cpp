@@ -6,7 +6,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace os {
 
@@ -69,6 +72,48 @@ std::string toUtf8(const wchar_t* text, int length) {
     return bytes;
 }
 
+// Standard input that cannot be looked at without reading it (a pipe that refuses to be peeked at, such as a
+// Linux pipe under wine): a thread of its own reads it byte by byte and keeps what arrived. It lives as long
+// as the process, since it may be blocked in a read when the process ends.
+class InputReader {
+public:
+    explicit InputReader(HANDLE input) { std::thread([this, input] { run(input); }).detach(); }
+
+    bool pending() {
+        std::lock_guard lock(mutex_);
+        return !bytes_.empty() || ended_;
+    }
+
+    int take() {
+        std::lock_guard lock(mutex_);
+        if (bytes_.empty()) return EOF;
+        const int byte = static_cast<unsigned char>(bytes_.front());
+        bytes_.pop_front();
+        return byte;
+    }
+
+private:
+    void run(HANDLE input) {
+        for (;;) {
+            char byte = 0;
+            DWORD count = 0;
+            const bool read = ::ReadFile(input, &byte, 1, &count, nullptr) && count == 1;
+            std::lock_guard lock(mutex_);
+            if (!read) {
+                ended_ = true;
+                return;
+            }
+            bytes_.push_back(byte);
+        }
+    }
+
+    std::mutex mutex_;
+    std::deque<char> bytes_;
+    bool ended_ = false;
+};
+
+InputReader* inputReader = nullptr;  // started on first need, never destroyed
+
 }  // namespace
 
 // Standard input may be a console, a pipe (a script or a service wrapper writes to it) or a file; _kbhit
@@ -76,26 +121,31 @@ std::string toUtf8(const wchar_t* text, int length) {
 bool consoleInputPending() {
     const HANDLE input = standardInput();
     if (input == nullptr || input == INVALID_HANDLE_VALUE) return false;
+    if (inputReader != nullptr) return inputReader->pending();
     switch (::GetFileType(input)) {
         case FILE_TYPE_CHAR:
             // A character device that is no console (NUL) answers a read at once, as a file does.
             return isConsole(input) ? ::_kbhit() != 0 : true;
+        case FILE_TYPE_DISK:
+            return true;
         case FILE_TYPE_PIPE: {
             DWORD available = 0;
             if (::PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) return available > 0;
             // The writer has gone: the read reports the end of input at once.
-            return ::GetLastError() == ERROR_BROKEN_PIPE;
+            if (::GetLastError() == ERROR_BROKEN_PIPE) return true;
+            break;
         }
-        case FILE_TYPE_DISK:
-            return true;
         default:
-            return false;
+            break;
     }
+    inputReader = new InputReader(input);
+    return inputReader->pending();
 }
 
 // A console read through the C library waits for a whole line: a stray key would hold the program until
 // ENTER. _getch takes the one key that is waiting.
 int readConsoleCharacter() {
+    if (inputReader != nullptr) return inputReader->take();
     if (isConsole(standardInput())) {
         const int key = ::_getch();
         return key == '\r' ? '\n' : key;

@@ -17,11 +17,16 @@
 
 namespace {
 
+// The program's text output with line ends as on Linux: a Windows program writes CR LF.
 std::string readAll(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
     text << file.rdbuf();
-    return text.str();
+    std::string all = text.str();
+    if (program_under_test::isWindowsBuild()) {
+        for (std::size_t at; (at = all.find("\r\n")) != std::string::npos;) all.erase(at, 1);
+    }
+    return all;
 }
 
 int uniqueNumber() {
@@ -31,25 +36,33 @@ int uniqueNumber() {
 
 }  // namespace
 
-BridgeProcess::BridgeProcess(std::vector<std::string> arguments, bool onTerminal) {
+std::string BridgeProcess::programPath() {
+    return program_under_test::programPath("CorvastrumGigeInterface", BRIDGE_PROGRAM_PATH);
+}
+
+BridgeProcess::BridgeProcess(std::vector<std::string> arguments, BridgeStart start) {
     const std::string base = "/tmp/bridge-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(uniqueNumber());
     outPath_ = base + ".out";
     errPath_ = base + ".err";
-    int pipeEnds[2];
-    if (onTerminal) {
-        // [0]: the terminal side the program reads; [1]: the side this test types on.
-        pipeEnds[1] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (pipeEnds[1] < 0 || ::grantpt(pipeEnds[1]) != 0 || ::unlockpt(pipeEnds[1]) != 0) return;
-        pipeEnds[0] = ::open(::ptsname(pipeEnds[1]), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (pipeEnds[0] < 0) return;
-    } else if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        return;
+    int input = -1;
+    if (!start.inputFile.empty()) {
+        input = ::open(start.inputFile.c_str(), O_RDONLY | O_CLOEXEC);
+        if (input < 0) return;
+    } else if (start.onTerminal) {
+        // input: the terminal side the program reads; input_: the side this test types on.
+        input_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (input_ < 0 || ::grantpt(input_) != 0 || ::unlockpt(input_) != 0) return;
+        input = ::open(::ptsname(input_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (input < 0) return;
+    } else {
+        int pipeEnds[2];
+        if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return;
+        input = pipeEnds[0];
+        input_ = pipeEnds[1];
     }
-    std::vector<std::string> all{BRIDGE_PROGRAM_PATH};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    pid_ = startChild(all, {pipeEnds[0], outPath_, errPath_});
-    ::close(pipeEnds[0]);
-    input_ = pipeEnds[1];
+    const std::string program = start.program.empty() ? programPath() : start.program;
+    pid_ = startChild(program_under_test::command(program, arguments), {input, outPath_, errPath_});
+    ::close(input);
 }
 
 BridgeProcess::~BridgeProcess() {
@@ -84,12 +97,6 @@ void BridgeProcess::sendInput(const std::string& text) {
     }
 }
 
-void BridgeProcess::pressEnter() {
-    if (input_ >= 0 && ::write(input_, "\n", 1) != 1) {
-        // The program has gone; nothing to press.
-    }
-}
-
 std::optional<int> BridgeProcess::waitExit(int timeoutMs) {
     if (exitStatus_ || pid_ <= 0) return exitStatus_;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -118,6 +125,9 @@ std::string runCommand(const std::string& commandLine, int* exitStatus) {
 std::vector<std::string> fileLines(const std::string& path) {
     std::ifstream file(path);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // written by a Windows program
+        lines.push_back(line);
+    }
     return lines;
 }

@@ -1,5 +1,6 @@
-// Runs CorvastrumGigeInterface as a child process for end-to-end tests (Linux only): its standard output
-// and error go to files the test reads, its standard input is a pipe the test can press ENTER on.
+// Runs CorvastrumGigeInterface as a child process for end-to-end tests (on Linux; the program itself may be
+// the Windows build under wine, see program_under_test.h): its standard output and error go to files the test
+// reads, its standard input is a pipe the test can type on, or a file.
 #pragma once
 
 #include <sys/types.h>
@@ -8,10 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "program_under_test.h"
+
+struct BridgeStart {
+    std::string program;      // the program file to run; empty: the one of the build under test
+    std::string inputFile;    // a file as standard input instead of the pipe
+    bool onTerminal = false;  // standard input is a pseudo-terminal, where Ctrl+D (sendInput("\x04")) ends
+                              // the input once
+};
+
 class BridgeProcess {
 public:
-    // `onTerminal`: standard input is a pseudo-terminal, where Ctrl+D (sendInput("\x04")) ends the input once.
-    explicit BridgeProcess(std::vector<std::string> arguments, bool onTerminal = false);
+    explicit BridgeProcess(std::vector<std::string> arguments, BridgeStart start = {});
+    // The program file of the build under test.
+    static std::string programPath();
     ~BridgeProcess();  // ends the program (ENTER, then SIGKILL if it hangs)
     BridgeProcess(const BridgeProcess&) = delete;
     BridgeProcess& operator=(const BridgeProcess&) = delete;
@@ -20,7 +31,7 @@ public:
     bool waitForError(const std::string& text, int timeoutMs = 10000);
     std::string out() const;
     std::string err() const;
-    void pressEnter();
+    void pressEnter() { sendInput("\n"); }
     void sendInput(const std::string& text);
     // Its exit status once it ended within `timeoutMs`, else nullopt.
     std::optional<int> waitExit(int timeoutMs);

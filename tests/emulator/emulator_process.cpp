@@ -2,6 +2,7 @@
 #include "emulator_process.h"
 
 #include "child_process.h"
+#include "program_under_test.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,7 +14,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
-
 
 namespace {
 
@@ -33,16 +33,16 @@ int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSI
 
 }  // namespace
 
-std::string EmulatorProcess::binaryPath() { return CORVASTRUM_SENSOR_EMULATOR_PATH; }
+std::string EmulatorProcess::binaryPath() {
+    return program_under_test::programPath("corvastrum-sensor-emulator", CORVASTRUM_SENSOR_EMULATOR_PATH);
+}
 
 EmulatorProcess::EmulatorProcess(std::vector<std::string> arguments) {
     for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
         if (arguments[i] == "--address") address_ = arguments[i + 1];
         if (arguments[i] == "--port") port_ = std::atoi(arguments[i + 1].c_str());
     }
-    std::vector<std::string> all{binaryPath()};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    pid_ = startChild(all);
+    pid_ = startChild(program_under_test::command(binaryPath(), arguments));
 }
 
 EmulatorProcess::~EmulatorProcess() { kill(); }
@@ -78,6 +78,13 @@ void EmulatorProcess::kill() {
     ::kill(pid_, SIGKILL);
     int raw = 0;
     if (::waitpid(pid_, &raw, 0) == pid_) exitStatus_ = statusOf(raw);
+    // Under wine the sockets of a program belong to wine's server, which closes them only after it noticed
+    // the death: until then the address still accepts connections, and an emulator started next would take
+    // them for its own.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (acceptsConnections(address_, port_) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 void EmulatorProcess::freeze() {

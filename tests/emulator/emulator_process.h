@@ -27,7 +27,8 @@ public:
     // Waits until the emulator accepts TCP connections on its --address and --port (defaults 127.0.0.1,
     // 32001); false when it exited first or `timeoutMs` passed.
     bool waitReady(int timeoutMs = 10000);
-    // Ends it at once (SIGKILL), as a crashing sensor, and reaps it.
+    // Ends it at once (SIGKILL), as a crashing sensor, and reaps it; returns once its address refuses
+    // connections (under wine that comes a moment after the death).
     void kill();
     // Freezes it (SIGSTOP), as a hanging sensor: connections stay open, nothing is answered. Returns once it
     // has stopped.
