@@ -121,9 +121,13 @@ protected:
         ArvStream* stream = arv_camera_create_stream(camera, nullptr, nullptr, &error);
         ArvChunkParser* parser = arv_camera_create_chunk_parser(camera);
         const guint payload = arv_camera_get_payload(camera, nullptr);
-        for (int i = 0; i < 8; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
+        // Each buffer is used once: one given back while the stream runs would be taken up by the frame in
+        // flight from one of its middle packets, and the client fails such a frame (more missing than it may
+        // ask to have resent), which is this loop being slower than the sensor, not a fault of the device.
+        const int buffers = count * 3;
+        for (int i = 0; i < buffers; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
         if (!singleFrame) arv_camera_start_acquisition(camera, nullptr);
-        for (int i = 0; i < count * 3 && static_cast<int>(got.frames.size()) < count; ++i) {
+        for (int i = 0; i < buffers && static_cast<int>(got.frames.size()) < count; ++i) {
             if (singleFrame) arv_camera_execute_command(camera, "AcquisitionStart", nullptr);
             ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream, 3000000);
             if (buffer == nullptr) break;
@@ -140,7 +144,7 @@ protected:
             } else {
                 ++got.incomplete;
             }
-            arv_stream_push_buffer(stream, buffer);
+            g_object_unref(buffer);
         }
         if (!singleFrame) arv_camera_stop_acquisition(camera, nullptr);
         g_object_unref(parser);

@@ -78,9 +78,14 @@ Received receive(const char* address, const char* format, int frames, bool chunk
     const guint payload = arv_camera_get_payload(camera, nullptr);
     std::vector<std::uint8_t> expected;
     demo::fillPattern(format, kWidth, kHeight, expected);
-    for (int i = 0; i < 8; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
+    // Every buffer the loop may pop is queued before the start and none is queued again. The device streams
+    // faster than this loop checks frames, so a buffer given back would be taken up by whatever frame is in
+    // flight at that moment, from one of its middle packets: the client then asks for more of the frame than
+    // its resend limit allows and fails it, a slow consumer's loss and no fault of the device.
+    const int buffers = frames * 3;
+    for (int i = 0; i < buffers; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
     arv_camera_start_acquisition(camera, nullptr);
-    for (int i = 0; i < frames * 3 && result.complete < frames; ++i) {
+    for (int i = 0; i < buffers && result.complete < frames; ++i) {
         ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream, 1000000);
         if (buffer == nullptr) break;
         if (arv_buffer_get_status(buffer) != ARV_BUFFER_STATUS_SUCCESS) {
@@ -103,7 +108,7 @@ Received receive(const char* address, const char* format, int frames, bool chunk
             }
             ++result.complete;
         }
-        arv_stream_push_buffer(stream, buffer);
+        g_object_unref(buffer);
     }
     arv_camera_stop_acquisition(camera, nullptr);
     guint64 missing = 0;
