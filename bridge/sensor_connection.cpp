@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -29,13 +30,16 @@ std::string shownFolder(const std::string& folder) { return folder.empty() ? std
 
 // Why the database could not be written into `folder`, or empty when a file can be made there. Checked before
 // a download that may take minutes, whose result would otherwise be lost at the very end.
+// The folder is UTF-8 text; as a plain narrow path Windows would read it in its code page and lose letters.
 std::string unwritableReason(const std::string& folder) {
-    const std::string probe = folder + ".corvastrum-write-test";
+    const std::string probeText = folder + ".corvastrum-write-test";
+    const std::filesystem::path probe(std::u8string(probeText.begin(), probeText.end()));
     errno = 0;
     std::ofstream file(probe, std::ios::binary | std::ios::trunc);
     if (!file.is_open()) return errno != 0 ? std::strerror(errno) : "the folder cannot be written";
     file.close();
-    std::remove(probe.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(probe, ignored);
     return {};
 }
 
