@@ -44,9 +44,7 @@ CMainClass::~CMainClass() {
     // The worker threads are ended and joined whenever they exist, also when the server went down on its own
     // before: a thread object destroyed while its thread still runs would end the process.
     if (acquisitionThread || watchdogThread) {
-        stopThreads = true;
-        acquisitionStopped.exchange(true);
-        os::setEvent(acquisitionStartEvent);
+        shutDownAcquisition();
         if (acquisitionThread) {
             acquisitionThread->join();
             acquisitionThread.reset();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -86,6 +87,26 @@ public:
     bool openDebugFile();
     void onClientConnection(bool connected);
 
+    // Acquisition hand-over (bridge/acquisition_control.cpp, which draws the states). Client side: a start
+    // is refused (false) only when the acquisition cannot run at all; a stop may wait until the sensor
+    // stopped. Active: a start is wanted or the acquisition thread still holds the sensor in acquisition.
+    bool requestAcquisitionStart();
+    void requestAcquisitionStop(bool waitUntilStopped);
+    void awaitAcquisitionStop();  // until the sensor stopped or a later command changed the course
+    bool isAcquisitionActive();
+    bool isAcquisitionStartPending();
+    bool isAcquisitionStopPending();
+    // Acquisition-thread side: wait for a start (false: the thread must end), report the end of an
+    // acquisition after the sensor was told to stop, or turn starts down while no acquisition can run.
+    bool takeAcquisitionStart();
+    void acquisitionEnded(bool singleFrameDone);
+    bool refuseAcquisitionStart();
+    void setAcquisitionLoopPresent(bool present);
+    // Bring-up: no acquisition, nothing asked for.
+    void resetAcquisitionState();
+    // Shut-down: ends the acquisition thread wherever it is.
+    void shutDownAcquisition();
+
     // Device description and server start (device/).
     bool startDeviceServer(std::string serverAddress, std::int32_t interfaceIndex);
 
@@ -98,8 +119,8 @@ public:
     void refreshSettingsIfStale();
     std::int32_t sendSensorCommand(const std::string& command);  // reports a failure in the trace
     void applyCoordinateScaling();
-    void applyChunkEnable(std::int64_t value);
-    void applyFilterMode(std::int64_t value);
+    bool applyChunkEnable(std::int64_t value);  // false: refused
+    bool applyFilterMode(std::int64_t value);   // false: refused or the sensor failed
 
     // Frame conversions (stream/).
     void convertPointsToU16(std::int32_t width, std::int32_t height, bool noData, const double* points,
@@ -147,11 +168,9 @@ public:
     std::uint16_t componentSelector = 0;
     bool componentEnabled[kComponentCount] = {true, true, true};
     std::uint16_t multiPartMode = kMultiPartSingleComponent;
+    // Read-only views of the acquisition state for lock-free checks; acquisition_control.cpp sets them.
     std::atomic<bool> acquisitionStopped{false};
     std::atomic<bool> acquisitionStopRequested{false};
-    // A start written while a stop request is still pending: the running acquisition stops and a new one
-    // starts, with the settings (pixel format) of that moment.
-    std::atomic<bool> acquisitionRestartRequested{false};
     std::uint16_t acquisitionMode = 0;
     std::string maskPath;
     std::string pixelFormat;
@@ -193,15 +212,26 @@ public:
 
     // Guards the plain state that the server's callback thread, a settings refresh and the acquisition
     // thread share: selectors, coordinate records, chunk bookkeeping, pixel format, mask path, acquisition
-    // mode and the settings record. Held only for short copies and updates, never across a sensor call
-    // that transfers frames.
-    std::recursive_mutex stateMutex;
+    // mode and the settings record. Held only for short copies and updates, never across a call into the
+    // sensor SDK, the device library or the file system.
+    std::mutex stateMutex;
 
     // The millisecond tick source of the refresh rule and the settings stamp; tests step it by hand.
     std::uint32_t (*tickSource)() = &os::tickCountMs;
 
 private:
+    void publishAcquisitionState();  // with acquisitionMutex held
+
     std::mutex outputMutex;  // keeps trace and console messages whole
+    // The acquisition state (acquisition_control.cpp): the client's last command, whether the acquisition
+    // thread holds the sensor in acquisition, and which command the thread took last.
+    std::mutex acquisitionMutex;
+    std::condition_variable acquisitionChanged;
+    bool acquisitionWanted = false;
+    bool acquisitionOwned = false;
+    std::uint64_t acquisitionCommandSerial = 0;
+    std::uint64_t acquisitionTakenSerial = 0;
+    bool acquisitionLoopPresent = false;
 };
 
 // Thread functions, given the bridge's address.

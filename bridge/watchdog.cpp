@@ -30,5 +30,7 @@ void CMainClass::onClientConnection(bool connected) {
         return;
     }
     printError("\nClient is disconnected\n");
-    acquisitionStopRequested.exchange(true);
+    // Nobody receives the frames any more: the acquisition stops (the thread tells the sensor), without
+    // holding up the control channel until it has.
+    requestAcquisitionStop(false);
 }

@@ -10,7 +10,7 @@
 namespace {
 
 void resetDeviceState(CMainClass& bridge) {
-    std::lock_guard<std::recursive_mutex> lock(bridge.stateMutex);
+    std::lock_guard<std::mutex> lock(bridge.stateMutex);
     bridge.filterSelector = 0;
     bridge.propertySelector = 0;
     bridge.propertyIndex = 0;
@@ -19,8 +19,6 @@ void resetDeviceState(CMainClass& bridge) {
     bridge.chunkPayloadSize = 0;
     bridge.enabledChunkCount = 0;
     bridge.acquisitionMode = 1;
-    bridge.acquisitionStopped.exchange(true);
-    bridge.acquisitionStopRequested.exchange(false);
     bridge.maskPath.clear();
     bridge.pixelFormat = "Mono8";
 
@@ -52,6 +50,7 @@ void resetDeviceState(CMainClass& bridge) {
 
 bool CMainClass::startDeviceServer(std::string serverAddress, std::int32_t interfaceIndex) {
     resetDeviceState(*this);
+    resetAcquisitionState();
 
     const std::int32_t code = Tavrion_WriteData(sensorHandle, "SetCameraMode=0", 0);
     if (code != 0) trace("WARNING: Failed WriteData [SetCameraMode=0]. Error code " + std::to_string(code) + "\n");
@@ -85,6 +84,7 @@ bool CMainClass::startDeviceServer(std::string serverAddress, std::int32_t inter
     printError("GigeServer is online\n");
     stopThreads = false;
     watchdogThread = std::make_unique<std::thread>(sensorWatchdog, this);
+    setAcquisitionLoopPresent(true);  // from now on start and stop wait for the thread to act on them
     acquisitionThread = std::make_unique<std::thread>(acquisitionLoop, this);
     return true;
 }

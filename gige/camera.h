@@ -137,6 +137,7 @@ private:
     gvsp::ChannelSettings channelSettings() const;
     // Recomputes PayloadSize from the image size, pixel format and chunk layout (camera_frames.cpp).
     void updatePayloadSize();
+    bool chunkModeActive();
     // What the features say a frame is now, for the frame operations (camera_frames.cpp).
     gvsp::ImageSettings imageSettings();
     bool boundValue(const genicam::Node& feature, std::int64_t& value) const;

@@ -34,7 +34,15 @@ void Camera::abortFrame(int stream) {
 }
 
 int Camera::addChunkData(const void*, const void* data, std::uint32_t length, std::uint32_t chunkId, int stream) {
+    // With chunk mode off the frames carry no chunk data at all: the chunk values are left out.
+    if (data != nullptr && !chunkModeActive()) return 0;
     return streamPath_.frames().addChunkData(data, length, chunkId, stream);
+}
+
+bool Camera::chunkModeActive() {
+    std::int64_t active = 0;
+    std::lock_guard lock(mutex_);
+    return store_.getInt("ChunkModeActive", active) && active != 0;
 }
 
 int Camera::sendImage(const void* frame, std::int64_t byteCount, int stream) {
@@ -75,10 +83,11 @@ bool Camera::setImageOffset(std::uint16_t x, std::uint16_t y, int stream) {
 bool Camera::setChunkLayout(std::uint16_t chunkBytes, std::uint16_t chunkCount, int stream) {
     if (stream != 0) return false;
     std::lock_guard lock(mutex_);
+    // Enabling the first chunk turns chunk mode on and disabling the last turns it off; in between the
+    // client's ChunkModeActive decides whether frames carry the chunks.
+    if ((chunkCount_ == 0) != (chunkCount == 0)) store_.setInt("ChunkModeActive", chunkCount > 0 ? 1 : 0);
     chunkBytes_ = chunkBytes;
     chunkCount_ = chunkCount;
-    // Frames carry chunks exactly while the program sends some; ChunkModeActive says so to clients.
-    store_.setInt("ChunkModeActive", chunkCount > 0 ? 1 : 0);
     updatePayloadSize();
     return true;
 }
@@ -108,8 +117,12 @@ void Camera::updatePayloadSize() {
     store_.getInt("Width", width);
     store_.getInt("Height", height);
     store_.getInt("PixelFormat", format);
-    const std::uint64_t size = gvsp::payloadSize(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
-                                                 static_cast<std::uint32_t>(format), chunkBytes_, chunkCount_);
+    std::int64_t chunkMode = 0;
+    store_.getInt("ChunkModeActive", chunkMode);
+    const bool chunks = chunkMode != 0;
+    const std::uint64_t size =
+        gvsp::payloadSize(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                          static_cast<std::uint32_t>(format), chunks ? chunkBytes_ : 0, chunks ? chunkCount_ : 0);
     store_.setInt("PayloadSize", static_cast<std::int64_t>(size));
 }
 

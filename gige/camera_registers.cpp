@@ -190,6 +190,7 @@ Status Camera::refreshWriteBounds(std::uint32_t address, std::uint32_t count) {
 
 Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, std::uint32_t count) {
     std::vector<std::string> names;
+    std::vector<genicam::PendingValue> previous;
     GevRegisterCallback callback = nullptr;
     void* context = nullptr;
     const Status refreshed = refreshWriteBounds(address, count);
@@ -205,6 +206,7 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
             if (status != Status::Success) return status;
         }
         for (const auto& value : values) {
+            previous.push_back(genicam::RegisterLayout::current(*value.feature));
             genicam::RegisterLayout::apply(value);
             names.push_back(value.feature->name);
         }
@@ -212,8 +214,15 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
         callback = writeCallback_;
         context = writeContext_;
     }
-    if (callback != nullptr && !runCallbacks(callback, context, names)) return Status::Error;
-    return Status::Success;
+    const bool carriedOut = callback == nullptr || runCallbacks(callback, context, names);
+    std::lock_guard lock(mutex_);
+    for (auto& value : previous) {
+        // A refused write leaves the feature as it was; a command register reads 0 once it has run.
+        if (value.feature->kind == genicam::NodeKind::Command) value.intValue = 0;
+        if (!carriedOut || value.feature->kind == genicam::NodeKind::Command) genicam::RegisterLayout::apply(value);
+    }
+    updatePayloadSize();
+    return carriedOut ? Status::Success : Status::Error;
 }
 
 void Camera::discoveryBlock(const gvcp::Peer& from, std::uint8_t* out) {

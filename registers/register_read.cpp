@@ -60,8 +60,6 @@ bool answerFor(const CMainClass& bridge, const std::string& name, ReadAnswer& an
     else if (name == "OffsetY") answer = traceOnly(bridge.roiOffsetY);
     else if (name == "PathToMask") answer = {ReadAnswer::Kind::Text, 0, 0.0f, bridge.maskPath, bridge.maskPath};
     else if (name == "AcquisitionMode") answer = integerAnswer(bridge.acquisitionMode);
-    else if (name == "AcquisitionStart") answer = integerAnswer(bridge.acquisitionStopped ? 0 : 1);
-    else if (name == "AcquisitionStop") answer = integerAnswer(bridge.acquisitionStopped ? 1 : 0);
     else if (name == "ExposureTime") answer = floatAnswer(bridge.exposureTimeCurrent);
     else if (name == "StackAcquisitionMode") answer = integerAnswer(bridge.stackAcquisitionModeCurrent);
     else if (name == "Gain") {
@@ -121,8 +119,16 @@ bool CMainClass::onRegisterRead(const char* featureName) {
     const std::string name = featureName != nullptr ? featureName : "";
     ReadAnswer answer;
     bool known = false;
-    {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
+    // A command register reads 1 while its command has not been carried out yet, 0 after: clients poll it
+    // for completion.
+    if (name == "AcquisitionStart") {
+        answer = integerAnswer(isAcquisitionStartPending() ? 1 : 0);
+        known = true;
+    } else if (name == "AcquisitionStop") {
+        answer = integerAnswer(isAcquisitionStopPending() ? 1 : 0);
+        known = true;
+    } else {
+        std::lock_guard<std::mutex> lock(stateMutex);
         known = answerFor(*this, name, answer);
     }
     if (!known) {

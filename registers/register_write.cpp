@@ -1,7 +1,10 @@
 // Acting on a client's register write: read the stored value from the device, trace it, then turn it into
 // a sensor command or a change of the bridge's selectors, chunk bookkeeping, pixel format or acquisition.
-#include <fstream>
+// A write that the sensor refuses, or that the bridge does not carry out, answers false: the device then
+// answers the client with an error status and keeps the feature's previous value.
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "main_class.h"
 #include "tavrion.h"
@@ -18,11 +21,13 @@ std::uint16_t propertyIndexFor(std::uint16_t propertySelector) {
     return 0;
 }
 
-// A mask path is taken when it looks like a file name and names a file that can be read.
+// A mask path is taken when it looks like a file name and names an existing regular file. Only the file's
+// status is asked for: nothing is opened, so a FIFO or a device node can neither block the control channel
+// nor be touched.
 bool isAcceptableMaskPath(const std::string& path) {
     if (path.find_first_of(".png") == std::string::npos) return false;
-    std::ifstream file(path);
-    return file.is_open();
+    std::error_code error;
+    return std::filesystem::is_regular_file(std::filesystem::status(path, error));
 }
 
 }  // namespace
@@ -34,7 +39,7 @@ std::int32_t CMainClass::sendSensorCommand(const std::string& command) {
 }
 
 void CMainClass::applyCoordinateScaling() {
-    std::lock_guard<std::recursive_mutex> lock(stateMutex);
+    std::lock_guard<std::mutex> lock(stateMutex);
     const bool sixteenBit = pixelFormat == "RGB16" || pixelFormat == "Coord3D_ABC16";
     const double scales[3] = {scale16X, scale16Y, scale16Z};
     const double offsets[3] = {-0.5 * measuringRangeX, -0.5 * measuringRangeY, workingRangeZStart};
@@ -57,7 +62,9 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
         trace("Write " + name + " = " + traceFloat(real) + "\n");
     };
     const auto sendAndRequestRefresh = [this](const std::string& command) {
-        if (sendSensorCommand(command) == 0) settingsRefreshRequested = true;
+        if (sendSensorCommand(command) != 0) return false;
+        settingsRefreshRequested = true;
+        return true;
     };
     const auto low16 = [&integer] { return static_cast<std::uint16_t>(integer); };
 
@@ -65,141 +72,138 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
         camera->getIntValue(featureName, &integer);
         const std::string format = camera->getPixelFormatName(static_cast<int>(integer));
         trace("Write " + name + " = " + format + "\n");
+        // Frames are described by the current format: it may change only while no acquisition runs.
+        if (isAcquisitionActive()) return false;
+        std::string previous;
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex);
+            std::lock_guard<std::mutex> lock(stateMutex);
+            previous = pixelFormat;
             pixelFormat = format;
         }
-        sendSensorCommand(format == "Mono8" ? "SetCameraMode=0" : "SetCameraMode=1");
+        const bool switched = sendSensorCommand(format == "Mono8" ? "SetCameraMode=0" : "SetCameraMode=1") == 0;
+        if (!switched) {
+            std::lock_guard<std::mutex> lock(stateMutex);
+            pixelFormat = previous;
+        }
         applyCoordinateScaling();
+        return switched;
     } else if (name == "PathToMask") {
         char text[128] = {};
         camera->getStringValue(featureName, text, sizeof text);
         text[sizeof text - 1] = '\0';
         const std::string path = text;
         trace("Write " + name + " = " + path + "\n");
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
-        if (path.empty() || isAcceptableMaskPath(path)) {
-            maskPath = path;
-        } else {
-            camera->setStringValue("PathToMask", maskPath.c_str());
-        }
+        if (!path.empty() && !isAcceptableMaskPath(path)) return false;
+        std::lock_guard<std::mutex> lock(stateMutex);
+        maskPath = path;
     } else if (name == "AcquisitionMode") {
         readInteger();
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
+        std::lock_guard<std::mutex> lock(stateMutex);
         acquisitionMode = low16();
     } else if (name == "AcquisitionStop") {
         trace("Write " + name + "\n");
-        acquisitionStopRequested.exchange(true);
+        requestAcquisitionStop(false);
         // A frame paced by a long packet delay could hold the stop for seconds; it is cut short instead.
         camera->abortFrame(0);
+        awaitAcquisitionStop();
     } else if (name == "AcquisitionStart") {
         trace("Write " + name + "\n");
-        // A stop the loop has not acted on yet (a client's stop, format change, start) is carried out and
-        // followed by a new acquisition; cancelling it would keep streaming in the old pixel format.
-        if (acquisitionStopRequested && !acquisitionStopped) {
-            acquisitionRestartRequested.exchange(true);
-        } else {
-            acquisitionStopRequested.exchange(false);
-            acquisitionStopped.exchange(false);
-        }
-        os::setEvent(acquisitionStartEvent);
+        return requestAcquisitionStart();
     } else if (name == "ExposureTime") {
         readFloat();
-        bool mayChange = acquisitionStopped;
+        bool mayChange = !isAcquisitionActive();
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex);
+            std::lock_guard<std::mutex> lock(stateMutex);
             mayChange = mayChange || pixelFormat == "Mono8";
         }
-        // While a 3D acquisition runs the sensor keeps its exposure; the write is dropped silently.
-        if (mayChange) sendAndRequestRefresh("SetExposureTime=" + commandFloat(real));
+        // While a 3D acquisition runs the sensor keeps its exposure: the write is refused.
+        return mayChange && sendAndRequestRefresh("SetExposureTime=" + commandFloat(real));
     } else if (name == "StackAcquisitionMode") {
         readInteger();
-        sendAndRequestRefresh("SetStackAcquisitionMode=" + std::to_string(integer));
+        return sendAndRequestRefresh("SetStackAcquisitionMode=" + std::to_string(integer));
     } else if (name == "TriggerSoftware") {
         trace("Write " + name + " = \n");
     } else if (name == "Gain") {
         readFloat();
-        sendAndRequestRefresh("SetGain=" + commandFloat(real));
+        return sendAndRequestRefresh("SetGain=" + commandFloat(real));
     } else if (name == "LightBrightness") {
         readInteger();
-        sendAndRequestRefresh("SetLEDPower=" + std::to_string(integer));
+        return sendAndRequestRefresh("SetLEDPower=" + std::to_string(integer));
     } else if (name == "Scan3dCoordinateSelector" || name == "ChunkScan3dCoordinateSelector") {
         readInteger();
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
+        std::lock_guard<std::mutex> lock(stateMutex);
         coordinateSelector = low16();
     } else if (name == "ChunkSelector") {
         readInteger();
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
+        std::lock_guard<std::mutex> lock(stateMutex);
         chunkSelector = low16();
     } else if (name == "ChunkEnable") {
         readInteger();
-        applyChunkEnable(integer);
-    } else if (name == "ComponentSelector") {
-        readInteger();
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
-        componentSelector = low16();
-    } else if (name == "ComponentEnable") {
-        readInteger();
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
-        if (componentSelector < kComponentCount && (integer == 0 || integer == 1)) {
-            componentEnabled[componentSelector] = integer == 1;
-        }
-    } else if (name == "AcquisitionMultiPartMode") {
-        readInteger();
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
-        if (integer == kMultiPartSingleComponent) multiPartMode = low16();
+        requestAcquisitionStop(false);
+        // A frame paced by a long packet delay could hold the stop for seconds; it is cut short instead.
+        camera->abortFrame(0);
+        awaitAcquisitionStop();
     } else if (name == "FilterSelector") {
         readInteger();
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
+        std::lock_guard<std::mutex> lock(stateMutex);
         filterSelector = low16();
         if (filterSelector < kFilterCount) propertySelector = kFirstPropertyOfFilter[filterSelector];
         propertyIndex = 0;
     } else if (name == "FilterMode") {
         readInteger();
-        applyFilterMode(integer);
+        return applyFilterMode(integer);
     } else if (name == "PropertySelector") {
         readInteger();
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
+        std::lock_guard<std::mutex> lock(stateMutex);
         propertySelector = low16();
         propertyIndex = propertyIndexFor(propertySelector);
     } else if (name == "PropertyValue") {
         readFloat();
         std::string command;
         {
-            std::lock_guard<std::recursive_mutex> lock(stateMutex);
-            if (filterSelector >= kFilterCount || propertyIndex >= kPropertiesPerFilter) return true;
+            std::lock_guard<std::mutex> lock(stateMutex);
+            if (filterSelector >= kFilterCount || propertyIndex >= kPropertiesPerFilter) return false;
             command = filters[filterSelector].properties[propertyIndex].command + "=" + commandFloat(real);
         }
-        sendSensorCommand(command);
+        const bool sent = sendSensorCommand(command) == 0;
         settingsRefreshRequested = true;
+        return sent;
     } else {
         trace("Write " + name + "\n");
     }
     return true;
 }
 
-void CMainClass::applyChunkEnable(std::int64_t value) {
-    std::lock_guard<std::recursive_mutex> lock(stateMutex);
-    if (chunkSelector >= kChunkCount || (value != 0 && value != 1)) return;
-    ChunkEntry& chunk = chunks[chunkSelector];
-    if ((value == 1) == chunk.enabled) return;
-    const int step = value == 1 ? 1 : -1;
-    chunkPayloadSize = static_cast<std::uint16_t>(chunkPayloadSize + 4 * step);
-    enabledChunkCount = static_cast<std::uint16_t>(enabledChunkCount + step);
-    camera->setChunkLayout(chunkPayloadSize, enabledChunkCount, 0);
-    chunk.enabled = value == 1;
+bool CMainClass::applyChunkEnable(std::int64_t value) {
+    std::uint16_t bytes = 0;
+    std::uint16_t count = 0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (chunkSelector >= kChunkCount || (value != 0 && value != 1)) return false;
+        ChunkEntry& chunk = chunks[chunkSelector];
+        if ((value == 1) == chunk.enabled) return true;
+        const int step = value == 1 ? 1 : -1;
+        chunkPayloadSize = static_cast<std::uint16_t>(chunkPayloadSize + 4 * step);
+        enabledChunkCount = static_cast<std::uint16_t>(enabledChunkCount + step);
+        chunk.enabled = value == 1;
+        bytes = chunkPayloadSize;
+        count = enabledChunkCount;
+    }
+    camera->setChunkLayout(bytes, count, 0);
+    return true;
 }
 
-void CMainClass::applyFilterMode(std::int64_t value) {
+bool CMainClass::applyFilterMode(std::int64_t value) {
     std::string command;
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
-        if (filterSelector >= kFilterCount) return;
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (filterSelector >= kFilterCount) return false;
         const FilterEntry& filter = filters[filterSelector];
-        if ((value == 0 && !filter.enabled) || (value == 1 && filter.enabled)) return;
+        if ((value == 0 && !filter.enabled) || (value == 1 && filter.enabled)) return true;
         command = filter.command + (value == 1 ? "=1" : "=0");
         if (value == 1) propertyIndex = 0;
     }
-    sendSensorCommand(command);
+    const bool sent = sendSensorCommand(command) == 0;
     settingsRefreshRequested = true;
+    return sent;
 }

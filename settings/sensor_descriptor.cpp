@@ -88,7 +88,7 @@ bool CMainClass::parseSensorDescriptor(const char* descriptor) {
     const std::string general = "device:general:";
     const std::string settings = "device:settings:";
     {
-        std::lock_guard<std::recursive_mutex> lock(stateMutex);
+        std::lock_guard<std::mutex> lock(stateMutex);
         const bool complete =
             reader.single(settings + "exposuretime:min", exposureTimeMin) &&
             reader.single(settings + "exposuretime:max", exposureTimeMax) &&

@@ -18,6 +18,7 @@ constexpr std::uint32_t kNoDataPauseMs = 100;
 constexpr std::uint32_t kRetryPauseMs = 10;
 constexpr std::uint32_t kPauseAfter2dFrameMs = 150;
 constexpr std::uint16_t kSingleFrame = 2;
+constexpr std::uint32_t kLossLinesShown = 3;
 
 // Bytes per pixel of the formats the loop builds; 0 for a format it does not know.
 std::int32_t bytesPerPixelOf(const std::string& format) {
@@ -33,48 +34,41 @@ public:
     explicit AcquisitionLoop(CMainClass& bridge) : bridge_(bridge) {}
 
     void run() {
-        if (!allocateBuffers()) return refuseStarts();
-        if (bridge_.stopThreads) return;
-        for (;;) {
-            os::waitForEvent(bridge_.acquisitionStartEvent, os::kWaitForever);
-            if (bridge_.stopThreads) return;
-            // A restart asked for while the loop was already going idle is this start.
-            bridge_.acquisitionRestartRequested.exchange(false);
-            bridge_.acquisitionStopped.exchange(false);
+        if (!allocateBuffers()) {
+            while (bridge_.refuseAcquisitionStart()) {
+            }
+            return;
+        }
+        while (bridge_.takeAcquisitionStart()) {
             sizeWarned_ = false;
             sendCommand("SetAcquisitionStart=1");
             stageTimes_.start();
             {
-                std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
+                std::lock_guard<std::mutex> lock(bridge_.stateMutex);
                 activeFormat_ = bridge_.pixelFormat;
             }
-            if (runAcquisition() == Outcome::End) return;
+            const Outcome outcome = runAcquisition();
+            endLossRun();
+            // Whatever ended the acquisition, shut-down included, the sensor is told, so that it is never
+            // left acquiring for nobody.
+            sendCommand("SetAcquisitionStart=0");
+            bridge_.trace("Acquisition stopped: " + stageTimes_.summary() + "\n");
+            bridge_.acquisitionEnded(outcome == Outcome::Finished);
+            if (bridge_.stopThreads) return;
         }
     }
 
 private:
-    enum class Outcome { Stopped, End };
-
-    // Without buffers no acquisition can run: each start is undone, so that the device keeps reporting the
-    // acquisition as stopped, until the program ends.
-    void refuseStarts() {
-        for (;;) {
-            os::waitForEvent(bridge_.acquisitionStartEvent, os::kWaitForever);
-            if (bridge_.stopThreads) return;
-            os::resetEvent(bridge_.acquisitionStartEvent);
-            bridge_.acquisitionStopped.exchange(true);
-            bridge_.acquisitionStopRequested.exchange(false);
-            bridge_.acquisitionRestartRequested.exchange(false);
-            bridge_.printError("WARNING: The acquisition cannot start: the image buffers are not available\n");
-        }
-    }
+    // Stopped: the client's stop (or disconnect); Finished: the acquisition ended by itself (SingleFrame,
+    // a frame the device refused); End: the program ends.
+    enum class Outcome { Stopped, Finished, End };
     enum class Fetch { Done, Retry, StopBeforeFrame, End };
 
     bool allocateBuffers() {
         std::size_t width = 0;
         std::size_t height = 0;
         {
-            std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
+            std::lock_guard<std::mutex> lock(bridge_.stateMutex);
             width = bridge_.pixelXMax;
             height = bridge_.pixelYMax;
         }
@@ -99,6 +93,23 @@ private:
 
     void report(const char* text, std::int32_t code) { bridge_.trace(text + std::to_string(code) + "\n"); }
 
+    // A sensor that keeps failing would repeat the same lines every few milliseconds: the first few of a run
+    // of losses are shown, the rest only counted.
+    void reportLoss(const char* text, std::int32_t code) {
+        ++lostInARow_;
+        if (lostInARow_ <= kLossLinesShown) {
+            bridge_.printError("WARNING: Image is lost\n");
+            report(text, code);
+        } else if (lostInARow_ == kLossLinesShown + 1) {
+            bridge_.printError("WARNING: Images keep being lost; they are counted until one arrives\n");
+        }
+    }
+    void endLossRun() {
+        if (lostInARow_ > kLossLinesShown)
+            bridge_.printError("WARNING: " + std::to_string(lostInARow_) + " images in a row were lost\n");
+        lostInARow_ = 0;
+    }
+
     void sendCommand(const std::string& command) {
         const std::int32_t code = Tavrion_WriteData(bridge_.sensorHandle, command.c_str(), 0);
         if (code != 0) bridge_.trace("WARNING: Failed WriteData [" + command + "]. Error code " + std::to_string(code) + "\n");
@@ -106,7 +117,8 @@ private:
 
     Outcome runAcquisition() {
         for (;;) {
-            if (bridge_.acquisitionStopped && bridge_.stopThreads) return Outcome::End;
+            if (bridge_.stopThreads) return Outcome::End;
+            if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
             std::int32_t code = 0;
             {
                 StageTimer timer(stageTimes_, FrameStage::statusPoll);
@@ -121,25 +133,26 @@ private:
             } else {
                 noData_ = false;
                 switch (fetch()) {
-                    case Fetch::Done: break;
+                    case Fetch::Done: endLossRun(); break;
                     case Fetch::Retry: continue;
-                    case Fetch::StopBeforeFrame: return stopAcquisition();
+                    case Fetch::StopBeforeFrame: return Outcome::Stopped;
                     case Fetch::End: return Outcome::End;
                 }
             }
 
             if (bridge_.stopThreads) return Outcome::End;
-            if (bridge_.acquisitionStopRequested) return stopAcquisition();
+            if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
             bridge_.camera->beginFrame(0);
             if (bridge_.stopThreads) return Outcome::End;
-            handOverFrame();
+            if (!handOverFrame()) return Outcome::Finished;
 
             std::uint16_t mode = 0;
             {
-                std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
+                std::lock_guard<std::mutex> lock(bridge_.stateMutex);
                 mode = bridge_.acquisitionMode;
             }
-            if (bridge_.acquisitionStopRequested || mode == kSingleFrame) return stopAcquisition();
+            if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
+            if (mode == kSingleFrame) return Outcome::Finished;
         }
     }
 
@@ -160,9 +173,8 @@ private:
                                               static_cast<std::int32_t>(pixelCount_), 0, 0);
             }
             if (code == 0) return Fetch::Done;
-            bridge_.printError("WARNING: Image is lost\n");
-            report("WARNING: 2D image is lost. Error code ", code);
-            return afterFailedFetch(0);
+            reportLoss("WARNING: 2D image is lost. Error code ", code);
+            return afterFailedFetch(kRetryPauseMs);
         }
         // Every 3D frame, the first Mono16 frame after a format change included, is triggered and fetched
         // anew, so no frame is ever built from what the buffers hold from an earlier acquisition.
@@ -182,12 +194,13 @@ private:
                                          0);
         }
         if (code == 0) return Fetch::Done;
-        bridge_.printError("WARNING: Image is lost\n");
-        report("WARNING: 3D image is lost. Error code ", code);
+        reportLoss("WARNING: 3D image is lost. Error code ", code);
         return afterFailedFetch(kRetryPauseMs);
     }
 
-    void handOverFrame() {
+    // False when the device refused the frame: it describes frames differently from what the loop builds,
+    // so no later frame would reach the client either.
+    bool handOverFrame() {
         const int width = bridge_.camera->getWidth(0);
         const int height = bridge_.camera->getHeight(0);
         if (width < 0 || height < 0 || static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > pixelCount_) {
@@ -198,7 +211,7 @@ private:
                 sizeWarned_ = true;
             }
             os::sleepMs(kNoDataPauseMs);
-            return;
+            return true;
         }
         const std::int32_t pixels = width * height;
         const std::int32_t knownBytesPerPixel = bytesPerPixelOf(activeFormat_);
@@ -211,9 +224,13 @@ private:
             StageTimer timer(stageTimes_, FrameStage::chunkData);
             addChunks(static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(bytesPerPixel_));
         }
-        sendFrame(pixels);
-        stageTimes_.frameSent();
+        const int refused = sendFrame(pixels);
+        if (refused == 0) stageTimes_.frameSent();
         previousFormat_ = activeFormat_;
+        if (refused == 0) return true;
+        bridge_.printError("ERROR: The device refused a " + activeFormat_ + " frame (code " + std::to_string(refused) +
+                           "); the acquisition stops\n");
+        return false;
     }
 
     void fillFrame(int width, int height, std::int32_t pixels) {
@@ -238,7 +255,7 @@ private:
         std::uint16_t enabledChunks = 0;
         ChunkEntry temperatureChunk;
         {
-            std::lock_guard<std::recursive_mutex> lock(bridge_.stateMutex);
+            std::lock_guard<std::mutex> lock(bridge_.stateMutex);
             enabledChunks = bridge_.enabledChunkCount;
             temperatureChunk = bridge_.chunks[0];
         }
@@ -258,31 +275,25 @@ private:
         bridge_.camera->addChunkData(frameBuffer_.get(), nullptr, imageBytes, 0, 0);
     }
 
-    void sendFrame(std::int32_t pixels) {
+    int sendFrame(std::int32_t pixels) {
         if (activeFormat_ == "Mono8" || activeFormat_ == "Mono16" || activeFormat_ == "RGB16") {
+            // The byte count the loop built, so that the device refuses a frame its format does not describe
+            // instead of reading the buffer as something else.
+            const std::int64_t bytes = std::int64_t{pixels} * bytesPerPixel_;
+            int result = 0;
             {
                 StageTimer timer(stageTimes_, FrameStage::send);
-                bridge_.camera->sendImage(frameBuffer_.get(), 0, 0);
+                result = bridge_.camera->sendImage(frameBuffer_.get(), bytes, 0);
             }
             StageTimer timer(stageTimes_, FrameStage::pause);
             os::sleepMs(kPauseAfter2dFrameMs);
-        } else if (activeFormat_ == "Coord3D_ABC16" || activeFormat_ == "Coord3D_ABC32f") {
-            StageTimer timer(stageTimes_, FrameStage::send);
-            bridge_.camera->sendPointCloud(frameBuffer_.get(), pixels, 0);
+            return result;
         }
-    }
-
-    // Ends the running acquisition: the sensor stops, the loop goes back to waiting for a start. The start
-    // event is reset before anything else, so that a start written while the stop command travels to the
-    // sensor signals it again and is not lost; the loop then starts anew from the idle state.
-    Outcome stopAcquisition() {
-        os::resetEvent(bridge_.acquisitionStartEvent);
-        sendCommand("SetAcquisitionStart=0");
-        bridge_.trace("Acquisition stopped: " + stageTimes_.summary() + "\n");
-        bridge_.acquisitionStopped.exchange(true);
-        bridge_.acquisitionStopRequested.exchange(false);
-        if (bridge_.acquisitionRestartRequested.exchange(false)) os::setEvent(bridge_.acquisitionStartEvent);
-        return bridge_.stopThreads ? Outcome::End : Outcome::Stopped;
+        if (activeFormat_ == "Coord3D_ABC16" || activeFormat_ == "Coord3D_ABC32f") {
+            StageTimer timer(stageTimes_, FrameStage::send);
+            return bridge_.camera->sendPointCloud(frameBuffer_.get(), pixels, 0);
+        }
+        return 0;
     }
 
     CMainClass& bridge_;
@@ -296,13 +307,18 @@ private:
     std::int32_t bytesPerPixel_ = 0;
     bool noData_ = false;
     bool sizeWarned_ = false;
-    std::int32_t status_ = 0;
+    std::uint32_t lostInARow_ = 0;
     FrameStageTimes stageTimes_;
+    std::int32_t status_ = 0;
 };
 
 }  // namespace
 
 void acquisitionLoop(void* context) {
-    AcquisitionLoop loop(*static_cast<CMainClass*>(context));
-    loop.run();
+    auto& bridge = *static_cast<CMainClass*>(context);
+    {
+        AcquisitionLoop loop(bridge);
+        loop.run();
+    }
+    bridge.setAcquisitionLoopPresent(false);
 }

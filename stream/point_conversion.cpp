@@ -11,7 +11,7 @@ namespace {
 // One consistent scaling for the whole frame: a PixelFormat write during a conversion applies from the
 // next frame on instead of changing the scaling part-way through this one.
 AxisScaling scalingOf(CMainClass& bridge) {
-    std::lock_guard<std::recursive_mutex> lock(bridge.stateMutex);
+    std::lock_guard<std::mutex> lock(bridge.stateMutex);
     AxisScaling scaling{};
     for (int axis = 0; axis < 3; ++axis) {
         scaling.offset[axis] = static_cast<double>(bridge.coordinates[axis].offset);

@@ -457,8 +457,15 @@ bool FeatureStore::intAllowed(const Node& feature, std::int64_t value) const {
             return (value - static_cast<std::int64_t>(minimum)) % static_cast<std::int64_t>(increment) == 0;
         return true;
     }
+    case NodeKind::Command: return value == kCommandValue;
     default: return true;
     }
+}
+
+bool FeatureStore::locked(const Node& feature) const {
+    const Element* lock = element(feature, "pIsLocked");
+    std::int64_t value = 0;
+    return lock != nullptr && getInt(lock->text, value) && value != 0;
 }
 
 bool FeatureStore::floatAllowed(const Node& feature, float value) const {

@@ -13,6 +13,9 @@
 
 namespace genicam {
 
+// The value that executes a command; a command register reads 0 once its command was carried out.
+constexpr std::int64_t kCommandValue = 1;
+
 enum class NodeKind : std::uint8_t {
     Category,
     Integer,
@@ -114,6 +117,9 @@ public:
     bool setEntryElement(const std::string& enumName, const std::string& entryName, const std::string& element,
                          const std::string& text, bool append);
     bool removeElement(const std::string& node, const std::string& element, int occurrence);
+    // A feature whose pIsLocked names a feature (or its register) that holds a non-zero value: clients may
+    // not write it.
+    bool locked(const Node& feature) const;
     const Element* element(const Node& node, const std::string& name) const;
 
     // Limits, description, access.

@@ -87,7 +87,7 @@ void RegisterLayout::readSlice(const Node& feature, std::uint32_t address, std::
 
 gvcp::Status RegisterLayout::decodeWrite(const FeatureStore& store, Node& feature, std::uint32_t address,
                                          const std::uint8_t* data, std::uint32_t count, PendingValue& out) {
-    if (feature.access != kGevReadWrite) return gvcp::Status::WriteProtect;
+    if (feature.access != kGevReadWrite || store.locked(feature)) return gvcp::Status::WriteProtect;
     std::array<std::uint8_t, kStringRegisterSize> image{};
     encode(feature, image.data());
     const Overlap part = overlap(feature.address, feature.length, address, count);
@@ -111,6 +111,15 @@ gvcp::Status RegisterLayout::decodeWrite(const FeatureStore& store, Node& featur
         return store.intAllowed(feature, out.intValue) ? gvcp::Status::Success : gvcp::Status::InvalidParameter;
     }
     }
+}
+
+PendingValue RegisterLayout::current(Node& feature) {
+    PendingValue value;
+    value.feature = &feature;
+    value.intValue = feature.intValue;
+    value.floatValue = feature.floatValue;
+    value.stringValue = feature.stringValue;
+    return value;
 }
 
 void RegisterLayout::apply(const PendingValue& value) {

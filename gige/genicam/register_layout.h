@@ -45,6 +45,8 @@ public:
     // written over the current ones. Status: Success, WriteProtect or InvalidParameter.
     static gvcp::Status decodeWrite(const FeatureStore& store, Node& feature, std::uint32_t address,
                                     const std::uint8_t* data, std::uint32_t count, PendingValue& out);
+    // The value `feature` holds now, to be applied again later.
+    static PendingValue current(Node& feature);
     static void apply(const PendingValue& value);
 
 private:

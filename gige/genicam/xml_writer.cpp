@@ -194,7 +194,7 @@ private:
         case NodeKind::Enumeration:
         case NodeKind::Command:
             add(items, node.kind, "pValue", node.registerName);
-            if (node.kind == NodeKind::Command) add(items, node.kind, "CommandValue", "1");
+            if (node.kind == NodeKind::Command) add(items, node.kind, "CommandValue", std::to_string(kCommandValue));
             for (std::size_t i = 0; i < node.entries.size(); ++i)
                 items.push_back(Item{rankIn(kNodePrefix, kindOrder(node.kind), "EnumEntry"), {}, static_cast<int>(i)});
             break;

@@ -16,6 +16,9 @@ constexpr std::uint32_t kCcp = reg::kControlPrivilege;
 // Receive buffer: larger than any valid command, so an oversized datagram is seen as such.
 constexpr std::size_t kReceiveSize = 2048;
 constexpr int kPollMs = 50;
+// The server whose control loop runs on this thread: a stop asked from one of its callbacks is recognised
+// without touching the thread object, which the starting thread may still be assigning.
+thread_local const Server* serverOfThisThread = nullptr;
 }  // namespace
 
 Server::Server(DeviceRegisters& device, ControlPrivilege& privilege) : device_(device), privilege_(privilege) {}
@@ -51,11 +54,14 @@ bool Server::start(std::uint32_t address, const ServerOptions& options, std::str
 }
 
 void Server::stop() {
-    if (!thread_.joinable()) return;
-    stopping_ = true;
     // Asked from a callback on the server thread: the loop ends when the callback returns; joining and
     // closing the sockets wait for the next stop (the camera's destructor at the latest).
-    if (std::this_thread::get_id() == thread_.get_id()) return;
+    if (serverOfThisThread == this) {
+        stopping_ = true;
+        return;
+    }
+    if (!thread_.joinable()) return;
+    stopping_ = true;
     {
         std::lock_guard lock(flightMutex_);
         flightChanged_.notify_all();
@@ -68,6 +74,7 @@ void Server::stop() {
 }
 
 void Server::run() {
+    serverOfThisThread = this;
     std::uint8_t buffer[kReceiveSize];
     gige::UdpSocket* sockets[2] = {&socket_, &broadcast_};
     while (!stopping_) {

@@ -1,6 +1,8 @@
 // Packetizing, pacing and resending of stream channel 0 (see stream_sender.h).
 #include "stream_sender.h"
 
+#include "test_packet_loss.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -13,9 +15,7 @@ namespace gvsp {
 
 StreamSender::StreamSender(std::uint64_t tickFrequency, std::uint64_t resendBudget)
     : tickFrequency_(tickFrequency == 0 ? 1 : tickFrequency), store_(resendBudget) {
-    if (const char* percent = std::getenv("PELLICOR_TEST_DROP_PERCENT")) {
-        setTestDropRatio(std::atof(percent) / 100.0);
-    }
+    setTestDropRatio(testPacketDropRatio());
 }
 
 bool StreamSender::open(std::uint32_t address, std::string* error) {

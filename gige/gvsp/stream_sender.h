@@ -79,8 +79,8 @@ public:
     std::uint16_t nextBlockId() const;
     // For tests of the wrap: the id the next frame gets (0 is skipped).
     void setNextBlockId(std::uint16_t id);
-    // Test-only: drop this share of first-time payload packets (0..0.5) so resends can be proven. Also
-    // set from the environment variable PELLICOR_TEST_DROP_PERCENT when the channel is made.
+    // Test-only: drop this share of first-time payload packets (0..0.5) so resends can be proven. A new
+    // channel starts with the share of the test seam (test_packet_loss.h).
     void setTestDropRatio(double ratio);
     ResendStore& resendStore() { return store_; }
 

@@ -116,14 +116,15 @@ TEST_F(BridgeLifecycle, FirstStatusReadFailingWithAZeroWordIsALostLink) {
     EXPECT_TRUE(bridge->isSensorLost());
 }
 
-TEST_F(BridgeLifecycle, ClientDisconnectRequestsAStopAndBothChangesArePrinted) {
+TEST_F(BridgeLifecycle, ClientDisconnectTakesBackTheStartAndBothChangesArePrinted) {
     CMainClass bridge;
     testing::internal::CaptureStderr();
     RecordingCamera::last()->fireConnection(true);
-    EXPECT_FALSE(bridge.acquisitionStopRequested);
+    bridge.requestAcquisitionStart();
+    EXPECT_TRUE(bridge.isAcquisitionActive());
     RecordingCamera::last()->fireConnection(false);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "\nClient is connected\n\nClient is disconnected\n");
-    EXPECT_TRUE(bridge.acquisitionStopRequested);
+    EXPECT_FALSE(bridge.isAcquisitionActive());
 }
 
 TEST_F(BridgeLifecycle, TraceMessagesFromManyThreadsStayWhole) {

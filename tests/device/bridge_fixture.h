@@ -69,18 +69,11 @@ protected:
         camera->clearCalls();
     }
 
-    // A client's write: the value stored in the device, then the write callback.
-    void writeInt(const std::string& feature, std::int64_t value) {
-        camera->setIntValue(feature.c_str(), value);
-        camera->fireWrite(feature);
-    }
-    void writeFloat(const std::string& feature, float value) {
-        camera->setFloatValue(feature.c_str(), value);
-        camera->fireWrite(feature);
-    }
-    void writeString(const std::string& feature, const std::string& value) {
-        camera->setStringValue(feature.c_str(), value.c_str());
-        camera->fireWrite(feature);
+    // A client's write, checked and undone as the device library does; false: answered with an error.
+    bool writeInt(const std::string& feature, std::int64_t value) { return camera->clientWriteInt(feature, value); }
+    bool writeFloat(const std::string& feature, float value) { return camera->clientWriteFloat(feature, value); }
+    bool writeString(const std::string& feature, const std::string& value) {
+        return camera->clientWriteString(feature, value);
     }
 
     std::unique_ptr<CMainClass> bridge;

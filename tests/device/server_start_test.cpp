@@ -147,7 +147,7 @@ TEST_F(ServerStartTest, DeviceStateIsResetAndCoordinateRecordsFollowTheMeasuring
     bridge->chunkPayloadSize = 12;
     bridge->enabledChunkCount = 3;
     bridge->acquisitionMode = 2;
-    bridge->acquisitionStopRequested = true;
+    bridge->requestAcquisitionStart();  // a start asked for before: forgotten at bring-up
     bridge->maskPath = "old.png";
     bridge->pixelFormat = "Coord3D_ABC32f";
     bridge->chunks[0].enabled = true;
@@ -163,6 +163,7 @@ TEST_F(ServerStartTest, DeviceStateIsResetAndCoordinateRecordsFollowTheMeasuring
     EXPECT_EQ(bridge->acquisitionMode, 1);
     EXPECT_TRUE(bridge->acquisitionStopped);
     EXPECT_FALSE(bridge->acquisitionStopRequested);
+    EXPECT_FALSE(bridge->isAcquisitionActive());
     EXPECT_EQ(bridge->maskPath, "");
     EXPECT_EQ(bridge->pixelFormat, "Mono8");
     EXPECT_EQ(bridge->chunks[0].name, "ChunkTemperature");

@@ -12,6 +12,21 @@ std::atomic<RecordingCamera*> lastCamera{nullptr};
 
 std::string text(const char* value) { return value == nullptr ? "null" : value; }
 
+bool isCommand(const std::string& feature) {
+    return feature == "AcquisitionStart" || feature == "AcquisitionStop" || feature == "TriggerSoftware";
+}
+
+std::int64_t bytesPerPixel(std::int64_t format) {
+    switch (format) {
+        case RecordingCamera::kMono8: return 1;
+        case RecordingCamera::kMono16: return 2;
+        case RecordingCamera::kRgb16:
+        case RecordingCamera::kCoord3dAbc16: return 6;
+        case RecordingCamera::kCoord3dAbc32f: return 12;
+        default: return 0;
+    }
+}
+
 // Formats "operation(arg, arg, ...)" with the stream's default notation for numbers.
 template <typename... Args>
 std::string call(const char* operation, const Args&... args) {
@@ -99,12 +114,80 @@ bool RecordingCamera::fireRead(const std::string& feature) {
 bool RecordingCamera::fireWrite(const std::string& feature) {
     GevRegisterCallback callback = nullptr;
     void* context = nullptr;
+    const bool command = isCommand(feature);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         callback = write_;
         context = writeContext_;
+        if (command) ints_[feature] = 1;
     }
-    return callback != nullptr && callback(context, feature.c_str());
+    const bool carriedOut = callback != nullptr && callback(context, feature.c_str());
+    if (command) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ints_[feature] = 0;
+    }
+    return carriedOut;
+}
+
+bool RecordingCamera::lockedLocked(const std::string& feature) {
+    const auto lock = locks_.find(feature);
+    if (lock == locks_.end()) return false;
+    // The lock may be named by its register node, "reg" followed by the feature's name.
+    const std::string owner = lock->second.rfind("reg", 0) == 0 ? lock->second.substr(3) : lock->second;
+    return ints_[owner] != 0;
+}
+
+template <typename Map, typename Value>
+bool RecordingCamera::clientWrite(Map& values, const std::string& feature, const Value& value) {
+    GevRegisterCallback callback = nullptr;
+    void* context = nullptr;
+    bool existed = false;
+    Value previous{};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (lockedLocked(feature)) return false;
+        callback = write_;
+        context = writeContext_;
+        const auto found = values.find(feature);
+        existed = found != values.end();
+        if (existed) previous = found->second;
+        values[feature] = value;
+    }
+    const bool carriedOut = callback != nullptr && callback(context, feature.c_str());
+    if (!carriedOut) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (existed) {
+            values[feature] = previous;
+        } else {
+            values.erase(feature);
+        }
+    }
+    return carriedOut;
+}
+
+bool RecordingCamera::clientWriteInt(const std::string& feature, std::int64_t value) {
+    if (isCommand(feature)) return value == 1 && fireWrite(feature);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto range = intRanges_.find(feature);
+        if (range != intRanges_.end() && (value < range->second.first || value > range->second.second)) return false;
+        if (feature == "PixelFormat" && bytesPerPixel(value) == 0) return false;  // not an offered format
+    }
+    return clientWrite(ints_, feature, value);
+}
+
+bool RecordingCamera::clientWriteFloat(const std::string& feature, float value) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto range = floatRanges_.find(feature);
+        if (value != value) return false;
+        if (range != floatRanges_.end() && (value < range->second.first || value > range->second.second)) return false;
+    }
+    return clientWrite(floats_, feature, value);
+}
+
+bool RecordingCamera::clientWriteString(const std::string& feature, const std::string& value) {
+    return clientWrite(strings_, feature, value);
 }
 
 void RecordingCamera::fireConnection(bool connected) {
@@ -121,6 +204,11 @@ void RecordingCamera::fireConnection(bool connected) {
 std::vector<RecordedFrame> RecordingCamera::frames() {
     std::lock_guard<std::mutex> lock(mutex_);
     return frames_;
+}
+
+std::size_t RecordingCamera::refusedFrameCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return refusedFrames_;
 }
 
 std::size_t RecordingCamera::frameCount() {
@@ -241,6 +329,10 @@ bool RecordingCamera::getStringValue(const char* name, char* buffer, int size) {
 
 bool RecordingCamera::setNodeElement(const char* node, const char* element, const char* value, bool append) {
     record(call("setNodeElement", text(node), text(element), text(value), append ? "true" : "false"));
+    if (text(element) == "pIsLocked") {
+        std::lock_guard<std::mutex> lock(mutex_);
+        locks_[text(node)] = text(value);
+    }
     return true;
 }
 
@@ -270,11 +362,15 @@ bool RecordingCamera::removeNodeElement(const char* node, const char* element, i
 
 bool RecordingCamera::setFloatRange(const char* name, float min, float max) {
     record(call("setFloatRange", text(name), min, max));
+    std::lock_guard<std::mutex> lock(mutex_);
+    floatRanges_[text(name)] = {min, max};
     return true;
 }
 
 bool RecordingCamera::setIntRange(const char* name, std::int64_t min, std::int64_t max, int increment) {
     record(call("setIntRange", text(name), min, max, increment));
+    std::lock_guard<std::mutex> lock(mutex_);
+    intRanges_[text(name)] = {min, max};
     return true;
 }
 
@@ -317,9 +413,41 @@ int RecordingCamera::beginFrame(int stream) {
     return 0;
 }
 
+// The library's checks: the image part is exactly what Width, Height and the current PixelFormat describe,
+// a point cloud needs a Coord3D format, and image and chunks together fit PayloadSize.
+std::int64_t RecordingCamera::payloadSizeLocked() {
+    const auto format = ints_.find("PixelFormat");
+    const std::int64_t image =
+        std::int64_t{width_} * height_ * bytesPerPixel(format == ints_.end() ? kMono8 : format->second);
+    if (chunkCount_ == 0 || ints_["ChunkModeActive"] == 0) return image;
+    return image + 8 + chunkBytes_ + 8 * std::int64_t{chunkCount_};
+}
+
+int RecordingCamera::checkFrame(std::int64_t imageBytes, bool pointCloud) {
+    const auto format = ints_.find("PixelFormat");
+    const std::int64_t code = format == ints_.end() ? kMono8 : format->second;
+    if (pointCloud && code != kCoord3dAbc16 && code != kCoord3dAbc32f) return 3;
+    if (imagePartLength_ >= 0) imageBytes = imagePartLength_;
+    if (imageBytes != std::int64_t{width_} * height_ * bytesPerPixel(code)) return 3;
+    std::int64_t total = imageBytes;
+    if (!pending_.chunks.empty()) {
+        total += 8;
+        for (const auto& chunk : pending_.chunks) total += static_cast<std::int64_t>(chunk.size()) + 8;
+    }
+    return total > payloadSizeLocked() ? 4 : 0;
+}
+
 int RecordingCamera::sendImage(const void* frame, std::int64_t byteCount, int stream) {
     record(call("sendImage", byteCount, stream));
     std::lock_guard<std::mutex> lock(mutex_);
+    const auto format = ints_.find("PixelFormat");
+    const std::int64_t derived =
+        byteCount > 0 ? byteCount
+                      : std::int64_t{width_} * height_ * bytesPerPixel(format == ints_.end() ? kMono8 : format->second);
+    if (const int refused = checkFrame(derived, false); refused != 0) {
+        ++refusedFrames_;
+        return refused;
+    }
     pending_.kind = "image";
     pending_.count = byteCount;
     if (imagePartLength_ > 0) {
@@ -333,6 +461,12 @@ int RecordingCamera::sendImage(const void* frame, std::int64_t byteCount, int st
 int RecordingCamera::sendPointCloud(const void* frame, std::int64_t pointCount, int stream) {
     record(call("sendPointCloud", pointCount, stream));
     std::lock_guard<std::mutex> lock(mutex_);
+    const auto format = ints_.find("PixelFormat");
+    if (const int refused = checkFrame(pointCount * bytesPerPixel(format == ints_.end() ? kMono8 : format->second), true);
+        refused != 0) {
+        ++refusedFrames_;
+        return refused;
+    }
     pending_.kind = "pointcloud";
     pending_.count = pointCount;
     if (imagePartLength_ > 0) {
@@ -377,6 +511,8 @@ int RecordingCamera::addChunkData(const void*, const void* data, std::uint32_t l
     std::lock_guard<std::mutex> lock(mutex_);
     if (data == nullptr) {
         imagePartLength_ = length;
+    } else if (ints_["ChunkModeActive"] == 0) {
+        return 0;  // chunk mode off: the library leaves chunk values out of the frame
     } else {
         const auto* bytes = static_cast<const std::uint8_t*>(data);
         pending_.chunks.emplace_back(bytes, bytes + length);
@@ -405,6 +541,10 @@ bool RecordingCamera::setImageOffset(std::uint16_t x, std::uint16_t y, int strea
 
 bool RecordingCamera::setChunkLayout(std::uint16_t chunkBytes, std::uint16_t chunkCount, int stream) {
     record(call("setChunkLayout", chunkBytes, chunkCount, stream));
+    std::lock_guard<std::mutex> lock(mutex_);
+    if ((chunkCount_ == 0) != (chunkCount == 0)) ints_["ChunkModeActive"] = chunkCount > 0 ? 1 : 0;
+    chunkBytes_ = chunkBytes;
+    chunkCount_ = chunkCount;
     return true;
 }
 

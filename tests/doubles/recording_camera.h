@@ -36,9 +36,16 @@ public:
     void setInterfaces(std::vector<std::string> addresses);
     void setStartResult(int result);
     bool fireRead(const std::string& feature);       // as a client's read: the read callback
-    bool fireWrite(const std::string& feature);      // as a client's write: the write callback
+    bool fireWrite(const std::string& feature);      // the write callback alone (a command: as executed)
+    // A client's write, with the device library's rules: a value outside the declared limits or of a feature
+    // locked (pIsLocked naming a non-zero feature) is refused without a callback; a write the callback refuses leaves the
+    // previous value; a command executes only on its command value and reads 0 afterwards. False: refused.
+    bool clientWriteInt(const std::string& feature, std::int64_t value);
+    bool clientWriteFloat(const std::string& feature, float value);
+    bool clientWriteString(const std::string& feature, const std::string& value);
     void fireConnection(bool connected);
-    std::vector<RecordedFrame> frames();
+    std::vector<RecordedFrame> frames();            // the frames the camera accepted
+    std::size_t refusedFrameCount();
     std::size_t frameCount();
     // Values as a client would see them.
     std::int64_t intValue(const std::string& name);
@@ -114,6 +121,12 @@ public:
 
 private:
     void record(const std::string& call);
+    bool lockedLocked(const std::string& feature);  // with mutex_ held
+    // Stores a client's value, runs the write callback and puts the old value back when it refuses.
+    template <typename Map, typename Value>
+    bool clientWrite(Map& values, const std::string& feature, const Value& value);
+    std::int64_t payloadSizeLocked();  // with mutex_ held
+    int checkFrame(std::int64_t imageBytes, bool pointCloud);
 
     std::mutex mutex_;
     std::vector<std::string> calls_;
@@ -131,7 +144,13 @@ private:
     GevConnectionCallback connection_ = nullptr;
     int width_ = 0;
     int height_ = 0;
+    std::map<std::string, std::pair<std::int64_t, std::int64_t>> intRanges_;
+    std::map<std::string, std::string> locks_;  // feature -> the node its pIsLocked names
+    std::map<std::string, std::pair<float, float>> floatRanges_;
+    std::uint16_t chunkBytes_ = 0;
+    std::uint16_t chunkCount_ = 0;
     RecordedFrame pending_;
     std::int64_t imagePartLength_ = -1;
     std::vector<RecordedFrame> frames_;
+    std::size_t refusedFrames_ = 0;
 };

@@ -117,19 +117,24 @@ TEST_F(RegisterWriteTest, ComponentFeaturesFollowTheSelectorAndRefuseValuesOutsi
     EXPECT_TRUE(sensor().commands().empty());
 }
 
-TEST_F(RegisterWriteTest, StartAndStopSetTheAcquisitionFlags) {
-    bridge->acquisitionStopRequested = true;
+TEST_F(RegisterWriteTest, StartAndStopAreRecordedUntilTheAcquisitionThreadActsOnThem) {
     EXPECT_EQ(traced([&] { camera->fireWrite("AcquisitionStart"); }), "Write AcquisitionStart\n");
-    EXPECT_FALSE(bridge->acquisitionStopRequested);
-    EXPECT_FALSE(bridge->acquisitionStopped);
+    EXPECT_TRUE(bridge->isAcquisitionStartPending());
+    EXPECT_TRUE(bridge->isAcquisitionActive());
     EXPECT_EQ(os::waitForEvent(bridge->acquisitionStartEvent, 0), os::kWaitSignalled);
+    camera->fireRead("AcquisitionStart");
+    EXPECT_EQ(camera->intValue("AcquisitionStart"), 1);  // not carried out yet
 
     EXPECT_EQ(traced([&] { camera->fireWrite("AcquisitionStop"); }), "Write AcquisitionStop\n");
-    EXPECT_TRUE(bridge->acquisitionStopRequested);
+    EXPECT_FALSE(bridge->isAcquisitionActive());  // the last command wins: nothing is left to start
+    camera->fireRead("AcquisitionStart");
+    camera->fireRead("AcquisitionStop");
+    EXPECT_EQ(camera->intValue("AcquisitionStart"), 0);
+    EXPECT_EQ(camera->intValue("AcquisitionStop"), 0);
     EXPECT_TRUE(sensor().commands().empty());
 }
 
-TEST_F(RegisterWriteTest, ExposureTimeIsDroppedWhileA3dAcquisitionRuns) {
+TEST_F(RegisterWriteTest, ExposureTimeIsRefusedWhileA3dAcquisitionRuns) {
     struct Case {
         std::string format;
         bool stopped;
@@ -143,8 +148,10 @@ TEST_F(RegisterWriteTest, ExposureTimeIsDroppedWhileA3dAcquisitionRuns) {
         sensor().reset();
         bridge->settingsRefreshRequested = false;
         bridge->pixelFormat = c.format;
-        bridge->acquisitionStopped = c.stopped;
-        EXPECT_EQ(traced([&] { writeFloat("ExposureTime", 5000.0f); }), "Write ExposureTime = 5000\n");
+        camera->fireWrite(c.stopped ? "AcquisitionStop" : "AcquisitionStart");
+        bool accepted = false;
+        EXPECT_EQ(traced([&] { accepted = writeFloat("ExposureTime", 5000.0f); }), "Write ExposureTime = 5000\n");
+        EXPECT_EQ(accepted, c.sent);
         EXPECT_EQ(sensor().commands(), c.sent ? Commands{"SetExposureTime=5000.000000"} : Commands{});
         EXPECT_EQ(bridge->settingsRefreshRequested, c.sent);
     }
@@ -183,12 +190,42 @@ TEST_F(RegisterWriteTest, PixelFormatSetsTheCameraModeAndTheCoordinateScaling) {
     }
 }
 
-TEST_F(RegisterWriteTest, ARejectedCameraModeKeepsTheFormatAndStillScales) {
+TEST_F(RegisterWriteTest, ARejectedCameraModeIsAnsweredWithAnErrorAndKeepsTheFormat) {
+    ASSERT_TRUE(writeInt("PixelFormat", RecordingCamera::kMono8));
     sensor().scriptResult("SetCameraMode=1", {-108});
-    EXPECT_EQ(traced([&] { writeInt("PixelFormat", RecordingCamera::kRgb16); }),
+    bool accepted = true;
+    EXPECT_EQ(traced([&] { accepted = writeInt("PixelFormat", RecordingCamera::kRgb16); }),
               "Write PixelFormat = RGB16\nWARNING: Failed WriteData [SetCameraMode=1]. Error code -108\n");
-    EXPECT_EQ(bridge->pixelFormat, "RGB16");
-    EXPECT_EQ(bridge->coordinates[2].offset, 400.0f);
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(bridge->pixelFormat, "Mono8");
+    EXPECT_EQ(camera->intValue("PixelFormat"), RecordingCamera::kMono8);
+    EXPECT_EQ(bridge->coordinates[2].offset, 0.0f);
+}
+
+TEST_F(RegisterWriteTest, PayloadFeaturesAreRefusedWhileAnAcquisitionIsWantedAndAcceptedAfterTheStop) {
+    ASSERT_TRUE(writeInt("PixelFormat", RecordingCamera::kMono8));
+    camera->fireWrite("AcquisitionStart");
+    EXPECT_FALSE(writeInt("PixelFormat", RecordingCamera::kCoord3dAbc32f));
+    EXPECT_EQ(camera->intValue("PixelFormat"), RecordingCamera::kMono8);
+    EXPECT_EQ(bridge->pixelFormat, "Mono8");
+    EXPECT_FALSE(writeInt("ChunkEnable", 1));
+    EXPECT_EQ(bridge->enabledChunkCount, 0);
+    camera->fireWrite("AcquisitionStop");
+    EXPECT_TRUE(writeInt("PixelFormat", RecordingCamera::kCoord3dAbc32f));
+    EXPECT_EQ(bridge->pixelFormat, "Coord3D_ABC32f");
+}
+
+TEST_F(RegisterWriteTest, SensorCommandsThatFailAreAnsweredWithAnErrorAndReadsKeepTheSensorValue) {
+    // The sample sensor has gain 2 (1 to 16) and LED power 80.
+    sensor().scriptResult("SetGain=3.000000", {-107});
+    EXPECT_FALSE(writeFloat("Gain", 3.0f));
+    EXPECT_FALSE(bridge->settingsRefreshRequested);
+    camera->fireRead("Gain");
+    EXPECT_EQ(camera->floatValue("Gain"), 2.0f);
+    sensor().scriptResult("SetLEDPower=50", {-107});
+    EXPECT_FALSE(writeInt("LightBrightness", 50));
+    EXPECT_FALSE(writeFloat("Gain", 17.0f));  // outside the limits: the device refuses it before the bridge
+    EXPECT_EQ(sensor().count("WriteData SetGain=17.000000"), 0);
 }
 
 TEST_F(RegisterWriteTest, FilterSelectorPicksTheFirstPropertyOfItsFilter) {
@@ -344,26 +381,24 @@ protected:
     std::filesystem::path folder;
 };
 
-TEST_F(MaskPathTest, AReadableFileIsTakenAnUnreadableOneUndoneAndAnEmptyTextClears) {
+TEST_F(MaskPathTest, OnlyAnExistingRegularFileIsTakenAndAnEmptyTextClears) {
     const std::string mask = makeFile("mask.bmp");
-    camera->clearCalls();
-    EXPECT_EQ(traced([&] { writeString("PathToMask", mask); }), "Write PathToMask = " + mask + "\n");
+    EXPECT_EQ(traced([&] { EXPECT_TRUE(writeString("PathToMask", mask)); }), "Write PathToMask = " + mask + "\n");
     EXPECT_EQ(bridge->maskPath, mask);
-    EXPECT_TRUE(camera->callsNamed("setStringValue").size() == 1u);  // only the client's own write
 
-    const std::string missing = (folder / "missing.png").string();
-    camera->clearCalls();
-    EXPECT_EQ(traced([&] { writeString("PathToMask", missing); }), "Write PathToMask = " + missing + "\n");
-    EXPECT_EQ(bridge->maskPath, mask);
-    const std::vector<std::string> undo = camera->callsNamed("setStringValue");
-    ASSERT_EQ(undo.size(), 2u);
-    EXPECT_EQ(undo[1], "setStringValue(PathToMask, " + mask + ")");
-    EXPECT_EQ(camera->stringValue("PathToMask"), mask);
+    // Refused with an error status, the device keeping the accepted path: a missing file, a folder.
+    const std::filesystem::path folderNamedLikeAFile = folder / "masks.png";
+    std::filesystem::create_directories(folderNamedLikeAFile);
+    for (const std::string refused : {(folder / "missing.png").string(), folderNamedLikeAFile.string()}) {
+        SCOPED_TRACE(refused);
+        EXPECT_EQ(traced([&] { EXPECT_FALSE(writeString("PathToMask", refused)); }),
+                  "Write PathToMask = " + refused + "\n");
+        EXPECT_EQ(bridge->maskPath, mask);
+        EXPECT_EQ(camera->stringValue("PathToMask"), mask);
+    }
 
-    camera->clearCalls();
-    writeString("PathToMask", "");
+    EXPECT_TRUE(writeString("PathToMask", ""));
     EXPECT_EQ(bridge->maskPath, "");
-    EXPECT_EQ(camera->callsNamed("setStringValue").size(), 1u);
     EXPECT_EQ(camera->stringValue("PathToMask"), "");
     EXPECT_TRUE(sensor().commands().empty());
 }

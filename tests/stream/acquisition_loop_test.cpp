@@ -2,8 +2,10 @@
 // writes, SingleFrame, failed fetches, blank cycles, a format change mid-acquisition, the temperature chunk,
 // an image size beyond the sensor's resolution, and shut-down while idle or running.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/bridge_fixture.h"
@@ -79,7 +81,7 @@ TEST_F(AcquisitionLoopTest, SingleFrameSendsOneFrameThenStopsTheSensorAndTheNext
     EXPECT_EQ(sensor().commands(), (Commands{"SetCameraMode=0", "SetAcquisitionStart=1", "SetAcquisitionStart=0"}));
     ASSERT_EQ(camera->frameCount(), 1u);
     EXPECT_EQ(camera->frames()[0].kind, "image");
-    EXPECT_EQ(camera->callsNamed("sendImage"), (std::vector<std::string>{"sendImage(0, 0)"}));
+    EXPECT_EQ(camera->callsNamed("sendImage"), (std::vector<std::string>{"sendImage(3072, 0)"}));
     EXPECT_TRUE(camera->callsNamed("addChunkData").empty());  // no chunk enabled: no chunk data at all
     EXPECT_FALSE(bridge->acquisitionStopRequested);
 
@@ -117,9 +119,38 @@ TEST_F(AcquisitionLoopTest, AStopRequestMadeWhileIdleIsClearedByTheNextStart) {
     testing::internal::CaptureStderr();
     camera->fireConnection(false);  // a client leaves while nothing runs
     testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(bridge->acquisitionStopRequested);
+    EXPECT_FALSE(bridge->isAcquisitionActive());
     ASSERT_NO_FATAL_FAILURE(singleFrame());
     EXPECT_EQ(camera->frameCount(), 1u);
+}
+
+TEST_F(AcquisitionLoopTest, TheLastCommandWinsAfterStopStartStop) {
+    for (int round = 0; round < 5; ++round) {
+        startAcquisition(1);
+        ASSERT_TRUE(waitForFrames(camera->frameCount() + 1));
+        camera->fireWrite("AcquisitionStop");
+        camera->fireWrite("AcquisitionStart");
+        camera->fireWrite("AcquisitionStop");
+        ASSERT_TRUE(waitForStop());
+        const std::size_t frames = camera->frameCount();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(camera->frameCount(), frames);
+        EXPECT_FALSE(bridge->isAcquisitionActive());
+        EXPECT_EQ(sensor().commands().back(), "SetAcquisitionStart=0");
+    }
+    EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=1"), sensor().count("WriteData SetAcquisitionStart=0"));
+}
+
+TEST_F(AcquisitionLoopTest, AFrameTheDeviceRefusesEndsTheAcquisitionWithAnError) {
+    startAcquisition(1);
+    ASSERT_TRUE(waitForFrames(1));
+    testing::internal::CaptureStderr();
+    camera->setIntValue("PixelFormat", RecordingCamera::kCoord3dAbc32f);  // the device describes frames anew
+    EXPECT_TRUE(waitUntil([&] { return !bridge->isAcquisitionActive(); }));
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("ERROR: The device refused a Mono8 frame"), std::string::npos) << console;
+    EXPECT_EQ(camera->refusedFrameCount(), 1u);
+    EXPECT_EQ(sensor().commands().back(), "SetAcquisitionStart=0");
 }
 
 TEST_F(AcquisitionLoopTest, AStartWrittenWhileRunningRestartsNothing) {
@@ -164,6 +195,27 @@ TEST_F(AcquisitionLoopTest, AFailedCameraImageIsReportedAlwaysAndSendsNothing) {
               std::string::npos);
 }
 
+TEST_F(AcquisitionLoopTest, RepeatedLossesArePacedAndTheirWarningsBounded) {
+    sensor().setFetchResult(0, TAVRION_ERR_TIMEOUT);
+    testing::internal::CaptureStderr();
+    const auto begin = std::chrono::steady_clock::now();
+    startAcquisition(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    camera->fireWrite("AcquisitionStop");
+    ASSERT_TRUE(waitForStop());
+    const auto elapsedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
+    const std::string console = testing::internal::GetCapturedStderr();
+    const int fetches = sensorCalls("GetCameraImage");
+    EXPECT_LE(fetches, elapsedMs / 10 + 1);  // at least 10 ms after each failure, not a spin
+    std::size_t lines = 0;
+    for (std::size_t at = console.find("Image is lost"); at != std::string::npos; at = console.find("Image is lost", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 3u) << console;
+    EXPECT_NE(console.find("WARNING: " + std::to_string(fetches) + " images in a row were lost\n"), std::string::npos)
+        << console;
+}
+
 TEST_F(AcquisitionLoopTest, ACycleWithoutDataSendsAFrameOfZerosWithoutFetching) {
     enableTemperatureChunk();
     ASSERT_NO_FATAL_FAILURE(singleFrame());  // a frame with content first, so that zeros are not left-overs
@@ -175,16 +227,18 @@ TEST_F(AcquisitionLoopTest, ACycleWithoutDataSendsAFrameOfZerosWithoutFetching) 
     EXPECT_EQ(sensorCalls("GetCameraImage"), 1);
 }
 
-TEST_F(AcquisitionLoopTest, TheFormatStaysFixedUntilTheAcquisitionIsStartedAgain) {
+TEST_F(AcquisitionLoopTest, TheFormatCannotChangeUntilTheAcquisitionStopped) {
     startAcquisition(1);
     ASSERT_TRUE(waitForFrames(1));
-    writeInt("PixelFormat", RecordingCamera::kCoord3dAbc32f);
+    EXPECT_FALSE(writeInt("PixelFormat", RecordingCamera::kCoord3dAbc32f));
     ASSERT_TRUE(waitForFrames(camera->frameCount() + 2));
+    EXPECT_EQ(camera->refusedFrameCount(), 0u);
     camera->fireWrite("AcquisitionStop");
     ASSERT_TRUE(waitForStop());
     for (const RecordedFrame& frame : camera->frames()) EXPECT_EQ(frame.kind, "image");
     EXPECT_EQ(sensorCalls("GetPointCloud"), 0);
 
+    ASSERT_TRUE(writeInt("PixelFormat", RecordingCamera::kCoord3dAbc32f));
     ASSERT_NO_FATAL_FAILURE(singleFrame());
     const RecordedFrame last = camera->frames().back();
     EXPECT_EQ(last.kind, "pointcloud");
@@ -209,7 +263,7 @@ TEST_F(AcquisitionLoopTest, PointCloudFormatsAreConvertedAndSentWithTheirPixelSi
     const Case cases[] = {
         {RecordingCamera::kCoord3dAbc32f, "pointcloud", 12, "sendPointCloud(3072, 0)"},
         {RecordingCamera::kCoord3dAbc16, "pointcloud", 6, "sendPointCloud(3072, 0)"},
-        {RecordingCamera::kRgb16, "image", 6, "sendImage(0, 0)"},
+        {RecordingCamera::kRgb16, "image", 6, "sendImage(18432, 0)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sent + " " + std::to_string(c.bytesPerPixel));
@@ -303,12 +357,12 @@ TEST_F(AcquisitionLoopTest, ShutDownWhileIdleEndsTheLoopWithoutACommand) {
     EXPECT_EQ(log.back(), "~CGevCamera()");
 }
 
-TEST_F(AcquisitionLoopTest, ShutDownWhileRunningEndsTheLoopWithoutStoppingTheSensor) {
+TEST_F(AcquisitionLoopTest, ShutDownWhileRunningEndsTheLoopAndStopsTheSensor) {
     startAcquisition(1);
     ASSERT_TRUE(waitForFrames(1));
     bridge.reset();
     EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=1"), 1);
-    EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=0"), 0);
+    EXPECT_EQ(sensor().commands().back(), "SetAcquisitionStart=0");
     EXPECT_EQ(RecordingCamera::globalLog().back(), "~CGevCamera()");
 }
 

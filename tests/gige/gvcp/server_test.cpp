@@ -23,6 +23,7 @@ struct Device {
     std::atomic<int> gained{0};
     std::atomic<int> lost{0};
     std::atomic<int> writeDelayMs{0};
+    std::atomic<bool> refuseWrites{false};
     std::string xml;
 
     explicit Device(int n, int heartbeatMs = 0, int callbackLimitMs = 10000) {
@@ -46,6 +47,10 @@ struct Device {
         camera.addFeature(kGevInteger, "Counter", "Mine", kGevReadOnly, nullptr, 1);
         camera.addFeature(kGevFloat, "Ratio", "Mine", kGevReadWrite, nullptr, 1);
         camera.setFloatRange("Ratio", -1.0F, 1.0F);
+        camera.addFeature(kGevInteger, "Lock", "Mine", kGevReadWrite, nullptr, 1);
+        camera.setIntRange("Lock", 0, 1, 1);
+        camera.addFeature(kGevInteger, "Guarded", "Mine", kGevReadWrite, nullptr, 1);
+        camera.setNodeElement("Guarded", "pIsLocked", "regLock", false);
         EXPECT_EQ(camera.startServer(text(n).c_str()), 0);
         xml = camera.genicamXml();
     }
@@ -62,7 +67,7 @@ struct Device {
         auto* self = static_cast<Device*>(context);
         std::this_thread::sleep_for(std::chrono::milliseconds(self->writeDelayMs.load()));
         ++self->writes;
-        return true;
+        return !self->refuseWrites;
     }
     static void onConnection(void* context, bool connected) {
         auto* self = static_cast<Device*>(context);
@@ -378,6 +383,57 @@ TEST(GvcpServer, RegistersHoldWhatClientsExpect) {
     ASSERT_EQ(client.readMem(device.reg("Counter"), 8, counter), 0);
     EXPECT_EQ(counter[7], static_cast<std::uint8_t>(device.reads.load()));
     EXPECT_FALSE(device.camera.addFeature(kGevInteger, "Late", "Mine", kGevReadWrite, nullptr, 1));
+}
+
+TEST(GvcpServer, RefusedWritesLockedFeaturesCommandsAndChunkMode) {
+    Device device(15);
+    RawClient client(address(15));
+    ASSERT_EQ(client.writeReg(0x0A00, 0x2), 0);  // take control
+    std::uint32_t value = 0;
+    const auto readFeature = [&](const char* name) {
+        Bytes bytes;
+        EXPECT_EQ(client.readMem(device.reg(name), 8, bytes), 0) << name;
+        std::uint64_t result = 0;
+        for (std::uint8_t byte : bytes) result = (result << 8) | byte;
+        return result;
+    };
+    // Integers have 8-byte registers; booleans and commands 4-byte ones.
+    const auto writeFeature = [&](const char* name, std::uint64_t number) {
+        Bytes bytes;
+        for (int shift = 56; shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(number >> shift));
+        return client.writeMem(device.reg(name), bytes);
+    };
+
+    // A write the program refuses is answered with an error and leaves the previous value.
+    ASSERT_EQ(writeFeature("Ranged", 5), 0);
+    device.refuseWrites = true;
+    EXPECT_EQ(writeFeature("Ranged", 7), 0x8FFF);
+    EXPECT_EQ(readFeature("Ranged"), 5U);
+    device.refuseWrites = false;
+
+    // A feature whose lock is set cannot be written until the lock is released.
+    ASSERT_EQ(writeFeature("Lock", 1), 0);
+    EXPECT_EQ(writeFeature("Guarded", 3), 0x8004);
+    ASSERT_EQ(writeFeature("Lock", 0), 0);
+    EXPECT_EQ(writeFeature("Guarded", 3), 0);
+
+    // A command runs only on its command value and reads 0 once it has run.
+    const int writes = device.writes;
+    EXPECT_EQ(client.writeReg(device.reg("AcquisitionStart"), 0), 0x8002);
+    EXPECT_EQ(device.writes, writes);
+    EXPECT_EQ(client.writeReg(device.reg("AcquisitionStart"), 1), 0);
+    EXPECT_EQ(device.writes, writes + 1);
+    EXPECT_EQ(client.readReg(device.reg("AcquisitionStart"), value), 0);
+    EXPECT_EQ(value, 0U);
+
+    // Chunk mode off leaves the chunks out of the payload; on with no chunk adds nothing.
+    const std::uint64_t image = readFeature("PayloadSize");
+    ASSERT_EQ(client.writeReg(device.reg("ChunkModeActive"), 1), 0);
+    EXPECT_EQ(readFeature("PayloadSize"), image);
+    device.camera.setChunkLayout(4, 1, 0);
+    EXPECT_EQ(readFeature("PayloadSize"), image + 8 + 4 + 8);
+    ASSERT_EQ(client.writeReg(device.reg("ChunkModeActive"), 0), 0);
+    EXPECT_EQ(readFeature("PayloadSize"), image);
 }
 
 TEST(GvcpServer, CallbackMayStopTheServer) {

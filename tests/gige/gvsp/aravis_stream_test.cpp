@@ -5,6 +5,7 @@
 #include "gev_camera.h"
 #include "demo_streamer.h"
 #include "synthetic_frame.h"
+#include "test_packet_loss.h"
 
 #include <arv.h>
 #include <gtest/gtest.h>
@@ -143,9 +144,9 @@ TEST(AravisStream, EveryPixelFormatArrivesByteExact) {
 
 TEST(AravisStream, DroppedPacketsAreResentAndEveryFrameCompletes) {
     // The test-only switch: the device drops 2% of the payload packets it sends the first time.
-    setenv("PELLICOR_TEST_DROP_PERCENT", "2", 1);
+    gvsp::setTestPacketDropRatio(0.02);
     Device device("127.0.7.31");
-    unsetenv("PELLICOR_TEST_DROP_PERCENT");
+    gvsp::setTestPacketDropRatio(0.0);
     ASSERT_TRUE(device.started());
     const Received got = receive("127.0.7.31", "Coord3D_ABC32f", 30, true);
     EXPECT_EQ(got.complete, 30);
