@@ -41,11 +41,11 @@ TEST_F(RegisterWriteTest, SettingWritesSendTheirCommandTraceAndAskForARefresh) {
     };
     const Row rows[] = {
         {"Gain", true, 1.5, "SetGain=1.500000", "Write Gain = 1.5\n"},
-        {"Gain", true, 0.1, "SetGain=0.100000", "Write Gain = 0.1\n"},
+        {"Gain", true, 12.25, "SetGain=12.250000", "Write Gain = 12.25\n"},
         {"ExposureTime", true, 10000, "SetExposureTime=10000.000000", "Write ExposureTime = 10000\n"},
         {"ExposureTime", true, 1234.5678, "SetExposureTime=1234.567749", "Write ExposureTime = 1234.57\n"},
         {"LightBrightness", false, 80, "SetLEDPower=80", "Write LightBrightness = 80\n"},
-        {"LightBrightness", false, -3, "SetLEDPower=-3", "Write LightBrightness = -3\n"},
+        {"LightBrightness", false, 100, "SetLEDPower=100", "Write LightBrightness = 100\n"},
         {"StackAcquisitionMode", false, 2, "SetStackAcquisitionMode=2", "Write StackAcquisitionMode = 2\n"},
     };
     for (const Row& row : rows) {
@@ -53,8 +53,9 @@ TEST_F(RegisterWriteTest, SettingWritesSendTheirCommandTraceAndAskForARefresh) {
         sensor().reset();
         bridge->settingsRefreshRequested = false;
         const std::string text = traced([&] {
-            if (row.isFloat) writeFloat(row.feature, static_cast<float>(row.value));
-            else writeInt(row.feature, static_cast<std::int64_t>(row.value));
+            const bool accepted = row.isFloat ? writeFloat(row.feature, static_cast<float>(row.value))
+                                              : writeInt(row.feature, static_cast<std::int64_t>(row.value));
+            EXPECT_TRUE(accepted);
         });
         EXPECT_EQ(text, row.trace);
         EXPECT_EQ(sensor().commands(), Commands{row.command});
@@ -389,7 +390,7 @@ TEST_F(MaskPathTest, OnlyAnExistingRegularFileIsTakenAndAnEmptyTextClears) {
     // Refused with an error status, the device keeping the accepted path: a missing file, a folder.
     const std::filesystem::path folderNamedLikeAFile = folder / "masks.png";
     std::filesystem::create_directories(folderNamedLikeAFile);
-    for (const std::string refused : {(folder / "missing.png").string(), folderNamedLikeAFile.string()}) {
+    for (const std::string& refused : {(folder / "missing.png").string(), folderNamedLikeAFile.string()}) {
         SCOPED_TRACE(refused);
         EXPECT_EQ(traced([&] { EXPECT_FALSE(writeString("PathToMask", refused)); }),
                   "Write PathToMask = " + refused + "\n");
