@@ -1,6 +1,7 @@
 // The streaming engine: idle until a client starts an acquisition, then fetch a camera image or a triggered
 // point cloud per cycle, build the frame in the pixel format fixed at the start, add the chunk data and hand
 // the frame to the device; stop on request, on a client's disconnect or after one frame in SingleFrame mode.
+// When an acquisition starts and ends is decided with the bridge (bridge/acquisition_control.cpp).
 #include <cstdlib>
 #include <cstring>
 #include <limits>
