@@ -1,6 +1,7 @@
 #include "scripted_sensor.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "tavrion.h"
@@ -24,6 +25,8 @@ void ScriptedSensor::reset() {
     imageSource_ = nullptr;
     pointCloudCode_ = 0;
     cameraImageCode_ = 0;
+    acquiring_ = false;
+    triggered_ = false;
     calls_.clear();
     commands_.clear();
 }
@@ -118,11 +121,43 @@ std::int32_t ScriptedSensor::status(std::int32_t* word) {
     return code;
 }
 
+// The sensor's own rules, as the emulator keeps them: a setting outside the range its descriptor gives is
+// refused, and a trigger or point cloud needs a running acquisition (and the cloud a trigger).
 std::int32_t ScriptedSensor::write(const char* command) {
     std::lock_guard<std::mutex> lock(mutex_);
     capture(std::string("WriteData ") + command);
     commands_.emplace_back(command);
-    return nextResult(command);
+    const std::int32_t scripted = nextResult(command);
+    if (scripted != 0) return scripted;
+    const std::string text = command;
+    if (text == "SetAcquisitionStart=1" || text == "SetAcquisitionStart=0") {
+        acquiring_ = text.back() == '1';
+        triggered_ = false;
+    } else if (text == "SetTriggerSoftware") {
+        if (!acquiring_) return TAVRION_ERR_NOT_READY;
+        triggered_ = true;
+    } else if (!withinDescriptorRange(text)) {
+        return TAVRION_ERR_VALUE_REFUSED;
+    }
+    return 0;
+}
+
+bool ScriptedSensor::withinDescriptorRange(const std::string& command) {
+    static const std::pair<const char*, const char*> kRanged[] = {
+        {"SetGain=", "gain"}, {"SetExposureTime=", "exposuretime"}, {"SetLEDPower=", "ledpower"}};
+    const std::string& descriptor = replies_["GetXmlDescriptor"];
+    for (const auto& [prefix, tag] : kRanged) {
+        if (command.rfind(prefix, 0) != 0) continue;
+        const std::size_t group = descriptor.find("<" + std::string(tag) + ">");
+        if (group == std::string::npos) return true;  // no descriptor: nothing to check against
+        const auto number = [&](const std::string& element) {
+            const std::size_t at = descriptor.find("<" + element + ">", group);
+            return at == std::string::npos ? 0.0 : std::atof(descriptor.c_str() + at + element.size() + 2);
+        };
+        const double value = std::atof(command.c_str() + std::strlen(prefix));
+        return value >= number("min") && value <= number("max");
+    }
+    return true;
 }
 
 std::int32_t ScriptedSensor::read(const char* command, char* reply, std::int32_t size) {
@@ -142,7 +177,7 @@ std::int32_t ScriptedSensor::pointCloud(void* buffers, std::int32_t size) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         capture("GetPointCloud " + std::to_string(size));
-        code = pointCloudCode_;
+        code = acquiring_ && triggered_ ? pointCloudCode_ : TAVRION_ERR_NOT_READY;
         source = pointSource_;
     }
     if (code != 0) return code;

@@ -16,7 +16,8 @@ public:
     // The one instance behind the C functions.
     static ScriptedSensor& instance();
 
-    // Back to the defaults: connect succeeds, status 3 (link alive, database loaded), every command 0,
+    // Back to the defaults: connect succeeds, status 3 (link alive, database loaded), every command 0 unless
+    // the sensor would refuse it (a setting outside the descriptor's range, a trigger while not acquiring),
     // "GetTemperature" answers "35", "GetXmlDescriptor" answers an empty text, no calls captured.
     void reset();
 
@@ -52,6 +53,7 @@ public:
 
 private:
     std::int32_t nextResult(const std::string& command);
+    bool withinDescriptorRange(const std::string& command);  // with mutex_ held
     void capture(const std::string& call);
 
     std::mutex mutex_;
@@ -63,6 +65,8 @@ private:
     std::function<void(std::uint8_t*, std::size_t)> imageSource_;
     std::int32_t pointCloudCode_ = 0;
     std::int32_t cameraImageCode_ = 0;
+    bool acquiring_ = false;
+    bool triggered_ = false;
     std::vector<std::string> calls_;
     std::vector<std::string> commands_;
 };
