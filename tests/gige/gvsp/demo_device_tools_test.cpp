@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 std::string run(const std::string& command) {
@@ -24,9 +26,14 @@ std::string run(const std::string& command) {
 
 // Runs `before`, the demo device on `address` (empty: every interface) with `options`, then `after`, as one script in a fresh network
 // namespace; says SKIP-NAMESPACE when the system cannot make one (not root, no unshare).
+// Files of this run only: test runs of other build trees share the temporary folder.
+std::string ownTempFile(const std::string& name) {
+    return ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
+}
+
 std::string inNamespace(const std::string& address, const std::string& options, const std::string& before,
                         const std::string& after) {
-    const std::string script = ::testing::TempDir() + "gvsp_tools_" + (address.empty() ? "any" : address) + ".sh";
+    const std::string script = ownTempFile("gvsp_tools_" + (address.empty() ? "any" : address) + ".sh");
     std::ofstream(script) << "set -u\nip link set lo up\n"
                           << before << "\n"
                           << DEMO_DEVICE << (address.empty() ? "" : " --address " + address) << " --quiet " << options
@@ -57,7 +64,7 @@ done)");
 }
 
 TEST(DemoDeviceTools, ArvTestPassesAcquisitionTriggerAndChunkChecks) {
-    const std::string config = ::testing::TempDir() + "gvsp_arv_test.cfg";
+    const std::string config = ownTempFile("gvsp_arv_test.cfg");
     std::ofstream(config) << "[Pellicor:DemoDevice]\nChunkList=Temperature\n";
     // arv-test finds devices by discovery only, so the device serves every interface of the namespace.
     const std::string output = inNamespace("", "--width 320 --height 240", "", "arv-test-0.8 -c " + config);
@@ -82,13 +89,14 @@ TEST(DemoDeviceTools, NegotiatedPacketSizeFollowsTheMtu) {
 
 TEST(DemoDeviceTools, TsharkDecodesTheStreamWithoutMalformedPackets) {
     if (std::system("command -v tshark >/dev/null 2>&1") != 0) GTEST_SKIP() << "tshark is not installed";
-    const std::string capture = ::testing::TempDir() + "gvsp_stream.pcap";
+    const std::string capture = ownTempFile("gvsp_stream.pcap");
     const std::string output = inNamespace(
         "127.0.7.72", "--width 160 --height 120 --fps 20",
         "CAP=" + capture + R"sh(
 rm -f $CAP
 tshark -i lo -f "udp and src host 127.0.7.72" -w $CAP >/dev/null 2>&1 & CAPTURE=$!
-sleep 2)sh",
+for i in $(seq 300); do [ -s $CAP ] && break; sleep 0.1; done  # capturing once the file has its header
+sleep 0.5)sh",
         R"sh(arv-camera-test-0.8 -n 127.0.7.72 --duration=1 -u Temperature --features PixelFormat=Coord3D_ABC32f >/dev/null
 sleep 0.5; kill $CAPTURE; wait $CAPTURE 2>/dev/null
 PORT=$(tshark -r $CAP -Y "udp.srcport != 3956" -T fields -e udp.dstport 2>/dev/null | sort | uniq -c | sort -rn | head -1 | awk "{print \$2}")
