@@ -139,10 +139,25 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
         chunkSelector = low16();
     } else if (name == "ChunkEnable") {
         readInteger();
-        requestAcquisitionStop(false);
-        // A frame paced by a long packet delay could hold the stop for seconds; it is cut short instead.
-        camera->abortFrame(0);
-        awaitAcquisitionStop();
+        // A chunk changes the payload, which stays as it is while an acquisition runs.
+        return !isAcquisitionActive() && applyChunkEnable(integer);
+    } else if (name == "ChunkModeActive") {
+        readInteger();
+        return !isAcquisitionActive();
+    } else if (name == "ComponentSelector") {
+        readInteger();
+        std::lock_guard<std::mutex> lock(stateMutex);
+        componentSelector = low16();
+    } else if (name == "ComponentEnable") {
+        readInteger();
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (componentSelector >= kComponentCount || (integer != 0 && integer != 1)) return false;
+        componentEnabled[componentSelector] = integer == 1;
+    } else if (name == "AcquisitionMultiPartMode") {
+        readInteger();
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (integer != kMultiPartSingleComponent) return false;
+        multiPartMode = low16();
     } else if (name == "FilterSelector") {
         readInteger();
         std::lock_guard<std::mutex> lock(stateMutex);
