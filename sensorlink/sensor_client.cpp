@@ -80,10 +80,13 @@ SensorClient::ChannelPtr SensorClient::connectChannel(int connectMs, int replyMs
                                                       Deadline deadline) {
     auto channel = std::make_unique<Channel>();
     if (deadline != kNoDeadline) connectMs = std::min(connectMs, millisecondsLeft(deadline));
-    channel->stream = TcpStream::connectTo(address_, port_, connectMs);
+    bool timedOut = false;
+    channel->stream = TcpStream::connectTo(address_, port_, connectMs, &timedOut);
     if (deadline != kNoDeadline) replyMs = std::min(replyMs, millisecondsLeft(deadline));
     if (!channel->stream.valid()) {
-        code = TAVRION_ERR_LINK_DOWN;
+        // A sensor that does not take the connection in time is silent, not gone: only a refusal or a reset
+        // counts as a lost link at once.
+        code = timedOut ? TAVRION_ERR_TIMEOUT : TAVRION_ERR_LINK_DOWN;
         return nullptr;
     }
     {

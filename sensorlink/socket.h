@@ -29,8 +29,10 @@ public:
     TcpStream(const TcpStream&) = delete;
     TcpStream& operator=(const TcpStream&) = delete;
 
-    // Connects to `address:port` within `timeoutMs`; an invalid stream when that fails.
-    static TcpStream connectTo(std::uint32_t hostOrderAddress, std::uint16_t port, int timeoutMs);
+    // Connects to `address:port` within `timeoutMs`; an invalid stream when that fails. `timedOut`, when given,
+    // tells a peer that did not answer in time (a busy or frozen sensor) from one that refused or reset.
+    static TcpStream connectTo(std::uint32_t hostOrderAddress, std::uint16_t port, int timeoutMs,
+                               bool* timedOut = nullptr);
 
     bool valid() const { return handle_ != kInvalidHandle; }
     IoStatus sendAll(const void* data, std::size_t size, int timeoutMs);

@@ -47,7 +47,7 @@ void TcpStream::close() {
     handle_ = kInvalidHandle;
 }
 
-TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t port, int timeoutMs) {
+TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t port, int timeoutMs, bool* timedOut) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return {};
     TcpStream stream(fd);
@@ -55,7 +55,11 @@ TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t por
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     const sockaddr_in address = makeAddress(hostOrderAddress, port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        if (errno != EINPROGRESS || !waitFor(fd, POLLOUT, timeoutMs)) return {};
+        if (errno != EINPROGRESS) return {};
+        if (!waitFor(fd, POLLOUT, timeoutMs)) {
+            if (timedOut != nullptr) *timedOut = true;
+            return {};
+        }
         int error = 0;
         socklen_t length = sizeof error;
         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return {};

@@ -69,7 +69,7 @@ void TcpStream::close() {
     handle_ = kInvalidHandle;
 }
 
-TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t port, int timeoutMs) {
+TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t port, int timeoutMs, bool* timedOut) {
     startWinsock();
     const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (socket == INVALID_SOCKET) return {};
@@ -79,7 +79,12 @@ TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t por
     const sockaddr_in address = makeAddress(hostOrderAddress, port);
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const std::atomic<bool> never{false};
-        if (WSAGetLastError() != WSAEWOULDBLOCK || waitFor(socket, true, timeoutMs, never) != Wait::kReady) return {};
+        if (WSAGetLastError() != WSAEWOULDBLOCK) return {};
+        const Wait wait = waitFor(socket, true, timeoutMs, never);
+        if (wait != Wait::kReady) {
+            if (timedOut != nullptr && wait == Wait::kTimeout) *timedOut = true;
+            return {};
+        }
         int error = 0;
         int length = sizeof error;
         if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 ||
