@@ -88,9 +88,7 @@ int runProgram(int argc, char* argv[]) {
             case 'n': interfaceIndex = std::atoi(options::optarg); break;
             case 's': serverAddress = options::optarg; break;
             case 'u': userName = options::optarg; break;
-            default:
-                reportScannerError();
-                return endAfterPause(kStartFailurePauseMs);
+            default: reportScannerError(); return endAfterPause(kStartFailurePauseMs);
         }
     }
     if (options::optind < argc) {

@@ -46,8 +46,7 @@ std::string unwritableReason(const std::string& folder) {
 // Shows how far the database download has come, every few seconds, until destroyed.
 class DownloadProgress {
 public:
-    DownloadProgress(CMainClass& bridge, void* handle)
-        : bridge_(bridge), handle_(handle), thread_([this] { run(); }) {}
+    DownloadProgress(CMainClass& bridge, void* handle) : bridge_(bridge), handle_(handle), thread_([this] { run(); }) {}
     ~DownloadProgress() {
         {
             std::lock_guard lock(mutex_);
@@ -112,8 +111,9 @@ bool CMainClass::connectSensor(std::string sensorAddress, std::string userName) 
         bool loaded = true;
         if (code == TAVRION_ERR_DATABASE_NOT_AVAILABLE || code == -1000) {
             // A download can take minutes: it is always announced, its progress shown and its failure explained.
-            printErrorAndLog("WARNING: The Sensor database is not available. Downloading it from the sensor.\n"
-                             "WARNING: It might take up to 10 minutes\n");
+            printErrorAndLog(
+                "WARNING: The Sensor database is not available. Downloading it from the sensor.\n"
+                "WARNING: It might take up to 10 minutes\n");
             const std::string reason = unwritableReason(folder);
             if (!reason.empty()) {
                 printErrorAndLog("ERROR: the sensor database cannot be stored in " + shownFolder(folder) + ": " +
@@ -127,9 +127,10 @@ bool CMainClass::connectSensor(std::string sensorAddress, std::string userName) 
             }
             if (code != 0) {
                 printErrorAndLog(withCode("ERROR: Failed WriteData [SetLoadSdbFromSensor]. Error code ", code));
-                printErrorAndLog(code == TAVRION_ERR_IO
-                                     ? "ERROR: the sensor database could not be stored in " + shownFolder(folder) + "\n"
-                                     : std::string("ERROR: the sensor database could not be downloaded from the sensor\n"));
+                printErrorAndLog(
+                    code == TAVRION_ERR_IO
+                        ? "ERROR: the sensor database could not be stored in " + shownFolder(folder) + "\n"
+                        : std::string("ERROR: the sensor database could not be downloaded from the sensor\n"));
                 Tavrion_Disconnect(sensorHandle);
                 return false;
             }

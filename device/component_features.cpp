@@ -57,7 +57,8 @@ void declareComponents(CGevCamera& camera) {
     camera.setNodeElement("AcquisitionMultiPartMode", "pIsLocked", kLock, false);
 
     camera.addFeature(kGevEnumeration, "ComponentSelector", "ImageFormatControl", kGevReadWrite, nullptr, 1);
-    camera.setDescription("ComponentSelector", "Selects the image component that ComponentEnable and ComponentIDValue address");
+    camera.setDescription("ComponentSelector",
+                          "Selects the image component that ComponentEnable and ComponentIDValue address");
     for (std::size_t c = 0; c < kComponentCount; ++c) {
         camera.addEnumEntry("ComponentSelector", kComponents[c].name, static_cast<std::int64_t>(c));
     }

@@ -17,7 +17,8 @@ constexpr const char* kLock = "regTLParamsLocked";
 // The six read-only features that follow the selected 3D coordinate axis.
 constexpr const char* kCoordinateFeatures[][2] = {
     {"Scan3dCoordinateScale", "Scale factor when transforming a pixel from relative coordinates to sensor coordinates"},
-    {"Scan3dCoordinateOffset", "Offset factor when transforming a pixel from relative coordinates to sensor coordinates"},
+    {"Scan3dCoordinateOffset",
+     "Offset factor when transforming a pixel from relative coordinates to sensor coordinates"},
     {"Scan3dInvalidDataFlag", "Enables the definition of a non-valid flag value in the data stream"},
     {"Scan3dInvalidDataValue", "Value which identifies a non-valid pixel if Scan3dInvalidDataFlag is enabled"},
     {"Scan3dAxisMin", "Minimum valid transmitted coordinate value of the selected axis"},
@@ -109,8 +110,8 @@ void declareAcquisitionAndAnalog(CMainClass& bridge, CGevCamera& camera) {
     camera.setNodeElement("regLightBrightness", "Cachable", "WriteAround", false);
     camera.setNodeElement("regLightBrightness", "Streamable", "Yes", false);
 
-    camera.addChunkFeature(bridge.chunks[0].address, bridge.chunks[0].name.c_str(), "ChunkDataControl", kGevReadOnly,
-                           4, nullptr);
+    camera.addChunkFeature(bridge.chunks[0].address, bridge.chunks[0].name.c_str(), "ChunkDataControl", kGevReadOnly, 4,
+                           nullptr);
 }
 
 void declareScan3d(CGevCamera& camera) {

@@ -62,9 +62,8 @@ bool CMainClass::startDeviceServer(std::string serverAddress, std::int32_t inter
     declareFeatureTree(*this);
 
     // An index that names no listed interface is refused like a failed start, before the list is read.
-    const bool validIndex =
-        interfaceIndex == -1 ||
-        (interfaceIndex >= 0 && static_cast<std::size_t>(interfaceIndex) < interfaceAddresses.size());
+    const bool validIndex = interfaceIndex == -1 || (interfaceIndex >= 0 && static_cast<std::size_t>(interfaceIndex) <
+                                                                                interfaceAddresses.size());
     int started = 1;
     if (validIndex && interfaceIndex == -1) {
         started = camera->startServer(serverAddress.c_str());

@@ -14,11 +14,11 @@ struct EmulatorConfig {
     std::uint32_t height = 1024;
     std::string serialNumber = "CVS3D-22A0417";
     std::uint64_t seed = 1;
-    std::string commandLogPath;              // empty: no log; "-": standard output
-    std::string dumpDirectory;               // empty: no dump
+    std::string commandLogPath;                    // empty: no log; "-": standard output
+    std::string dumpDirectory;                     // empty: no dump
     std::map<std::string, std::int32_t> failures;  // command text or name → code to answer
-    std::uint32_t noDataEvery = 0;           // 0: never
-    double dieAfterSeconds = 0;              // 0: never
+    std::uint32_t noDataEvery = 0;                 // 0: never
+    double dieAfterSeconds = 0;                    // 0: never
     std::uint32_t replyDelayMs = 0;
     std::uint32_t triggerDelayMs = 30;
     double downloadSeconds = 1.0;

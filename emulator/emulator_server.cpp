@@ -11,11 +11,11 @@
 
 namespace emulator {
 
-using wire::ByteWriter;
 using sensorlink::IoStatus;
 using sensorlink::MessageHeader;
 using sensorlink::MessageKind;
 using sensorlink::TcpStream;
+using wire::ByteWriter;
 
 namespace {
 

@@ -57,19 +57,24 @@ chunks paced to take --download-seconds in total.
 int main(int argc, char** argv) {
     emulator::EmulatorConfig config;
     std::vector<std::string> failures;
-    CLI::App app{"Emulates a Corvastrum 3D sensor on TCP for the Tavrion SDK: settings, descriptor, point clouds, "
-                 "camera images, temperature, sensor database, and injected faults.",
-                 "corvastrum-sensor-emulator"};
+    CLI::App app{
+        "Emulates a Corvastrum 3D sensor on TCP for the Tavrion SDK: settings, descriptor, point clouds, "
+        "camera images, temperature, sensor database, and injected faults.",
+        "corvastrum-sensor-emulator"};
     app.footer(kFooter);
     // A flag given twice takes its last value, so that callers can append to a default argument list.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--address", config.address, "IPv4 address to listen on")->capture_default_str();
     app.add_option("--port", config.port, "TCP port")->capture_default_str();
     app.add_option("--width", config.width, "image width in pixels")->capture_default_str()->check(CLI::Range(1, 4096));
-    app.add_option("--height", config.height, "image height in pixels")->capture_default_str()->check(CLI::Range(1, 4096));
-    app.add_option("--serial", config.serialNumber, "serial number (letters, digits, '-', '_'; names the database file)")
+    app.add_option("--height", config.height, "image height in pixels")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 4096));
+    app.add_option("--serial", config.serialNumber,
+                   "serial number (letters, digits, '-', '_'; names the database file)")
         ->capture_default_str();
-    app.add_option("--seed", config.seed, "seed of the scene noise, temperature phase and database")->capture_default_str();
+    app.add_option("--seed", config.seed, "seed of the scene noise, temperature phase and database")
+        ->capture_default_str();
     app.add_option("--log-commands", config.commandLogPath, "log every command received to FILE ('-': standard output)")
         ->type_name("FILE");
     app.add_option("--dump-dir", config.dumpDirectory, "write every point cloud and image served into DIR (created)")
@@ -77,15 +82,18 @@ int main(int argc, char** argv) {
     app.add_option("--fail", failures, "answer COMMAND with CODE (repeatable)")
         ->type_name("COMMAND=CODE")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    app.add_option("--no-data-every", config.noDataEvery, "set status bit 3 (no data) on every Nth status read (0: never)")
+    app.add_option("--no-data-every", config.noDataEvery,
+                   "set status bit 3 (no data) on every Nth status read (0: never)")
         ->capture_default_str();
     app.add_option("--die-after", config.dieAfterSeconds, "end abruptly after SECONDS, as a crashing sensor (0: never)")
-        ->capture_default_str()->check(CLI::NonNegativeNumber);
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
     app.add_option("--reply-delay-ms", config.replyDelayMs, "delay every reply by N ms")->capture_default_str();
     app.add_option("--trigger-delay-ms", config.triggerDelayMs, "time from software trigger to point cloud data, ms")
         ->capture_default_str();
     app.add_option("--download-seconds", config.downloadSeconds, "time the sensor database download takes")
-        ->capture_default_str()->check(CLI::NonNegativeNumber);
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
     CLI11_PARSE(app, argc, argv);
 
     const auto fail = [](const std::string& message) {

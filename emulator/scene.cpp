@@ -93,8 +93,7 @@ double hitPlane(const Objects& o, Vec origin, Vec dir) {
     // origin.z + t dir.z = z0 + sx (origin.x + t dir.x) + sy (origin.y + t dir.y)
     const double denominator = dir.z - o.planeSlopeX * dir.x - o.planeSlopeY * dir.y;
     if (std::abs(denominator) < 1e-12) return kNoHit;
-    const double t =
-        (o.planeZ0 + o.planeSlopeX * origin.x + o.planeSlopeY * origin.y - origin.z) / denominator;
+    const double t = (o.planeZ0 + o.planeSlopeX * origin.x + o.planeSlopeY * origin.y - origin.z) / denominator;
     return t > 1e-6 ? t : kNoHit;
 }
 
@@ -154,7 +153,8 @@ Scene::Scene(std::uint32_t width, std::uint32_t height, const SceneRanges& range
             } else {
                 normal = normalized({o.planeSlopeX, o.planeSlopeY, -1.0});
                 // A printed checker pattern of 20 mm squares gives the 2D image some texture.
-                const bool dark = (static_cast<long>(std::floor(p.x / 20.0)) + static_cast<long>(std::floor(p.y / 20.0))) & 1;
+                const bool dark =
+                    (static_cast<long>(std::floor(p.x / 20.0)) + static_cast<long>(std::floor(p.y / 20.0))) & 1;
                 albedo = dark ? 0.45 : 0.75;
             }
             const double lit = std::max(0.0, dot(normal, normalized(o.projector - p)));
@@ -163,9 +163,12 @@ Scene::Scene(std::uint32_t width, std::uint32_t height, const SceneRanges& range
             points_[3 * i + 1] = static_cast<float>(p.y);
             points_[3 * i + 2] = static_cast<float>(p.z);
             depthNoise_[i] = static_cast<float>(kZNoiseMm / p.z);
-            if (p.z < ranges.workingRangeZStart || p.z > zEnd) state_[i] = kOutOfRange;
-            else if (inProjectorShadow(o, p)) state_[i] = kShadowed;
-            else state_[i] = kMeasured;
+            if (p.z < ranges.workingRangeZStart || p.z > zEnd)
+                state_[i] = kOutOfRange;
+            else if (inProjectorShadow(o, p))
+                state_[i] = kShadowed;
+            else
+                state_[i] = kMeasured;
         }
     // Box-Muller pairs from a seeded splitmix64 stream.
     std::uint64_t state = seed;

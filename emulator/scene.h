@@ -37,11 +37,11 @@ public:
 private:
     std::uint32_t width_;
     std::uint32_t height_;
-    std::vector<float> points_;         // 3 per pixel; the surface hit, valid or not (float halves the memory traffic)
-    std::vector<std::uint8_t> state_;   // PixelState per pixel
-    std::vector<float> reflectance_;    // light returned towards the camera, 0..1
-    std::vector<float> depthNoise_;     // depth noise in mm over the pixel's distance
-    std::vector<float> noise_;          // standard-normal samples, one per pixel, reused at shifting offsets
+    std::vector<float> points_;        // 3 per pixel; the surface hit, valid or not (float halves the memory traffic)
+    std::vector<std::uint8_t> state_;  // PixelState per pixel
+    std::vector<float> reflectance_;   // light returned towards the camera, 0..1
+    std::vector<float> depthNoise_;    // depth noise in mm over the pixel's distance
+    std::vector<float> noise_;         // standard-normal samples, one per pixel, reused at shifting offsets
 };
 
 }  // namespace emulator

@@ -23,8 +23,8 @@ double brightnessOf(const SensorSettings& settings) {
 
 SensorModel::SensorModel(const EmulatorConfig& config)
     : config_(config),
-      scene_(config.width, config.height,
-             rangesOf(SensorSettings(config.serialNumber, config.width, config.height)), config.seed),
+      scene_(config.width, config.height, rangesOf(SensorSettings(config.serialNumber, config.width, config.height)),
+             config.seed),
       database_(sensorlink::buildDatabase(config.serialNumber, config.seed, config.databaseBytes)),
       settings_(config.serialNumber, config.width, config.height) {}
 
@@ -159,8 +159,7 @@ std::int32_t SensorModel::databaseChunk(std::uint32_t offset, std::uint32_t maxL
     if (offset >= total) return TAVRION_ERR_VALUE_REFUSED;
     const std::uint32_t length = std::min(maxLength, total - offset);
     chunk.assign(database_.begin() + offset, database_.begin() + offset + length);
-    delay = std::chrono::milliseconds(
-        static_cast<long long>(config_.downloadSeconds * 1000.0 * length / total));
+    delay = std::chrono::milliseconds(static_cast<long long>(config_.downloadSeconds * 1000.0 * length / total));
     return TAVRION_OK;
 }
 

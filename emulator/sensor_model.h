@@ -82,7 +82,7 @@ private:
     std::uint64_t imageCount_ = 0;
     std::uint64_t statusReads_ = 0;
     std::uint64_t temperatureReads_ = 0;
-    std::shared_ptr<const CloudFrame> frame_;  // null until a trigger in this acquisition
+    std::shared_ptr<const CloudFrame> frame_;        // null until a trigger in this acquisition
     std::shared_ptr<const RenderedCloud> rendered_;  // null until the first trigger
     double renderedBrightness_ = 0;
     std::uint64_t renders_ = 0;

@@ -94,7 +94,9 @@ SensorSettings::SensorSettings(std::string serialNumber, std::uint32_t width, st
     cloudFilters_ = {
         {"SetPcfMedianFilter",
          false,
-         {{"SetPcfMedianKernelSize", {3, 3, 9}}, {"SetPcfMedianPasses", {1, 1, 5}}, {"SetPcfMedianMaxDelta", {2, 0.1, 10}}}},
+         {{"SetPcfMedianKernelSize", {3, 3, 9}},
+          {"SetPcfMedianPasses", {1, 1, 5}},
+          {"SetPcfMedianMaxDelta", {2, 0.1, 10}}}},
         {"SetPcfOutlierFilter", true, {{"SetPcfOutlierDistance", {5, 0.5, 50}}}},
         {"SetPcfSmoothingFilter",
          false,

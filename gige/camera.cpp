@@ -87,7 +87,8 @@ int Camera::startServer(const char* address) {
                 chosen = candidate;
                 break;
             }
-            if (candidate.mask != 0 && (candidate.address & candidate.mask) == (served & candidate.mask)) chosen = candidate;
+            if (candidate.mask != 0 && (candidate.address & candidate.mask) == (served & candidate.mask))
+                chosen = candidate;
         }
     } else if (!interfaces.empty()) {
         chosen = interfaces.front();

@@ -18,7 +18,9 @@ using gvcp::Status;
 using Access = gvcp::BootstrapRegisters::Access;
 constexpr std::uint32_t kChannelEnd = gvsp::kChannelBase + gvsp::kChannelBlockSize;
 
-std::uint32_t paddedXmlSize(const std::string& xml) { return static_cast<std::uint32_t>((xml.size() + 3) & ~std::size_t{3}); }
+std::uint32_t paddedXmlSize(const std::string& xml) {
+    return static_cast<std::uint32_t>((xml.size() + 3) & ~std::size_t{3});
+}
 
 }  // namespace
 
@@ -31,7 +33,8 @@ Status Camera::readMemory(std::uint32_t address, std::uint32_t count, std::uint8
         return readFeatures(address, count, out);
     std::lock_guard lock(mutex_);
     // Clients round the last block of the XML up to whole words; the padding reads as zeros.
-    if (!xml_.empty() && gvcp::rangeWithin(address, count, genicam::kXmlAddress, genicam::kXmlAddress + std::uint64_t{paddedXmlSize(xml_)})) {
+    if (!xml_.empty() && gvcp::rangeWithin(address, count, genicam::kXmlAddress,
+                                           genicam::kXmlAddress + std::uint64_t{paddedXmlSize(xml_)})) {
         const std::uint32_t offset = address - genicam::kXmlAddress;
         std::memset(out, 0, count);
         std::memcpy(out, xml_.data() + offset, std::min<std::size_t>(count, xml_.size() - offset));
@@ -64,7 +67,8 @@ Status Camera::writeMemory(std::uint32_t address, const std::uint8_t* data, std:
     if (gvcp::rangeWithin(address, count, genicam::kFeatureAreaBase, genicam::kFeatureAreaEnd))
         return writeFeatures(address, data, count);
     std::lock_guard lock(mutex_);
-    if (!xml_.empty() && gvcp::rangeWithin(address, count, genicam::kXmlAddress, genicam::kXmlAddress + std::uint64_t{paddedXmlSize(xml_)}))
+    if (!xml_.empty() && gvcp::rangeWithin(address, count, genicam::kXmlAddress,
+                                           genicam::kXmlAddress + std::uint64_t{paddedXmlSize(xml_)}))
         return Status::WriteProtect;
     return Status::InvalidAddress;
 }
@@ -108,33 +112,33 @@ Status Camera::writeBootstrap(std::uint32_t address, const std::uint8_t* data, s
 void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
     using namespace gvcp::reg;
     switch (address) {
-    case kHeartbeatTimeout:
-        privilege_.setHeartbeatTimeout(value);
-        bootstrap_.setWord(address, privilege_.heartbeatTimeout());
-        break;
-    case kTimestampControl:
-        if ((value & 0x1) != 0) clockOrigin_ = os::monotonicNs();
-        if ((value & 0x2) != 0) {
-            const std::uint64_t ticks = os::monotonicNs() - clockOrigin_;
-            bootstrap_.setWord(kTimestampValueHigh, static_cast<std::uint32_t>(ticks >> 32));
-            bootstrap_.setWord(kTimestampValueLow, static_cast<std::uint32_t>(ticks));
-        }
-        break;
-    case kGvcpConfiguration:
-        bootstrap_.setWord(address, value & 0x3);  // heartbeat disable, PENDING_ACK enable
-        privilege_.setHeartbeatDisabled((value & gvcp::kGvcpConfigHeartbeatDisable) != 0);
-        break;
-    case kGvspConfiguration: bootstrap_.setWord(address, 0); break;  // 64-bit block ids are not offered
-    case kUserDefinedName + 12: bootstrap_.setWord(address, value & 0xFFFFFF00U); break;  // keep a NUL
-    case gvsp::kChannelBase + gvsp::kRegPort: bootstrap_.setWord(address, value & gvsp::kPortMask); break;
-    // Big-endian pixels are not offered; the fire-test bit acts at once and so always reads back clear.
-    case gvsp::kChannelBase + gvsp::kRegPacketSize:
-        bootstrap_.setWord(address, value & (gvsp::kPacketSizeDoNotFragment | gvsp::kPacketSizeMask));
-        break;
-    case gvsp::kChannelBase + gvsp::kRegConfig:  // only extended chunk data
-        bootstrap_.setWord(address, value & gvsp::kConfigExtendedChunk);
-        break;
-    default: bootstrap_.setWord(address, value); break;
+        case kHeartbeatTimeout:
+            privilege_.setHeartbeatTimeout(value);
+            bootstrap_.setWord(address, privilege_.heartbeatTimeout());
+            break;
+        case kTimestampControl:
+            if ((value & 0x1) != 0) clockOrigin_ = os::monotonicNs();
+            if ((value & 0x2) != 0) {
+                const std::uint64_t ticks = os::monotonicNs() - clockOrigin_;
+                bootstrap_.setWord(kTimestampValueHigh, static_cast<std::uint32_t>(ticks >> 32));
+                bootstrap_.setWord(kTimestampValueLow, static_cast<std::uint32_t>(ticks));
+            }
+            break;
+        case kGvcpConfiguration:
+            bootstrap_.setWord(address, value & 0x3);  // heartbeat disable, PENDING_ACK enable
+            privilege_.setHeartbeatDisabled((value & gvcp::kGvcpConfigHeartbeatDisable) != 0);
+            break;
+        case kGvspConfiguration: bootstrap_.setWord(address, 0); break;  // 64-bit block ids are not offered
+        case kUserDefinedName + 12: bootstrap_.setWord(address, value & 0xFFFFFF00U); break;  // keep a NUL
+        case gvsp::kChannelBase + gvsp::kRegPort: bootstrap_.setWord(address, value & gvsp::kPortMask); break;
+        // Big-endian pixels are not offered; the fire-test bit acts at once and so always reads back clear.
+        case gvsp::kChannelBase + gvsp::kRegPacketSize:
+            bootstrap_.setWord(address, value & (gvsp::kPacketSizeDoNotFragment | gvsp::kPacketSizeMask));
+            break;
+        case gvsp::kChannelBase + gvsp::kRegConfig:  // only extended chunk data
+            bootstrap_.setWord(address, value & gvsp::kConfigExtendedChunk);
+            break;
+        default: bootstrap_.setWord(address, value); break;
     }
 }
 

@@ -26,10 +26,10 @@ void StreamPath::packetResend(const std::uint8_t* payload, std::size_t size, std
     }
     // One request is served for at most kMaxResendPackets packets, so 20 bytes in can never ask for a whole
     // frame out; the rest of a longer range is left to a later request.
-    const std::uint32_t last = request.lastPacket >= request.firstPacket &&
-                                       request.lastPacket - request.firstPacket >= kMaxResendPackets
-                                   ? request.firstPacket + (kMaxResendPackets - 1)
-                                   : request.lastPacket;
+    const std::uint32_t last =
+        request.lastPacket >= request.firstPacket && request.lastPacket - request.firstPacket >= kMaxResendPackets
+            ? request.firstPacket + (kMaxResendPackets - 1)
+            : request.lastPacket;
     channel_.resend(request.blockId, request.firstPacket, last);
 }
 
@@ -41,9 +41,13 @@ int StreamPath::reportRefusal(int result) {
     switch (result) {
         case gvsp::kFrameNoSuchStream: reason = "only stream channel 0 exists"; break;
         case gvsp::kFrameTooLarge: reason = "it is larger than PayloadSize"; break;
-        case gvsp::kFrameSizeMismatch: reason = "its image part is not width x height pixels of the current PixelFormat"; break;
+        case gvsp::kFrameSizeMismatch:
+            reason = "its image part is not width x height pixels of the current PixelFormat";
+            break;
         case gvsp::kFrameInvalid: reason = "the frame or one of its chunks is invalid"; break;
-        case gvsp::kFrameNetworkFailed: reason = "the network refused its packets or blocked past the send limit"; break;
+        case gvsp::kFrameNetworkFailed:
+            reason = "the network refused its packets or blocked past the send limit";
+            break;
         default: break;
     }
     std::fprintf(stderr, "ERROR: a frame was not sent because %s (shown once)\n", reason);

@@ -67,16 +67,15 @@ public:
 
     // 5. Declares a computed node of GenICam kind `nodeType` ("IntSwissKnife") in `category`; its formula
     //    and variables are given as elements. `reserved` must be 0.
-    virtual bool addNode(const char* nodeType, const char* name, const char* category,
-                         std::uint16_t reserved) = 0;
+    virtual bool addNode(const char* nodeType, const char* name, const char* category, std::uint16_t reserved) = 0;
     //    Declares the category that holds the chunk features (under "Root").
     virtual bool addChunkCategory(const char* name) = 0;
     //    Declares an integer chunk feature whose value travels in every frame as the chunk `chunkId`,
     //    `length` bytes big-endian (4 or 8). Also adds an entry to ChunkSelector, named after the feature
     //    without its "Chunk" prefix, whose value is the chunk's position among the chunk features (0 first).
     //    `description`: tool-tip text, null for none.
-    virtual bool addChunkFeature(std::uint32_t chunkId, const char* name, const char* category,
-                                 std::uint16_t access, std::uint32_t length, const char* description) = 0;
+    virtual bool addChunkFeature(std::uint32_t chunkId, const char* name, const char* category, std::uint16_t access,
+                                 std::uint32_t length, const char* description) = 0;
 
     // 6. Values. A set* call changes what a client reads next; a get* call gives what a client last wrote
     //    (or what was last set). Integers, booleans (0/1) and enumerations (the entry's value) use the
@@ -104,8 +103,8 @@ public:
     // 8. Adds an entry to the enumeration `enumName`.
     virtual bool addEnumEntry(const char* enumName, const char* entryName, std::int64_t value) = 0;
     //    As setNodeElement, for one entry of an enumeration.
-    virtual bool setEnumEntryElement(const char* enumName, const char* entryName, const char* element,
-                                     const char* text, bool append) = 0;
+    virtual bool setEnumEntryElement(const char* enumName, const char* entryName, const char* element, const char* text,
+                                     bool append) = 0;
     //    Removes an element of `node` that the library writes by default (for example the literal "Min"
     //    and "Max" of a float, replaced by pMin/pMax). `occurrence`: which one of several, 0 for the first.
     virtual bool removeNodeElement(const char* node, const char* element, int occurrence) = 0;

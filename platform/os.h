@@ -24,8 +24,8 @@ constexpr int kWaitTimeout = 258;
 constexpr std::uint64_t kWaitForever = ~std::uint64_t{0};
 
 EventHandle createEvent(bool manualReset, bool initiallySignalled);
-int setEvent(EventHandle event);     // 0, or the platform's error code
-int resetEvent(EventHandle event);   // 0, or the platform's error code
+int setEvent(EventHandle event);    // 0, or the platform's error code
+int resetEvent(EventHandle event);  // 0, or the platform's error code
 // 0 when signalled, 258 when `timeoutMs` passed first, else an error code. Any time-out from 0xFFFFFFFF ms up
 // (kWaitForever among them) waits without limit, as on Windows.
 int waitForEvent(EventHandle event, std::uint64_t timeoutMs);

@@ -13,9 +13,7 @@
 
 namespace os {
 
-void sleepMs(std::uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void sleepMs(std::uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 std::uint32_t tickCountMs() { return static_cast<std::uint32_t>(monotonicNs() / 1000000); }
 

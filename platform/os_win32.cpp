@@ -77,7 +77,9 @@ std::string toUtf8(const wchar_t* text, int length) {
 // as the process, since it may be blocked in a read when the process ends.
 class InputReader {
 public:
-    explicit InputReader(HANDLE input) { std::thread([this, input] { run(input); }).detach(); }
+    explicit InputReader(HANDLE input) {
+        std::thread([this, input] { run(input); }).detach();
+    }
 
     bool pending() {
         std::lock_guard lock(mutex_);
@@ -126,8 +128,7 @@ bool consoleInputPending() {
         case FILE_TYPE_CHAR:
             // A character device that is no console (NUL) answers a read at once, as a file does.
             return isConsole(input) ? ::_kbhit() != 0 : true;
-        case FILE_TYPE_DISK:
-            return true;
+        case FILE_TYPE_DISK: return true;
         case FILE_TYPE_PIPE: {
             DWORD available = 0;
             if (::PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) return available > 0;
@@ -135,8 +136,7 @@ bool consoleInputPending() {
             if (::GetLastError() == ERROR_BROKEN_PIPE) return true;
             break;
         }
-        default:
-            break;
+        default: break;
     }
     inputReader = new InputReader(input);
     return inputReader->pending();

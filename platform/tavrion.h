@@ -10,23 +10,23 @@
 // Result codes. 0 is success; every failure is negative.
 enum : std::int32_t {
     TAVRION_OK = 0,
-    TAVRION_ERR_LINK_DOWN = -101,          // the connection is closed, reset or was never made
-    TAVRION_ERR_TIMEOUT = -102,            // the sensor did not answer within the call's time limit
-    TAVRION_ERR_BUFFER_TOO_SMALL = -103,   // the reply does not fit the caller's buffer; nothing written
-    TAVRION_ERR_BAD_ARGUMENT = -104,       // null handle or pointer, over-long text, size that does not fit
+    TAVRION_ERR_LINK_DOWN = -101,               // the connection is closed, reset or was never made
+    TAVRION_ERR_TIMEOUT = -102,                 // the sensor did not answer within the call's time limit
+    TAVRION_ERR_BUFFER_TOO_SMALL = -103,        // the reply does not fit the caller's buffer; nothing written
+    TAVRION_ERR_BAD_ARGUMENT = -104,            // null handle or pointer, over-long text, size that does not fit
     TAVRION_ERR_DATABASE_NOT_AVAILABLE = -105,  // "SetLoadSdb": no database for this sensor in the folder
-    TAVRION_ERR_UNKNOWN_COMMAND = -106,    // the sensor does not know the command
-    TAVRION_ERR_VALUE_REFUSED = -107,      // malformed value, or a value outside the setting's range
-    TAVRION_ERR_NOT_READY = -108,          // data asked for before acquisition start and trigger
-    TAVRION_ERR_PROTOCOL = -109,           // the sensor answered something that breaks the protocol
-    TAVRION_ERR_IO = -110,                 // a local file operation (database folder) failed
+    TAVRION_ERR_UNKNOWN_COMMAND = -106,         // the sensor does not know the command
+    TAVRION_ERR_VALUE_REFUSED = -107,           // malformed value, or a value outside the setting's range
+    TAVRION_ERR_NOT_READY = -108,               // data asked for before acquisition start and trigger
+    TAVRION_ERR_PROTOCOL = -109,                // the sensor answered something that breaks the protocol
+    TAVRION_ERR_IO = -110,                      // a local file operation (database folder) failed
 };
 
 // Bits of the status word of Tavrion_GetSensorStatus.
 enum : std::int32_t {
     TAVRION_STATUS_LINK_ALIVE = 1,
     TAVRION_STATUS_DATABASE_LOADED = 2,
-    TAVRION_STATUS_NO_DATA = 8,            // no data in this acquisition cycle
+    TAVRION_STATUS_NO_DATA = 8,  // no data in this acquisition cycle
 };
 
 // Longest command text, without its NUL.
@@ -71,7 +71,7 @@ std::int32_t Tavrion_GetPointCloud(void* handle, void* buffers, std::int32_t siz
 
 // Fetches one 8-bit camera image, one byte per pixel of the sensor's full resolution, into `image` of
 // `size` bytes. The two reserved arguments must be 0.
-std::int32_t Tavrion_GetCameraImage(void* handle, std::uint8_t* image, std::int32_t size,
-                                    std::int32_t reserved1, std::int32_t reserved2);
+std::int32_t Tavrion_GetCameraImage(void* handle, std::uint8_t* image, std::int32_t size, std::int32_t reserved1,
+                                    std::int32_t reserved2);
 
 }  // extern "C"

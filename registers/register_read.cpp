@@ -54,42 +54,71 @@ bool answerFor(const CMainClass& bridge, const std::string& name, ReadAnswer& an
     // The chunk twins of the selector, scale, offset and invalid-data features answer from the same records.
     const std::string plain = name.rfind("ChunkScan3d", 0) == 0 ? name.substr(5) : name;
 
-    if (name == "Width") answer = traceOnly(bridge.roiWidth);
-    else if (name == "Height") answer = traceOnly(bridge.roiHeight);
-    else if (name == "OffsetX") answer = traceOnly(bridge.roiOffsetX);
-    else if (name == "OffsetY") answer = traceOnly(bridge.roiOffsetY);
-    else if (name == "PathToMask") answer = {ReadAnswer::Kind::Text, 0, 0.0f, bridge.maskPath, bridge.maskPath};
-    else if (name == "AcquisitionMode") answer = integerAnswer(bridge.acquisitionMode);
-    else if (name == "ExposureTime") answer = floatAnswer(bridge.exposureTimeCurrent);
-    else if (name == "StackAcquisitionMode") answer = integerAnswer(bridge.stackAcquisitionModeCurrent);
+    if (name == "Width")
+        answer = traceOnly(bridge.roiWidth);
+    else if (name == "Height")
+        answer = traceOnly(bridge.roiHeight);
+    else if (name == "OffsetX")
+        answer = traceOnly(bridge.roiOffsetX);
+    else if (name == "OffsetY")
+        answer = traceOnly(bridge.roiOffsetY);
+    else if (name == "PathToMask")
+        answer = {ReadAnswer::Kind::Text, 0, 0.0f, bridge.maskPath, bridge.maskPath};
+    else if (name == "AcquisitionMode")
+        answer = integerAnswer(bridge.acquisitionMode);
+    else if (name == "ExposureTime")
+        answer = floatAnswer(bridge.exposureTimeCurrent);
+    else if (name == "StackAcquisitionMode")
+        answer = integerAnswer(bridge.stackAcquisitionModeCurrent);
     else if (name == "Gain") {
         answer = floatAnswer(static_cast<float>(bridge.gainCurrent));
         answer.traced = std::to_string(bridge.gainCurrent);
-    } else if (name == "LightBrightness") answer = integerAnswer(bridge.ledPowerCurrent);
-    else if (plain == "Scan3dCoordinateSelector") answer = integerAnswer(bridge.coordinateSelector);
-    else if (plain == "Scan3dCoordinateScale") answer = coordinateFloat(&CoordinateInfo::scale);
-    else if (plain == "Scan3dCoordinateOffset") answer = coordinateFloat(&CoordinateInfo::offset);
-    else if (plain == "Scan3dInvalidDataFlag") answer = integerAnswer(coordinate != nullptr && coordinate->invalidDataFlag);
-    else if (plain == "Scan3dInvalidDataValue") answer = coordinateFloat(&CoordinateInfo::invalidDataValue);
-    else if (name == "Scan3dAxisMin") answer = coordinateFloat(&CoordinateInfo::axisMin);
-    else if (name == "Scan3dAxisMax") answer = coordinateFloat(&CoordinateInfo::axisMax);
-    else if (name == "ChunkSelector") answer = integerAnswer(bridge.chunkSelector);
+    } else if (name == "LightBrightness")
+        answer = integerAnswer(bridge.ledPowerCurrent);
+    else if (plain == "Scan3dCoordinateSelector")
+        answer = integerAnswer(bridge.coordinateSelector);
+    else if (plain == "Scan3dCoordinateScale")
+        answer = coordinateFloat(&CoordinateInfo::scale);
+    else if (plain == "Scan3dCoordinateOffset")
+        answer = coordinateFloat(&CoordinateInfo::offset);
+    else if (plain == "Scan3dInvalidDataFlag")
+        answer = integerAnswer(coordinate != nullptr && coordinate->invalidDataFlag);
+    else if (plain == "Scan3dInvalidDataValue")
+        answer = coordinateFloat(&CoordinateInfo::invalidDataValue);
+    else if (name == "Scan3dAxisMin")
+        answer = coordinateFloat(&CoordinateInfo::axisMin);
+    else if (name == "Scan3dAxisMax")
+        answer = coordinateFloat(&CoordinateInfo::axisMax);
+    else if (name == "ChunkSelector")
+        answer = integerAnswer(bridge.chunkSelector);
     else if (name == "ChunkEnable") {
         answer = integerAnswer(bridge.chunkSelector < kChunkCount && bridge.chunks[bridge.chunkSelector].enabled);
-    } else if (name == "DeviceTemperature") answer = integerAnswer(bridge.sensorTemperature.load());
-    else if (name == "ComponentSelector") answer = integerAnswer(bridge.componentSelector);
+    } else if (name == "DeviceTemperature")
+        answer = integerAnswer(bridge.sensorTemperature.load());
+    else if (name == "ComponentSelector")
+        answer = integerAnswer(bridge.componentSelector);
     else if (name == "ComponentEnable") {
-        answer = integerAnswer(bridge.componentSelector < kComponentCount && bridge.componentEnabled[bridge.componentSelector]);
+        answer = integerAnswer(bridge.componentSelector < kComponentCount &&
+                               bridge.componentEnabled[bridge.componentSelector]);
     } else if (name == "ComponentIDValue") {
-        answer = integerAnswer(bridge.componentSelector < kComponentCount ? kComponents[bridge.componentSelector].id : 0);
-    } else if (name == "AcquisitionMultiPartMode") answer = integerAnswer(bridge.multiPartMode);
-    else if (name == "FilterSelector") answer = integerAnswer(bridge.filterSelector);
-    else if (name == "FilterMode") answer = integerAnswer(filter != nullptr && filter->enabled);
-    else if (name == "PropertySelector") answer = integerAnswer(bridge.propertySelector);
-    else if (name == "PropertyValue") answer = propertyFloat(&FilterProperty::current);
-    else if (name == "PropertyValueMin") answer = propertyFloat(&FilterProperty::min);
-    else if (name == "PropertyValueMax") answer = propertyFloat(&FilterProperty::max);
-    else return false;
+        answer =
+            integerAnswer(bridge.componentSelector < kComponentCount ? kComponents[bridge.componentSelector].id : 0);
+    } else if (name == "AcquisitionMultiPartMode")
+        answer = integerAnswer(bridge.multiPartMode);
+    else if (name == "FilterSelector")
+        answer = integerAnswer(bridge.filterSelector);
+    else if (name == "FilterMode")
+        answer = integerAnswer(filter != nullptr && filter->enabled);
+    else if (name == "PropertySelector")
+        answer = integerAnswer(bridge.propertySelector);
+    else if (name == "PropertyValue")
+        answer = propertyFloat(&FilterProperty::current);
+    else if (name == "PropertyValueMin")
+        answer = propertyFloat(&FilterProperty::min);
+    else if (name == "PropertyValueMax")
+        answer = propertyFloat(&FilterProperty::max);
+    else
+        return false;
     return true;
 }
 

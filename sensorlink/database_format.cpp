@@ -12,8 +12,8 @@ using wire::ByteWriter;
 bool isValidSerialNumber(const std::string& serial) {
     if (serial.empty() || serial.size() > 32) return false;
     for (const char c : serial) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                        c == '_';
+        const bool ok =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
         if (!ok) return false;
     }
     return true;

@@ -17,9 +17,7 @@ namespace {
 
 // Folder texts are UTF-8 on every system; a plain narrow path would be read in the Windows code page and
 // lose every letter outside it.
-fs::path fromUtf8(const std::string& text) {
-    return fs::path(std::u8string(text.begin(), text.end()));
-}
+fs::path fromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
 
 }  // namespace
 

@@ -82,8 +82,7 @@ std::optional<DatabaseReadRequest> decodeDatabaseRead(const std::uint8_t* data, 
     DatabaseReadRequest request;
     request.offset = reader.u32();
     request.maxLength = reader.u32();
-    if (!reader.ok() || reader.remaining() != 0 || request.maxLength == 0 ||
-        request.maxLength > kMaxDatabaseChunk)
+    if (!reader.ok() || reader.remaining() != 0 || request.maxLength == 0 || request.maxLength > kMaxDatabaseChunk)
         return std::nullopt;
     return request;
 }

@@ -128,8 +128,7 @@ SensorClient::ChannelPtr SensorClient::connectChannel(int connectMs, int replyMs
     return channel;
 }
 
-SensorClient::ChannelPtr SensorClient::takeChannel(int connectMs, int replyMs, std::int32_t& code,
-                                                   Deadline deadline) {
+SensorClient::ChannelPtr SensorClient::takeChannel(int connectMs, int replyMs, std::int32_t& code, Deadline deadline) {
     {
         std::lock_guard lock(mutex_);
         if (closing_) {
@@ -230,22 +229,25 @@ std::int32_t SensorClient::status(std::int32_t& word) {
     const std::int32_t local = database_->loaded() ? TAVRION_STATUS_DATABASE_LOADED : 0;
     // One slow answer is no lost sensor: only a closed or broken connection, or a silence longer than the
     // limit, clears the link bit.
-    if (code == TAVRION_ERR_TIMEOUT && static_cast<std::int64_t>(os::monotonicMs()) - lastAnswerMs_.load() < limits_.silenceLimitMs) return code;
+    if (code == TAVRION_ERR_TIMEOUT &&
+        static_cast<std::int64_t>(os::monotonicMs()) - lastAnswerMs_.load() < limits_.silenceLimitMs)
+        return code;
     if (code == TAVRION_ERR_LINK_DOWN || code == TAVRION_ERR_TIMEOUT || code == TAVRION_ERR_PROTOCOL) {
         word = local;
         return TAVRION_OK;
     }
     if (code != TAVRION_OK) return code;
     lastAnswerMs_ = static_cast<std::int64_t>(os::monotonicMs());
-    word = (sensorWord & ~(TAVRION_STATUS_LINK_ALIVE | TAVRION_STATUS_DATABASE_LOADED)) |
-           TAVRION_STATUS_LINK_ALIVE | local;
+    word = (sensorWord & ~(TAVRION_STATUS_LINK_ALIVE | TAVRION_STATUS_DATABASE_LOADED)) | TAVRION_STATUS_LINK_ALIVE |
+           local;
     return TAVRION_OK;
 }
 
 std::int32_t SensorClient::plainCommand(const std::string& text) {
     return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
         std::uint32_t bodyLength = 0;
-        const std::int32_t code = exchange(channel, MessageKind::kCommand, textPayload(text), callDeadline(), bodyLength);
+        const std::int32_t code =
+            exchange(channel, MessageKind::kCommand, textPayload(text), callDeadline(), bodyLength);
         return code == TAVRION_OK && bodyLength != 0 ? std::int32_t{TAVRION_ERR_PROTOCOL} : code;
     });
 }
@@ -281,7 +283,8 @@ std::int32_t SensorClient::downloadDatabase(std::vector<std::uint8_t>& database)
             // Each chunk, request to last byte, within its own limit: a slow sensor paces its chunks.
             const Deadline chunkDeadline = Clock::now() + std::chrono::milliseconds(limits_.databaseChunkMs);
             std::uint32_t bodyLength = 0;
-            std::int32_t code = exchange(channel, MessageKind::kDatabaseRead, request.data(), chunkDeadline, bodyLength);
+            std::int32_t code =
+                exchange(channel, MessageKind::kDatabaseRead, request.data(), chunkDeadline, bodyLength);
             if (code != TAVRION_OK) return code;
             if (bodyLength < 4) return std::int32_t{TAVRION_ERR_PROTOCOL};
             std::uint8_t sizeField[4];
@@ -294,8 +297,8 @@ std::int32_t SensorClient::downloadDatabase(std::vector<std::uint8_t>& database)
                 downloadTotal_ = total;
             }
             // The total must stay put, and each chunk must be non-empty and lie inside it.
-            if (announced != total || total == 0 || total > kMaxDatabaseSize || chunk == 0 ||
-                chunk > kDatabaseChunk || chunk > total - offset)
+            if (announced != total || total == 0 || total > kMaxDatabaseSize || chunk == 0 || chunk > kDatabaseChunk ||
+                chunk > total - offset)
                 return std::int32_t{TAVRION_ERR_PROTOCOL};
             database.resize(offset + chunk);
             code = receiveBody(channel, database.data() + offset, chunk, chunkDeadline);

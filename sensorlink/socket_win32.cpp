@@ -43,8 +43,8 @@ Wait waitFor(SOCKET socket, bool forWrite, int timeoutMs, const std::atomic<bool
         FD_ZERO(&errors);
         FD_SET(socket, &errors);
         timeval limit{0, slice * 1000};
-        const int ready = forWrite ? ::select(0, nullptr, &set, &errors, &limit)
-                                   : ::select(0, &set, nullptr, &errors, &limit);
+        const int ready =
+            forWrite ? ::select(0, nullptr, &set, &errors, &limit) : ::select(0, &set, nullptr, &errors, &limit);
         if (ready != 0) return Wait::kReady;
         if (left >= 0) {
             left -= slice;
@@ -87,8 +87,7 @@ TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t por
         }
         int error = 0;
         int length = sizeof error;
-        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 ||
-            error != 0)
+        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 || error != 0)
             return {};
     }
     nonBlocking = 0;
@@ -157,8 +156,7 @@ bool TcpListener::listenOn(std::uint32_t hostOrderAddress, std::uint16_t port, s
         return false;
     }
     const sockaddr_in address = makeAddress(hostOrderAddress, port);
-    if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(socket, 16) != 0) {
+    if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(socket, 16) != 0) {
         error = "cannot listen on the address, Winsock error " + std::to_string(WSAGetLastError());
         ::closesocket(socket);
         return false;

@@ -96,8 +96,8 @@ extern "C" {
 void* Tavrion_Connect(const char* address, const char* port, std::int32_t flags) {
     std::uint32_t hostAddress = 0;
     std::uint16_t portNumber = 0;
-    if (flags != 0 || address == nullptr || strnlen(address, 16) > 15 ||
-        !sensorlink::parseIpv4(address, hostAddress) || !parsePort(port, portNumber))
+    if (flags != 0 || address == nullptr || strnlen(address, 16) > 15 || !sensorlink::parseIpv4(address, hostAddress) ||
+        !parsePort(port, portNumber))
         return nullptr;
     std::unique_ptr<SensorClient> client = SensorClient::open(hostAddress, portNumber);
     if (!client) return nullptr;

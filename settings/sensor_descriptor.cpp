@@ -78,7 +78,8 @@ bool readFilter(KeyReader& reader, const std::string& prefix, FilterEntry& filte
 bool CMainClass::parseSensorDescriptor(const char* descriptor) {
     tinyxml2::XMLDocument document;
     // The descriptor must end inside the reply buffer; a text that fills it without its NUL was cut off.
-    const std::size_t length = descriptor == nullptr ? kDescriptorBufferSize : strnlen(descriptor, kDescriptorBufferSize);
+    const std::size_t length =
+        descriptor == nullptr ? kDescriptorBufferSize : strnlen(descriptor, kDescriptorBufferSize);
     if (length == kDescriptorBufferSize || document.Parse(descriptor, length) != tinyxml2::XML_SUCCESS) {
         trace("Failed to read the XML data\n");
         return false;
@@ -93,14 +94,11 @@ bool CMainClass::parseSensorDescriptor(const char* descriptor) {
             reader.single(settings + "exposuretime:min", exposureTimeMin) &&
             reader.single(settings + "exposuretime:max", exposureTimeMax) &&
             reader.single(settings + "exposuretime:current", exposureTimeCurrent) &&
-            reader.integer(settings + "gain:min", gainMin) &&
-            reader.integer(settings + "gain:max", gainMax) &&
+            reader.integer(settings + "gain:min", gainMin) && reader.integer(settings + "gain:max", gainMax) &&
             reader.integer(settings + "gain:current", gainCurrent) &&
             reader.text(general + "ordernumber", orderNumber) &&
-            reader.text(general + "productversion", productVersion) &&
-            reader.text(general + "producer", producer) &&
-            reader.text(general + "description", description) &&
-            reader.text(general + "serialnumber", serialNumber) &&
+            reader.text(general + "productversion", productVersion) && reader.text(general + "producer", producer) &&
+            reader.text(general + "description", description) && reader.text(general + "serialnumber", serialNumber) &&
             reader.text(general + "mac", macAddress) &&
             reader.text(general + "hardwareversion:general", hardwareVersion) &&
             reader.text(general + "firmwareversion:general", firmwareVersion) &&

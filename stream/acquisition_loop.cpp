@@ -76,8 +76,8 @@ private:
         pixelCount_ = width * height;
         // The SDK takes the point-cloud size as a 32-bit count of 26 bytes per pixel.
         if (pixelCount_ == 0 || pixelCount_ > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) / 26) {
-            bridge_.printError("ERROR: The sensor resolution " + std::to_string(width) + " x " + std::to_string(height) +
-                               " cannot be streamed; the acquisition is not available\n");
+            bridge_.printError("ERROR: The sensor resolution " + std::to_string(width) + " x " +
+                               std::to_string(height) + " cannot be streamed; the acquisition is not available\n");
             return false;
         }
         // The largest frame is 12 bytes per pixel of the full resolution (Coord3D_ABC32f).
@@ -113,7 +113,8 @@ private:
 
     void sendCommand(const std::string& command) {
         const std::int32_t code = Tavrion_WriteData(bridge_.sensorHandle, command.c_str(), 0);
-        if (code != 0) bridge_.trace("WARNING: Failed WriteData [" + command + "]. Error code " + std::to_string(code) + "\n");
+        if (code != 0)
+            bridge_.trace("WARNING: Failed WriteData [" + command + "]. Error code " + std::to_string(code) + "\n");
     }
 
     Outcome runAcquisition() {
@@ -191,8 +192,8 @@ private:
         void* buffers[2] = {pointBuffer_.get(), monoBuffer_.get()};
         {
             StageTimer timer(stageTimes_, FrameStage::fetch);
-            code = Tavrion_GetPointCloud(bridge_.sensorHandle, buffers, static_cast<std::int32_t>(26 * pixelCount_), 0,
-                                         0);
+            code =
+                Tavrion_GetPointCloud(bridge_.sensorHandle, buffers, static_cast<std::int32_t>(26 * pixelCount_), 0, 0);
         }
         if (code == 0) return Fetch::Done;
         reportLoss("WARNING: 3D image is lost. Error code ", code);
@@ -204,7 +205,8 @@ private:
     bool handOverFrame() {
         const int width = bridge_.camera->getWidth(0);
         const int height = bridge_.camera->getHeight(0);
-        if (width < 0 || height < 0 || static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > pixelCount_) {
+        if (width < 0 || height < 0 ||
+            static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > pixelCount_) {
             // Said once per acquisition; the pause keeps a misconfigured stream from spinning on the sensor.
             if (!sizeWarned_) {
                 bridge_.printError("WARNING: The image size " + std::to_string(width) + " x " + std::to_string(height) +
@@ -246,7 +248,8 @@ private:
                 std::memcpy(frame, source, bytes);
             }
         } else if (activeFormat_ == "RGB16" || activeFormat_ == "Coord3D_ABC16") {
-            bridge_.convertPointsToU16(width, height, noData_, pointBuffer_.get(), reinterpret_cast<std::uint16_t*>(frame));
+            bridge_.convertPointsToU16(width, height, noData_, pointBuffer_.get(),
+                                       reinterpret_cast<std::uint16_t*>(frame));
         } else if (activeFormat_ == "Coord3D_ABC32f") {
             bridge_.convertPointsToFloat(width, height, noData_, pointBuffer_.get(), reinterpret_cast<float*>(frame));
         }

@@ -258,8 +258,7 @@ void convertFloat(const double* points, std::size_t count, const AxisScaling& s,
 
 }  // namespace
 
-void convertCloudToU16Avx2(const double* points, std::size_t count, const AxisScaling& scaling,
-                           std::uint16_t* output) {
+void convertCloudToU16Avx2(const double* points, std::size_t count, const AxisScaling& scaling, std::uint16_t* output) {
     switch (scalingFor(scaling, true)) {
         case Scaling::none: return convertU16<Scaling::none>(points, count, scaling, output);
         case Scaling::multiply: return convertU16<Scaling::multiply>(points, count, scaling, output);

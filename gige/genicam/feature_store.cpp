@@ -15,12 +15,12 @@ namespace {
 NodeKind valueKind(int type, bool& ok) {
     ok = true;
     switch (type) {
-    case kGevInteger: return NodeKind::Integer;
-    case kGevFloat: return NodeKind::Float;
-    case kGevString: return NodeKind::String;
-    case kGevBoolean: return NodeKind::Boolean;
-    case kGevEnumeration: return NodeKind::Enumeration;
-    default: ok = false; return NodeKind::Integer;
+        case kGevInteger: return NodeKind::Integer;
+        case kGevFloat: return NodeKind::Float;
+        case kGevString: return NodeKind::String;
+        case kGevBoolean: return NodeKind::Boolean;
+        case kGevEnumeration: return NodeKind::Enumeration;
+        default: ok = false; return NodeKind::Integer;
     }
 }
 
@@ -56,19 +56,19 @@ bool isIntegerLike(NodeKind kind) {
 
 const char* nodeKindName(NodeKind kind) {
     switch (kind) {
-    case NodeKind::Category: return "Category";
-    case NodeKind::Integer: return "Integer";
-    case NodeKind::Float: return "Float";
-    case NodeKind::String: return "String";
-    case NodeKind::Boolean: return "Boolean";
-    case NodeKind::Enumeration: return "Enumeration";
-    case NodeKind::Command: return "Command";
-    case NodeKind::IntSwissKnife: return "IntSwissKnife";
-    case NodeKind::IntReg: return "IntReg";
-    case NodeKind::MaskedIntReg: return "MaskedIntReg";
-    case NodeKind::FloatReg: return "FloatReg";
-    case NodeKind::StringReg: return "StringReg";
-    case NodeKind::Port: return "Port";
+        case NodeKind::Category: return "Category";
+        case NodeKind::Integer: return "Integer";
+        case NodeKind::Float: return "Float";
+        case NodeKind::String: return "String";
+        case NodeKind::Boolean: return "Boolean";
+        case NodeKind::Enumeration: return "Enumeration";
+        case NodeKind::Command: return "Command";
+        case NodeKind::IntSwissKnife: return "IntSwissKnife";
+        case NodeKind::IntReg: return "IntReg";
+        case NodeKind::MaskedIntReg: return "MaskedIntReg";
+        case NodeKind::FloatReg: return "FloatReg";
+        case NodeKind::StringReg: return "StringReg";
+        case NodeKind::Port: return "Port";
     }
     return "";
 }
@@ -120,8 +120,7 @@ bool FeatureStore::addCategory(const std::string& name, const std::string& paren
     return add(name, NodeKind::Category) != nullptr && fileUnder(parent, name);
 }
 
-Node* FeatureStore::addValueNode(int type, const std::string& name, const std::string& category,
-                                 std::uint16_t access) {
+Node* FeatureStore::addValueNode(int type, const std::string& name, const std::string& category, std::uint16_t access) {
     bool known = false;
     const NodeKind kind = valueKind(type, known);
     // An empty category keeps the feature unfiled: the library's chunk controls wait for the chunk category.
@@ -160,19 +159,19 @@ bool FeatureStore::addFeature(int type, const std::string& name, const std::stri
     node->storage = Storage::Library;
     NodeKind regKind = NodeKind::IntReg;
     switch (node->kind) {
-    case NodeKind::Integer:
-        node->length = 8;
-        node->isSigned = true;
-        break;
-    case NodeKind::Float:
-        regKind = NodeKind::FloatReg;
-        node->length = 4;
-        break;
-    case NodeKind::String:
-        regKind = NodeKind::StringReg;
-        node->length = kStringRegisterSize;
-        break;
-    default: node->length = 4; break;
+        case NodeKind::Integer:
+            node->length = 8;
+            node->isSigned = true;
+            break;
+        case NodeKind::Float:
+            regKind = NodeKind::FloatReg;
+            node->length = 4;
+            break;
+        case NodeKind::String:
+            regKind = NodeKind::StringReg;
+            node->length = kStringRegisterSize;
+            break;
+        default: node->length = 4; break;
     }
     return addRegisterNode(*node, regName, regKind) != nullptr;
 }
@@ -441,24 +440,24 @@ std::vector<std::string> FeatureStore::boundingFeatures(const Node& feature) {
 
 bool FeatureStore::intAllowed(const Node& feature, std::int64_t value) const {
     switch (feature.kind) {
-    case NodeKind::Boolean: return value == 0 || value == 1;
-    case NodeKind::Enumeration:
-        for (const auto& entry : feature.entries) {
-            if (entry.value == value) return true;
+        case NodeKind::Boolean: return value == 0 || value == 1;
+        case NodeKind::Enumeration:
+            for (const auto& entry : feature.entries) {
+                if (entry.value == value) return true;
+            }
+            return false;
+        case NodeKind::Integer: {
+            double bound = 0;
+            if (limit(feature, "Min", "pMin", bound) && static_cast<double>(value) < bound) return false;
+            if (limit(feature, "Max", "pMax", bound) && static_cast<double>(value) > bound) return false;
+            double minimum = 0;
+            double increment = 0;
+            if (limit(feature, "Inc", "pInc", increment) && increment > 1 && limit(feature, "Min", "pMin", minimum))
+                return (value - static_cast<std::int64_t>(minimum)) % static_cast<std::int64_t>(increment) == 0;
+            return true;
         }
-        return false;
-    case NodeKind::Integer: {
-        double bound = 0;
-        if (limit(feature, "Min", "pMin", bound) && static_cast<double>(value) < bound) return false;
-        if (limit(feature, "Max", "pMax", bound) && static_cast<double>(value) > bound) return false;
-        double minimum = 0;
-        double increment = 0;
-        if (limit(feature, "Inc", "pInc", increment) && increment > 1 && limit(feature, "Min", "pMin", minimum))
-            return (value - static_cast<std::int64_t>(minimum)) % static_cast<std::int64_t>(increment) == 0;
-        return true;
-    }
-    case NodeKind::Command: return value == kCommandValue;
-    default: return true;
+        case NodeKind::Command: return value == kCommandValue;
+        default: return true;
     }
 }
 

@@ -53,7 +53,8 @@ bool RegisterLayout::assign(FeatureStore& store) {
 
 bool RegisterLayout::covered(std::uint32_t address, std::uint32_t count, std::vector<Node*>& out) const {
     out.clear();
-    if (address < kFeatureAreaBase || count > end_ - kFeatureAreaBase || address - kFeatureAreaBase > end_ - kFeatureAreaBase - count)
+    if (address < kFeatureAreaBase || count > end_ - kFeatureAreaBase ||
+        address - kFeatureAreaBase > end_ - kFeatureAreaBase - count)
         return false;
     auto it = std::upper_bound(byAddress_.begin(), byAddress_.end(), address,
                                [](std::uint32_t a, const Node* node) { return a < node->address; });
@@ -65,16 +66,17 @@ bool RegisterLayout::covered(std::uint32_t address, std::uint32_t count, std::ve
 void RegisterLayout::encode(const Node& feature, std::uint8_t* out) {
     std::memset(out, 0, feature.length);
     switch (feature.kind) {
-    case NodeKind::Float: {
-        std::uint32_t bits = 0;
-        std::memcpy(&bits, &feature.floatValue, sizeof bits);
-        storeBe(out, bits, 4);
-        break;
-    }
-    case NodeKind::String:
-        std::memcpy(out, feature.stringValue.data(), std::min<std::size_t>(feature.stringValue.size(), feature.length - 1));
-        break;
-    default: storeBe(out, static_cast<std::uint64_t>(feature.intValue), feature.length); break;
+        case NodeKind::Float: {
+            std::uint32_t bits = 0;
+            std::memcpy(&bits, &feature.floatValue, sizeof bits);
+            storeBe(out, bits, 4);
+            break;
+        }
+        case NodeKind::String:
+            std::memcpy(out, feature.stringValue.data(),
+                        std::min<std::size_t>(feature.stringValue.size(), feature.length - 1));
+            break;
+        default: storeBe(out, static_cast<std::uint64_t>(feature.intValue), feature.length); break;
     }
 }
 
@@ -94,22 +96,23 @@ gvcp::Status RegisterLayout::decodeWrite(const FeatureStore& store, Node& featur
     std::memcpy(image.data() + part.inRegister, data + part.inRange, part.size);
     out.feature = &feature;
     switch (feature.kind) {
-    case NodeKind::Float: {
-        const auto bits = static_cast<std::uint32_t>(loadBe(image.data(), 4));
-        std::memcpy(&out.floatValue, &bits, sizeof bits);
-        return store.floatAllowed(feature, out.floatValue) ? gvcp::Status::Success : gvcp::Status::InvalidParameter;
-    }
-    case NodeKind::String: {
-        const auto* begin = image.data();
-        const auto* end = std::find(begin, begin + feature.length - 1, std::uint8_t{0});
-        out.stringValue.assign(begin, end);
-        return gvcp::Status::Success;
-    }
-    default: {
-        const std::uint64_t raw = loadBe(image.data(), feature.length);
-        out.intValue = feature.length == 8 ? static_cast<std::int64_t>(raw) : static_cast<std::int64_t>(raw & 0xFFFFFFFFU);
-        return store.intAllowed(feature, out.intValue) ? gvcp::Status::Success : gvcp::Status::InvalidParameter;
-    }
+        case NodeKind::Float: {
+            const auto bits = static_cast<std::uint32_t>(loadBe(image.data(), 4));
+            std::memcpy(&out.floatValue, &bits, sizeof bits);
+            return store.floatAllowed(feature, out.floatValue) ? gvcp::Status::Success : gvcp::Status::InvalidParameter;
+        }
+        case NodeKind::String: {
+            const auto* begin = image.data();
+            const auto* end = std::find(begin, begin + feature.length - 1, std::uint8_t{0});
+            out.stringValue.assign(begin, end);
+            return gvcp::Status::Success;
+        }
+        default: {
+            const std::uint64_t raw = loadBe(image.data(), feature.length);
+            out.intValue =
+                feature.length == 8 ? static_cast<std::int64_t>(raw) : static_cast<std::int64_t>(raw & 0xFFFFFFFFU);
+            return store.intAllowed(feature, out.intValue) ? gvcp::Status::Success : gvcp::Status::InvalidParameter;
+        }
     }
 }
 

@@ -16,50 +16,64 @@ namespace {
 using Names = std::initializer_list<const char*>;
 
 // Elements every node kind may start with, in schema order.
-constexpr Names kNodePrefix = {"Extension", "ToolTip", "Description", "DisplayName", "Visibility", "DocuURL",
-                               "IsDeprecated", "EventID", "pIsImplemented", "pIsAvailable", "pIsLocked",
-                               "pBlockPolling", "ImposedAccessMode", "pError", "pAlias", "pCastAlias"};
+constexpr Names kNodePrefix = {"Extension",         "ToolTip",      "Description",  "DisplayName",
+                               "Visibility",        "DocuURL",      "IsDeprecated", "EventID",
+                               "pIsImplemented",    "pIsAvailable", "pIsLocked",    "pBlockPolling",
+                               "ImposedAccessMode", "pError",       "pAlias",       "pCastAlias"};
 
 Names kindOrder(NodeKind kind) {
     static constexpr Names category = {"pFeature"};
-    static constexpr Names integer = {"pInvalidator", "Streamable", "Value", "pValueCopy", "pValue", "pIndex",
-                                      "Min", "pMin", "Max", "pMax", "Inc", "pInc", "Unit", "Representation",
-                                      "pSelected"};
-    static constexpr Names floating = {"pInvalidator", "Streamable", "Value", "pValueCopy", "pValue", "Min",
-                                       "pMin", "Max", "pMax", "Inc", "pInc", "Unit", "Representation",
-                                       "DisplayNotation", "DisplayPrecision", "pSelected"};
+    static constexpr Names integer = {"pInvalidator", "Streamable",     "Value",    "pValueCopy", "pValue", "pIndex",
+                                      "Min",          "pMin",           "Max",      "pMax",       "Inc",    "pInc",
+                                      "Unit",         "Representation", "pSelected"};
+    static constexpr Names floating = {"pInvalidator",
+                                       "Streamable",
+                                       "Value",
+                                       "pValueCopy",
+                                       "pValue",
+                                       "Min",
+                                       "pMin",
+                                       "Max",
+                                       "pMax",
+                                       "Inc",
+                                       "pInc",
+                                       "Unit",
+                                       "Representation",
+                                       "DisplayNotation",
+                                       "DisplayPrecision",
+                                       "pSelected"};
     static constexpr Names string = {"pInvalidator", "Streamable", "Value", "pValue"};
-    static constexpr Names boolean = {"pInvalidator", "Streamable", "Value", "pValue", "OnValue", "OffValue",
-                                      "pSelected"};
-    static constexpr Names enumeration = {"pInvalidator", "Streamable", "EnumEntry", "Value", "pValue",
-                                          "pSelected", "PollingTime"};
-    static constexpr Names command = {"pInvalidator", "Value", "pValue", "CommandValue", "pCommandValue",
-                                      "PollingTime"};
-    static constexpr Names swissKnife = {"pInvalidator", "Streamable", "pVariable", "Constant", "Expression",
-                                         "Formula", "Unit", "Representation"};
-    static constexpr Names intReg = {"Streamable", "Address", "IntSwissKnife", "pAddress", "pIndex", "Length",
-                                     "pLength", "AccessMode", "pPort", "Cachable", "PollingTime", "pInvalidator",
-                                     "Bit", "LSB", "MSB", "Sign", "Endianess", "Unit", "Representation",
-                                     "pSelected"};
-    static constexpr Names floatReg = {"Streamable", "Address", "IntSwissKnife", "pAddress", "pIndex", "Length",
-                                       "pLength", "AccessMode", "pPort", "Cachable", "PollingTime", "pInvalidator",
-                                       "Endianess", "Unit", "Representation", "DisplayNotation",
-                                       "DisplayPrecision"};
+    static constexpr Names boolean = {"pInvalidator", "Streamable", "Value",    "pValue",
+                                      "OnValue",      "OffValue",   "pSelected"};
+    static constexpr Names enumeration = {"pInvalidator", "Streamable", "EnumEntry",  "Value",
+                                          "pValue",       "pSelected",  "PollingTime"};
+    static constexpr Names command = {"pInvalidator", "Value",         "pValue",
+                                      "CommandValue", "pCommandValue", "PollingTime"};
+    static constexpr Names swissKnife = {"pInvalidator", "Streamable", "pVariable", "Constant",
+                                         "Expression",   "Formula",    "Unit",      "Representation"};
+    static constexpr Names intReg = {
+        "Streamable", "Address", "IntSwissKnife", "pAddress",    "pIndex",         "Length",   "pLength",
+        "AccessMode", "pPort",   "Cachable",      "PollingTime", "pInvalidator",   "Bit",      "LSB",
+        "MSB",        "Sign",    "Endianess",     "Unit",        "Representation", "pSelected"};
+    static constexpr Names floatReg = {
+        "Streamable", "Address",    "IntSwissKnife",  "pAddress",        "pIndex",          "Length",
+        "pLength",    "AccessMode", "pPort",          "Cachable",        "PollingTime",     "pInvalidator",
+        "Endianess",  "Unit",       "Representation", "DisplayNotation", "DisplayPrecision"};
     static constexpr Names port = {"ChunkID", "SwapEndianess"};
     switch (kind) {
-    case NodeKind::Category: return category;
-    case NodeKind::Integer: return integer;
-    case NodeKind::Float: return floating;
-    case NodeKind::String: return string;
-    case NodeKind::Boolean: return boolean;
-    case NodeKind::Enumeration: return enumeration;
-    case NodeKind::Command: return command;
-    case NodeKind::IntSwissKnife: return swissKnife;
-    case NodeKind::IntReg:
-    case NodeKind::MaskedIntReg: return intReg;
-    case NodeKind::FloatReg:
-    case NodeKind::StringReg: return floatReg;
-    case NodeKind::Port: return port;
+        case NodeKind::Category: return category;
+        case NodeKind::Integer: return integer;
+        case NodeKind::Float: return floating;
+        case NodeKind::String: return string;
+        case NodeKind::Boolean: return boolean;
+        case NodeKind::Enumeration: return enumeration;
+        case NodeKind::Command: return command;
+        case NodeKind::IntSwissKnife: return swissKnife;
+        case NodeKind::IntReg:
+        case NodeKind::MaskedIntReg: return intReg;
+        case NodeKind::FloatReg:
+        case NodeKind::StringReg: return floatReg;
+        case NodeKind::Port: return port;
     }
     return category;
 }
@@ -175,39 +189,39 @@ private:
         items.push_back(Item{rankIn(kNodePrefix, kindOrder(kind), name), Element{name, text, {}}, -1});
     }
 
-    static const char* accessMode(const Node& feature) {
-        return feature.access == kGevReadWrite ? "RW" : "RO";
-    }
+    static const char* accessMode(const Node& feature) { return feature.access == kGevReadWrite ? "RW" : "RO"; }
 
     void generated(const Node& node, std::vector<Item>& items) {
         switch (node.kind) {
-        case NodeKind::Category:
-            for (const auto& child : node.children) {
-                const Node* childNode = store_.find(child);
-                if (childNode != nullptr && visible(*childNode)) add(items, node.kind, "pFeature", child);
+            case NodeKind::Category:
+                for (const auto& child : node.children) {
+                    const Node* childNode = store_.find(child);
+                    if (childNode != nullptr && visible(*childNode)) add(items, node.kind, "pFeature", child);
+                }
+                break;
+            case NodeKind::Integer:
+            case NodeKind::Float:
+            case NodeKind::String:
+            case NodeKind::Boolean:
+            case NodeKind::Enumeration:
+            case NodeKind::Command:
+                add(items, node.kind, "pValue", node.registerName);
+                if (node.kind == NodeKind::Command)
+                    add(items, node.kind, "CommandValue", std::to_string(kCommandValue));
+                for (std::size_t i = 0; i < node.entries.size(); ++i)
+                    items.push_back(
+                        Item{rankIn(kNodePrefix, kindOrder(node.kind), "EnumEntry"), {}, static_cast<int>(i)});
+                break;
+            case NodeKind::IntReg:
+            case NodeKind::MaskedIntReg:
+            case NodeKind::FloatReg:
+            case NodeKind::StringReg: registerElements(node, items); break;
+            case NodeKind::Port: {
+                const Node* feature = store_.find(node.feature);
+                if (feature != nullptr) add(items, node.kind, "ChunkID", hex(feature->chunkId, false));
+                break;
             }
-            break;
-        case NodeKind::Integer:
-        case NodeKind::Float:
-        case NodeKind::String:
-        case NodeKind::Boolean:
-        case NodeKind::Enumeration:
-        case NodeKind::Command:
-            add(items, node.kind, "pValue", node.registerName);
-            if (node.kind == NodeKind::Command) add(items, node.kind, "CommandValue", std::to_string(kCommandValue));
-            for (std::size_t i = 0; i < node.entries.size(); ++i)
-                items.push_back(Item{rankIn(kNodePrefix, kindOrder(node.kind), "EnumEntry"), {}, static_cast<int>(i)});
-            break;
-        case NodeKind::IntReg:
-        case NodeKind::MaskedIntReg:
-        case NodeKind::FloatReg:
-        case NodeKind::StringReg: registerElements(node, items); break;
-        case NodeKind::Port: {
-            const Node* feature = store_.find(node.feature);
-            if (feature != nullptr) add(items, node.kind, "ChunkID", hex(feature->chunkId, false));
-            break;
-        }
-        case NodeKind::IntSwissKnife: break;
+            case NodeKind::IntSwissKnife: break;
         }
     }
 
@@ -252,8 +266,10 @@ private:
         const std::string name = nameFromText(entry.name, "Entry" + std::to_string(entry.value));
         printer_.PushAttribute("Name", name.c_str());
         std::vector<Item> items;
-        for (const auto& stored : entry.elements) items.push_back(Item{rankIn(kNodePrefix, kEntryOrder, stored.name), stored, -1});
-        items.push_back(Item{rankIn(kNodePrefix, kEntryOrder, "Value"), Element{"Value", std::to_string(entry.value), {}}, -1});
+        for (const auto& stored : entry.elements)
+            items.push_back(Item{rankIn(kNodePrefix, kEntryOrder, stored.name), stored, -1});
+        items.push_back(
+            Item{rankIn(kNodePrefix, kEntryOrder, "Value"), Element{"Value", std::to_string(entry.value), {}}, -1});
         std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.rank < b.rank; });
         for (const auto& item : items) element(item.element);
         printer_.CloseElement();

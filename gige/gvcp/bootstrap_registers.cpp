@@ -23,10 +23,10 @@ BootstrapRegisters::BootstrapRegisters() {
     map(kPersistentMask, 4, Access::ReadWrite);
     map(kPersistentGateway, 4, Access::ReadWrite);
     map(kLinkSpeed, 4, Access::ReadOnly);
-    for (std::uint32_t address : {kMessageChannelCount, kStreamChannelCount, kActionSignalCount, kActiveLinkCount,
-                                  kStreamChannelCapability, kMessageChannelCapability, kGvcpCapability,
-                                  kTickFrequencyHigh, kTickFrequencyLow, kTimestampValueHigh, kTimestampValueLow,
-                                  kDiscoveryAckDelay, kPendingTimeout, kPrimaryPort, kPrimaryAddress})
+    for (std::uint32_t address :
+         {kMessageChannelCount, kStreamChannelCount, kActionSignalCount, kActiveLinkCount, kStreamChannelCapability,
+          kMessageChannelCapability, kGvcpCapability, kTickFrequencyHigh, kTickFrequencyLow, kTimestampValueHigh,
+          kTimestampValueLow, kDiscoveryAckDelay, kPendingTimeout, kPrimaryPort, kPrimaryAddress})
         map(address, 4, Access::ReadOnly);
     for (std::uint32_t address : {kHeartbeatTimeout, kGvcpConfiguration, kGvspConfiguration, kControlPrivilege})
         map(address, 4, Access::ReadWrite);
@@ -71,7 +71,8 @@ std::string BootstrapRegisters::string(std::uint32_t address, std::uint32_t size
 }
 
 void BootstrapRegisters::copy(std::uint32_t address, std::uint32_t count, std::uint8_t* out) const {
-    if (count <= reg::kBootstrapEnd && address <= reg::kBootstrapEnd - count) std::memcpy(out, &memory_[address], count);
+    if (count <= reg::kBootstrapEnd && address <= reg::kBootstrapEnd - count)
+        std::memcpy(out, &memory_[address], count);
 }
 
 }  // namespace gvcp

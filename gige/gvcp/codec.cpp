@@ -80,8 +80,7 @@ std::size_t encodeAck(AckBuffer& out, Status status, std::uint16_t ack, std::uin
     return writer.size();
 }
 
-std::size_t encodeIndexAck(AckBuffer& out, Status status, std::uint16_t ack, std::uint16_t ackId,
-                           std::uint16_t index) {
+std::size_t encodeIndexAck(AckBuffer& out, Status status, std::uint16_t ack, std::uint16_t ackId, std::uint16_t index) {
     const std::uint8_t payload[4] = {0, 0, static_cast<std::uint8_t>(index >> 8), static_cast<std::uint8_t>(index)};
     return encodeAck(out, status, ack, ackId, payload, sizeof payload);
 }

@@ -60,8 +60,7 @@ using AckBuffer = std::array<std::uint8_t, kMaxAckSize>;
 std::size_t encodeAck(AckBuffer& out, Status status, std::uint16_t ack, std::uint16_t ackId,
                       const std::uint8_t* payload, std::size_t payloadSize);
 // WRITEREG/WRITEMEM acks carry a reserved half and an index (registers or bytes written).
-std::size_t encodeIndexAck(AckBuffer& out, Status status, std::uint16_t ack, std::uint16_t ackId,
-                           std::uint16_t index);
+std::size_t encodeIndexAck(AckBuffer& out, Status status, std::uint16_t ack, std::uint16_t ackId, std::uint16_t index);
 std::size_t encodePendingAck(AckBuffer& out, std::uint16_t ackId, std::uint16_t completionMs);
 
 }  // namespace gvcp

@@ -21,8 +21,8 @@ bool ControlPrivilege::mayWrite(const Peer& peer) const {
     return holder_ == 0 || peer == owner_;
 }
 
-Status ControlPrivilege::write(const Peer& peer, std::uint32_t value, std::uint32_t switchoverKey,
-                               std::uint64_t nowMs, Change& change) {
+Status ControlPrivilege::write(const Peer& peer, std::uint32_t value, std::uint32_t switchoverKey, std::uint64_t nowMs,
+                               Change& change) {
     std::lock_guard lock(mutex_);
     change = Change::None;
     const std::uint32_t wanted = value & (kPrivilegeExclusive | kPrivilegeControl | kPrivilegeSwitchoverEnable);

@@ -109,8 +109,8 @@ void Server::keep() {
                                             : flight_.lastPendingMs + options_.pendingAckMs - kFirstPendingAckMs;
         if (now >= busyAt) {
             // The command keeps running on the server thread; the client gets its answer now.
-            flight_.busySize = encodeAck(flight_.busyAck, Status::Busy, ackCode(flight_.command), flight_.requestId,
-                                         nullptr, 0);
+            flight_.busySize =
+                encodeAck(flight_.busyAck, Status::Busy, ackCode(flight_.command), flight_.requestId, nullptr, 0);
             flight_.answered = true;
             send(flight_.busyAck.data(), flight_.busySize, flight_.peer);
             continue;
@@ -157,8 +157,8 @@ void Server::handle(const std::uint8_t* data, std::size_t size, const gige::Endp
     AckBuffer ack{};
     if (check == HeaderCheck::Invalid) {
         if (header.ackRequired()) {
-            send(ack.data(), encodeAck(ack, Status::InvalidHeader, ackCode(header.command), header.requestId, nullptr, 0),
-                 peer);
+            send(ack.data(),
+                 encodeAck(ack, Status::InvalidHeader, ackCode(header.command), header.requestId, nullptr, 0), peer);
         }
         return;
     }
@@ -169,8 +169,8 @@ void Server::handle(const std::uint8_t* data, std::size_t size, const gige::Endp
         if (!header.ackRequired()) return;
         std::uint8_t block[kDiscoveryAckSize] = {};
         device_.discoveryBlock(peer, block);
-        send(ack.data(), encodeAck(ack, Status::Success, ackCode(header.command), header.requestId, block, sizeof block),
-             peer);
+        send(ack.data(),
+             encodeAck(ack, Status::Success, ackCode(header.command), header.requestId, block, sizeof block), peer);
         return;
     }
     if (viaBroadcastSocket) return;  // only discovery is answered from a broadcast
@@ -229,13 +229,13 @@ bool Server::addressedToThisDevice(const std::uint8_t* payload, std::size_t size
 
 std::size_t Server::execute(const Header& header, const std::uint8_t* payload, const Peer& peer, AckBuffer& ack) {
     switch (static_cast<Command>(header.command)) {
-    case Command::ReadReg: return readRegisters(header, payload, peer, ack);
-    case Command::WriteReg: return writeRegisters(header, payload, peer, ack);
-    case Command::ReadMem: return readMemory(header, payload, peer, ack);
-    case Command::WriteMem: return writeMemory(header, payload, peer, ack);
-    default:
-        // FORCEIP, ACTION, events and unknown codes: this device does not do them.
-        return encodeAck(ack, Status::NotImplemented, ackCode(header.command), header.requestId, nullptr, 0);
+        case Command::ReadReg: return readRegisters(header, payload, peer, ack);
+        case Command::WriteReg: return writeRegisters(header, payload, peer, ack);
+        case Command::ReadMem: return readMemory(header, payload, peer, ack);
+        case Command::WriteMem: return writeMemory(header, payload, peer, ack);
+        default:
+            // FORCEIP, ACTION, events and unknown codes: this device does not do them.
+            return encodeAck(ack, Status::NotImplemented, ackCode(header.command), header.requestId, nullptr, 0);
     }
 }
 
@@ -255,7 +255,8 @@ Status Server::readWithPrivilege(std::uint32_t address, std::uint32_t count, std
 Status Server::writeWithPrivilege(const Peer& peer, std::uint32_t address, const std::uint8_t* data,
                                   std::uint32_t count) {
     const bool touchesCcp = address <= kCcp && kCcp - address < count;
-    if (!touchesCcp) return privilege_.mayWrite(peer) ? device_.writeMemory(address, data, count) : Status::AccessDenied;
+    if (!touchesCcp)
+        return privilege_.mayWrite(peer) ? device_.writeMemory(address, data, count) : Status::AccessDenied;
     if (count != 4 && !privilege_.mayWrite(peer)) return Status::AccessDenied;
     const std::uint32_t before = kCcp - address;
     if (before > 0) {
@@ -263,7 +264,8 @@ Status Server::writeWithPrivilege(const Peer& peer, std::uint32_t address, const
         if (status != Status::Success) return status;
     }
     ControlPrivilege::Change change = ControlPrivilege::Change::None;
-    const Status status = privilege_.write(peer, wire::loadBe32(data + before), device_.switchoverKey(), os::monotonicMs(), change);
+    const Status status =
+        privilege_.write(peer, wire::loadBe32(data + before), device_.switchoverKey(), os::monotonicMs(), change);
     report(change);
     if (status != Status::Success) return status;
     const std::uint32_t after = count - before - 4;
@@ -286,7 +288,8 @@ std::size_t Server::readRegisters(const Header& header, const std::uint8_t* payl
     return encodeAck(ack, Status::Success, code, header.requestId, values, 4 * list.count);
 }
 
-std::size_t Server::writeRegisters(const Header& header, const std::uint8_t* payload, const Peer& peer, AckBuffer& ack) {
+std::size_t Server::writeRegisters(const Header& header, const std::uint8_t* payload, const Peer& peer,
+                                   AckBuffer& ack) {
     const std::uint16_t code = ackCode(header.command);
     RegisterList list;
     Status status = decodeWriteReg(payload, header.length, list);

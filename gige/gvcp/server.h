@@ -38,7 +38,7 @@ public:
 struct ServerOptions {
     bool answerBroadcastDiscovery = true;
     bool sendPendingAck = true;
-    std::uint32_t pendingAckMs = 0;       // announced completion time; 0: kDefaultPendingAckMs
+    std::uint32_t pendingAckMs = 0;         // announced completion time; 0: kDefaultPendingAckMs
     std::uint32_t callbackLimitMs = 10000;  // then the command is answered BUSY
 };
 

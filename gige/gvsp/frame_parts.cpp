@@ -13,8 +13,7 @@ namespace {
 constexpr std::size_t kSectionCapacity = kChunkTailSize * (FrameParts::kMaxChunks + 1) + FrameParts::kMaxChunkBytes;
 }
 
-FrameParts::FrameParts()
-    : values_(new std::uint8_t[kMaxChunkBytes]), section_(new std::uint8_t[kSectionCapacity]) {}
+FrameParts::FrameParts() : values_(new std::uint8_t[kMaxChunkBytes]), section_(new std::uint8_t[kSectionCapacity]) {}
 
 void FrameParts::begin() {
     imageDeclared_ = false;
@@ -81,8 +80,7 @@ std::size_t sliceSegments(const Span* segments, std::size_t segmentCount, std::u
             offset -= segment.length;
             continue;
         }
-        const std::size_t take = static_cast<std::size_t>(
-            std::min<std::uint64_t>(segment.length - offset, length));
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(segment.length - offset, length));
         out[produced++] = Span{segment.data + offset, take};
         length -= take;
         offset = 0;

@@ -25,10 +25,10 @@ struct ImageSettings {
 enum FrameResult : int {
     kFrameOk = 0,
     kFrameNoSuchStream = 1,
-    kFrameTooLarge = 2,        // more than PayloadSize: the client's buffer could not hold it
-    kFrameSizeMismatch = 3,    // the image part is not width x height pixels of the current format
-    kFrameInvalid = 4,         // null frame, negative count, or a chunk that does not fit the layout
-    kFrameNetworkFailed = 5,   // the socket refused a packet or blocked longer than the send limit
+    kFrameTooLarge = 2,       // more than PayloadSize: the client's buffer could not hold it
+    kFrameSizeMismatch = 3,   // the image part is not width x height pixels of the current format
+    kFrameInvalid = 4,        // null frame, negative count, or a chunk that does not fit the layout
+    kFrameNetworkFailed = 5,  // the socket refused a packet or blocked longer than the send limit
 };
 
 class FrameSender {

@@ -25,7 +25,7 @@ bool isCoordinateFormat(std::uint32_t code);
 
 // Bytes one frame carries: the image, and with chunks on (chunkCount > 0) the image's own chunk tail
 // plus the chunk values and one tail per chunk.
-std::uint64_t payloadSize(std::uint32_t width, std::uint32_t height, std::uint32_t code,
-                          std::uint32_t chunkBytes, std::uint32_t chunkCount);
+std::uint64_t payloadSize(std::uint32_t width, std::uint32_t height, std::uint32_t code, std::uint32_t chunkBytes,
+                          std::uint32_t chunkCount);
 
 }  // namespace gvsp

@@ -37,9 +37,9 @@ std::uint64_t ResendStore::bytesReserved() const {
 ResendStore::Slot* ResendStore::claimSlot(std::uint64_t bytes) {
     if (!enabled_ || bytes > byteBudget_) return nullptr;
     std::uint64_t reserved = 0;
-    Slot* spare = nullptr;     // holds no frame and has room: no allocation at all
-    Slot* unused = nullptr;    // holds no frame and no memory
-    Slot* oldestFit = nullptr; // the oldest frame whose memory is large enough
+    Slot* spare = nullptr;      // holds no frame and has room: no allocation at all
+    Slot* unused = nullptr;     // holds no frame and no memory
+    Slot* oldestFit = nullptr;  // the oldest frame whose memory is large enough
     for (Slot& slot : slots_) {
         reserved += slot.capacity;
         if (slot.claimed) continue;
@@ -121,7 +121,8 @@ void ResendStore::append(int handle, const Span* segments, std::size_t segmentCo
         if (segmentEnd > slot.filled) {
             const std::uint64_t from = std::max(offset, slot.filled);
             const std::uint64_t to = std::min(segmentEnd, end);
-            std::memcpy(slot.memory.get() + from, segments[i].data + (from - offset), static_cast<std::size_t>(to - from));
+            std::memcpy(slot.memory.get() + from, segments[i].data + (from - offset),
+                        static_cast<std::size_t>(to - from));
         }
         offset = segmentEnd;
     }

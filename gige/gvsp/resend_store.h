@@ -29,8 +29,8 @@ struct HeldFrame {
     const std::uint8_t* payload = nullptr;
     std::uint64_t payloadBytes = 0;
     std::uint64_t availableBytes = 0;  // copied so far; packets beyond it are not held (yet)
-    Span leader;   // whole packet, header included
-    Span trailer;  // whole packet, header included
+    Span leader;                       // whole packet, header included
+    Span trailer;                      // whole packet, header included
 };
 
 class ResendStore {
@@ -68,8 +68,8 @@ private:
     struct Slot {
         std::unique_ptr<std::uint8_t[]> memory;
         std::uint64_t capacity = 0;
-        std::uint64_t age = 0;  // order of keeping; 0 = empty
-        bool claimed = false;    // the sender is still copying into it: never replaced meanwhile
+        std::uint64_t age = 0;     // order of keeping; 0 = empty
+        bool claimed = false;      // the sender is still copying into it: never replaced meanwhile
         std::uint64_t filled = 0;  // sender's progress (its thread only)
         std::uint8_t leader[64] = {};
         std::uint8_t trailer[64] = {};

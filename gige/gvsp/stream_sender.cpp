@@ -103,9 +103,12 @@ void StreamSender::setNextBlockId(std::uint16_t id) { nextBlock_ = id == 0 ? 1 :
 void StreamSender::pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs, std::uint32_t generation) {
     const std::uint64_t due = startNs + gapNs * index;
     // A long delay must not hold a closed channel's frame: the wait ends when the channel changes.
-    for (std::uint64_t now = os::monotonicNs(); now < due && generation_.load() == generation; now = os::monotonicNs()) {
+    for (std::uint64_t now = os::monotonicNs(); now < due && generation_.load() == generation;
+         now = os::monotonicNs()) {
         // Sleep for long gaps, spin for the last stretch: a sleep overshoots by tens of microseconds.
-        if (due - now > 200000) std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<std::uint64_t>(due - now - 100000, 10000000)));
+        if (due - now > 200000)
+            std::this_thread::sleep_for(
+                std::chrono::nanoseconds(std::min<std::uint64_t>(due - now - 100000, 10000000)));
     }
 }
 
@@ -175,13 +178,15 @@ SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedP
             } else {
                 if (shouldDrop()) continue;
                 const std::uint64_t offset = (next - 1) * dataPerPacket;
-                const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(dataPerPacket, payload.totalBytes - offset));
+                const auto length =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(dataPerPacket, payload.totalBytes - offset));
                 encodeHeader(headers[count], kHeaderSize, kStatusSuccess, blockId, PacketFormat::Payload,
                              static_cast<std::uint32_t>(next));
                 packet.spans[0] = Span{headers[count], kHeaderSize};
                 if (copy != nullptr) {
                     if (offset + length > copied) {
-                        copied = std::min<std::uint64_t>(payload.totalBytes, offset + std::uint64_t{dataPerPacket} * StreamSocket::kMaxBatch);
+                        copied = std::min<std::uint64_t>(
+                            payload.totalBytes, offset + std::uint64_t{dataPerPacket} * StreamSocket::kMaxBatch);
                         store_.append(kept, payload.segments, payload.segmentCount, copied);
                     }
                     packet.spans[1] = Span{copy + offset, length};

@@ -23,10 +23,10 @@ namespace gvsp {
 
 enum class SendOutcome {
     Sent,
-    NoDestination,  // the client has not configured the channel (or closed it): dropped on purpose
-    Stopped,        // the channel was closed while the frame was on its way
-    NetworkFailed,  // the socket refused a packet or blocked longer than the send limit
-    TooManyPackets, // the payload needs more than 24-bit packet ids can number
+    NoDestination,   // the client has not configured the channel (or closed it): dropped on purpose
+    Stopped,         // the channel was closed while the frame was on its way
+    NetworkFailed,   // the socket refused a packet or blocked longer than the send limit
+    TooManyPackets,  // the payload needs more than 24-bit packet ids can number
 };
 
 struct ChannelSettings {
@@ -40,7 +40,8 @@ struct ChannelSettings {
 class StreamSender {
 public:
     // `tickFrequency`: ticks per second of the device clock, the unit of SCPD.
-    explicit StreamSender(std::uint64_t tickFrequency = 1000000000, std::uint64_t resendBudget = ResendStore::kDefaultByteBudget);
+    explicit StreamSender(std::uint64_t tickFrequency = 1000000000,
+                          std::uint64_t resendBudget = ResendStore::kDefaultByteBudget);
 
     // The socket: bound to the served address (host byte order) so packets carry the device's address.
     bool open(std::uint32_t address, std::string* error);

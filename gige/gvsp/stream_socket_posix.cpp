@@ -14,7 +14,7 @@ namespace gvsp {
 namespace {
 // A large send buffer lets a whole batch queue without blocking; the kernel caps it at wmem_max.
 constexpr int kSendBufferBytes = 4 << 20;
-}
+}  // namespace
 
 StreamSocket::~StreamSocket() { close(); }
 
@@ -65,8 +65,7 @@ bool StreamSocket::setSendTimeout(int milliseconds) {
     return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
 }
 
-std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const OutPacket* packets,
-                               std::size_t count) {
+std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const OutPacket* packets, std::size_t count) {
     if (handle_ < 0 || count == 0) return 0;
     if (count > kMaxBatch) count = kMaxBatch;
     sockaddr_in destination{};
@@ -91,7 +90,8 @@ std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const 
     }
     std::size_t sent = 0;
     while (sent < count) {
-        const int result = ::sendmmsg(static_cast<int>(handle_), messages + sent, static_cast<unsigned>(count - sent), 0);
+        const int result =
+            ::sendmmsg(static_cast<int>(handle_), messages + sent, static_cast<unsigned>(count - sent), 0);
         if (result > 0) {
             sent += static_cast<std::size_t>(result);
         } else if (result < 0 && errno == EINTR) {

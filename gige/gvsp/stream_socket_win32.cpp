@@ -71,8 +71,7 @@ bool StreamSocket::setSendTimeout(int milliseconds) {
                       sizeof value) == 0;
 }
 
-std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const OutPacket* packets,
-                               std::size_t count) {
+std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const OutPacket* packets, std::size_t count) {
     if (handle_ == -1) return 0;
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
@@ -87,8 +86,7 @@ std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const 
         }
         DWORD bytes = 0;
         if (WSASendTo(toSocket(handle_), pieces, static_cast<DWORD>(packets[sent].spanCount), &bytes, 0,
-                      reinterpret_cast<const sockaddr*>(&destination), sizeof destination, nullptr,
-                      nullptr) != 0) {
+                      reinterpret_cast<const sockaddr*>(&destination), sizeof destination, nullptr, nullptr) != 0) {
             break;
         }
     }

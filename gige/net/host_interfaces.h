@@ -10,7 +10,7 @@ namespace gige {
 
 struct HostInterface {
     std::string name;
-    unsigned index = 0;  // the system's interface index
+    unsigned index = 0;         // the system's interface index
     std::uint32_t address = 0;  // the interface's main IPv4 address, host order
     std::uint32_t mask = 0;
     std::array<std::uint8_t, 6> mac{};

@@ -56,7 +56,8 @@ struct NetlinkRequest {
 };
 
 void addAttribute(NetlinkRequest& request, unsigned short type, std::uint32_t value) {
-    auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) + NLMSG_ALIGN(request.header.nlmsg_len));
+    auto* attribute =
+        reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) + NLMSG_ALIGN(request.header.nlmsg_len));
     attribute->rta_type = type;
     attribute->rta_len = RTA_LENGTH(sizeof value);
     std::memcpy(RTA_DATA(attribute), &value, sizeof value);

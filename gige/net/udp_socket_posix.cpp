@@ -71,7 +71,8 @@ bool UdpSocket::isOpen() const { return handle_ >= 0; }
 std::uint16_t UdpSocket::localPort() const {
     sockaddr_in local{};
     socklen_t size = sizeof local;
-    if (handle_ < 0 || getsockname(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&local), &size) != 0) return 0;
+    if (handle_ < 0 || getsockname(static_cast<int>(handle_), reinterpret_cast<sockaddr*>(&local), &size) != 0)
+        return 0;
     return ntohs(local.sin_port);
 }
 
@@ -83,8 +84,8 @@ bool UdpSocket::enableBroadcast() {
 bool UdpSocket::send(const void* data, std::size_t size, const Endpoint& to) {
     if (handle_ < 0) return false;
     const sockaddr_in target = toSockaddr(to);
-    const ssize_t sent = ::sendto(static_cast<int>(handle_), data, size, 0, reinterpret_cast<const sockaddr*>(&target),
-                                  sizeof target);
+    const ssize_t sent =
+        ::sendto(static_cast<int>(handle_), data, size, 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
     return sent == static_cast<ssize_t>(size);
 }
 

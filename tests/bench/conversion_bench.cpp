@@ -95,5 +95,8 @@ void eachCode(benchmark::internal::Benchmark* benchmark) {
 
 BENCHMARK(convertToU16)->Apply(eachCode)->Unit(benchmark::kMillisecond);
 BENCHMARK(convertToFloat)->Apply(eachCode)->Unit(benchmark::kMillisecond);
-BENCHMARK(memcpyOfSameBytes)->Arg(static_cast<std::int64_t>(kPoints * 30))->Arg(static_cast<std::int64_t>(kPoints * 36))->Unit(benchmark::kMillisecond);
+BENCHMARK(memcpyOfSameBytes)
+    ->Arg(static_cast<std::int64_t>(kPoints * 30))
+    ->Arg(static_cast<std::int64_t>(kPoints * 36))
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

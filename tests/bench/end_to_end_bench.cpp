@@ -281,9 +281,10 @@ public:
         // What the acquisition loop holds: the frame (12 bytes per pixel), the camera image (1), the points (24)
         // and the intensities (2).
         const double loopBuffersMb = 39.0 * kPixels / 1e6;
-        std::printf("resident memory: %.1f MB after 20 frames, %.1f MB after %d frames; the acquisition loop's "
-                    "buffers are %.1f MB\n",
-                    firstKb / 1024.0, lastKb / 1024.0, frames, loopBuffersMb);
+        std::printf(
+            "resident memory: %.1f MB after 20 frames, %.1f MB after %d frames; the acquisition loop's "
+            "buffers are %.1f MB\n",
+            firstKb / 1024.0, lastKb / 1024.0, frames, loopBuffersMb);
     }
 
 private:
@@ -330,8 +331,8 @@ int main(int argc, char** argv) {
 
     Bench bench(camera, tracePath);
     std::vector<Run> runs;
-    std::printf("%-15s %6s %7s %8s %6s %8s %8s  %s\n", "format", "packet", "fps", "MB/s", "failed", "TCP ms",
-                "UDP ms", "bridge: frames, fps; mean ms per frame of each stage");
+    std::printf("%-15s %6s %7s %8s %6s %8s %8s  %s\n", "format", "packet", "fps", "MB/s", "failed", "TCP ms", "UDP ms",
+                "bridge: frames, fps; mean ms per frame of each stage");
     for (const std::string format : {"Mono8", "Mono16", "RGB16", "Coord3D_ABC16", "Coord3D_ABC32f"}) {
         for (const std::size_t packetSize : {std::size_t{1500}, std::size_t{9000}}) {
             if (!bench.configure(format, packetSize)) continue;

@@ -23,9 +23,7 @@ namespace {
 constexpr const char* kDeviceAddress = "127.0.7.20";
 constexpr double kSeconds = 1.5;
 
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 // A plain sender: one sendto per datagram of the size a stream packet has on the wire, to a receiver
 // thread that counts what arrives. Returns the received MB/s.
@@ -121,8 +119,10 @@ public:
         while (now() - start < seconds) {
             ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream_, 200000);
             if (buffer == nullptr) continue;
-            if (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS) ++complete;
-            else ++trial.incomplete;
+            if (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS)
+                ++complete;
+            else
+                ++trial.incomplete;
             arv_stream_push_buffer(stream_, buffer);
         }
         const double elapsed = now() - start;

@@ -117,7 +117,8 @@ void SdkStatusPollDuringTransfers(benchmark::State& state) {
         Cloud cloud;
         while (!stop) {
             Tavrion_WriteData(handle, "SetTriggerSoftware", 0);
-            if (Tavrion_GetPointCloud(handle, cloud.pointers, static_cast<std::int32_t>(kCloudBytes), 0, 0) == TAVRION_OK)
+            if (Tavrion_GetPointCloud(handle, cloud.pointers, static_cast<std::int32_t>(kCloudBytes), 0, 0) ==
+                TAVRION_OK)
                 ++clouds;
         }
     });
@@ -126,7 +127,8 @@ void SdkStatusPollDuringTransfers(benchmark::State& state) {
         const auto start = std::chrono::steady_clock::now();
         std::int32_t word = 0;
         Tavrion_GetSensorStatus(handle, &word);
-        latenciesMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        latenciesMs.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         if ((word & TAVRION_STATUS_LINK_ALIVE) == 0) state.SkipWithError("link reported down");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -60,8 +60,7 @@ TEST_F(BridgeLifecycle, InterfaceListIsCollectedAndPrintedWithItsIndex) {
     EXPECT_EQ(bridge.interfaceAddresses, (Lines{"127.0.0.1", "192.168.1.20"}));
     testing::internal::CaptureStderr();
     bridge.printInterfaceList();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Interface 0  IP: 127.0.0.1\nInterface 1  IP: 192.168.1.20\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Interface 0  IP: 127.0.0.1\nInterface 1  IP: 192.168.1.20\n");
 }
 
 TEST_F(BridgeLifecycle, NoInterfacesPrintNothing) {

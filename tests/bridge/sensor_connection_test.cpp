@@ -72,10 +72,9 @@ TEST_F(SensorConnection, MissingDatabaseIsDownloadedAndCheckedTwice) {
         EXPECT_TRUE(connected);
         EXPECT_EQ(err, kConnecting + kDownloading + "The sensor database was downloaded into " + programFolder() +
                            "\n" + kConnected);
-        EXPECT_EQ(sensor().calls(),
-                  (Lines{"Connect 10.1.2.3 32001", "GetSensorStatus", "WriteData " + sdbPathCommand(),
-                         "WriteData SetLoadSdb", "WriteData SetLoadSdbFromSensor", "GetSensorStatus",
-                         "GetSensorStatus", "ReadData GetXmlDescriptor", "ReadData GetTemperature"}));
+        EXPECT_EQ(sensor().calls(), (Lines{"Connect 10.1.2.3 32001", "GetSensorStatus", "WriteData " + sdbPathCommand(),
+                                           "WriteData SetLoadSdb", "WriteData SetLoadSdbFromSensor", "GetSensorStatus",
+                                           "GetSensorStatus", "ReadData GetXmlDescriptor", "ReadData GetTemperature"}));
     }
 }
 
@@ -92,10 +91,12 @@ TEST_F(SensorConnection, EachFailingStepIsTracedAndClosesTheConnectionOnce) {
     struct Case {
         std::function<void()> script;
         std::string message;  // traced only with -d, unless `always`
-        bool always = false;   // a download failure shows without -d too
+        bool always = false;  // a download failure shows without -d too
     };
     const Case cases[] = {
-        {[] { ScriptedSensor::instance().scriptStatus({{-101, 0}}); },
+        {[] {
+             ScriptedSensor::instance().scriptStatus({{-101, 0}});
+         },
          "WARNING: Failed GetSensorStatus. Error code -101\n"},
         {[] {
              ScriptedSensor::instance().scriptStatus({{0, 1}});
@@ -139,7 +140,8 @@ TEST_F(SensorConnection, ConnectDescriptorAndParseFailuresGoToStandardError) {
     sensor().failConnect(true);
     auto result = connect(false);
     EXPECT_FALSE(result.first);
-    EXPECT_EQ(result.second, kConnecting + "ERROR: failed to connect to Corvastrum 3D Sensor\nPlease check the IP address\n");
+    EXPECT_EQ(result.second,
+              kConnecting + "ERROR: failed to connect to Corvastrum 3D Sensor\nPlease check the IP address\n");
     EXPECT_EQ(sensor().count("Disconnect"), 0);
 
     sensor().reset();

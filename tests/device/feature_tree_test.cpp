@@ -76,7 +76,8 @@ void appendComponentNodes(std::vector<Node>& tree) {
                          "Unit of the 3D coordinates after scale and offset are applied"));
     tree.push_back(fixed("Scan3dOutputMode", "Scan3DControl", "CalibratedABC_Grid",
                          "Layout of the Range data: calibrated A, B, C coordinates on the pixel grid"));
-    tree.push_back(fixed("Scan3dCoordinateSystem", "Scan3DControl", "Cartesian", "Coordinate system of the Range data"));
+    tree.push_back(
+        fixed("Scan3dCoordinateSystem", "Scan3DControl", "Cartesian", "Coordinate system of the Range data"));
     tree.push_back(fixed("Scan3dCoordinateSystemReference", "Scan3DControl", "Anchor",
                          "The coordinates are given in the sensor's own frame, not transformed"));
     tree.push_back({"DeviceID", {feature(4, "DeviceID", "DeviceControl", 1), "setStringValue(DeviceID, SN4711)"}});
@@ -85,9 +86,10 @@ void appendComponentNodes(std::vector<Node>& tree) {
     for (const auto& [name, text, size] : {std::tuple{"WidthMax", "Largest image width the sensor delivers", "64"},
                                            std::tuple{"HeightMax", "Largest image height the sensor delivers", "48"}}) {
         const std::string n = name;
-        tree.push_back({n,
-                        {feature(1, n, "ImageFormatControl", 1), "setDescription(" + n + ", " + text + ")",
-                         "setIntRange(" + n + ", " + size + ", " + size + ", 1)", "setIntValue(" + n + ", " + size + ")"}});
+        tree.push_back(
+            {n,
+             {feature(1, n, "ImageFormatControl", 1), "setDescription(" + n + ", " + text + ")",
+              "setIntRange(" + n + ", " + size + ", " + size + ", 1)", "setIntValue(" + n + ", " + size + ")"}});
     }
     tree.push_back({"AcquisitionMultiPartMode",
                     {feature(7, "AcquisitionMultiPartMode", "AcquisitionControl", 3),
@@ -108,17 +110,19 @@ void appendComponentNodes(std::vector<Node>& tree) {
                      "setDescription(ComponentEnable, Whether the selected component goes into a multipart block)",
                      element("ComponentEnable", "pIsLocked", "regTLParamsLocked", false),
                      element("regComponentEnable", "pInvalidator", "ComponentSelector", true)}});
-    tree.push_back({"ComponentIDValue",
-                    {feature(1, "ComponentIDValue", "ImageFormatControl", 1),
-                     "setDescription(ComponentIDValue, Identifier of the selected component in the parts of a multipart "
-                     "block)",
-                     element("regComponentIDValue", "pInvalidator", "ComponentSelector", true)}});
+    tree.push_back(
+        {"ComponentIDValue",
+         {feature(1, "ComponentIDValue", "ImageFormatControl", 1),
+          "setDescription(ComponentIDValue, Identifier of the selected component in the parts of a multipart "
+          "block)",
+          element("regComponentIDValue", "pInvalidator", "ComponentSelector", true)}});
 }
 
 std::vector<Node> expectedTree() {
     std::vector<Node> tree = {
         {"TLParamsLockedCategory",
-         {"addCategory(TLParamsLockedCategory, Root)", element("TLParamsLockedCategory", "Visibility", "Invisible", true)}},
+         {"addCategory(TLParamsLockedCategory, Root)",
+          element("TLParamsLockedCategory", "Visibility", "Invisible", true)}},
         {"AnalogControl", {"addCategory(AnalogControl, Root)"}},
         {"LightControl", {"addCategory(LightControl, Root)"}},
         {"ChunkDataControl", {"addChunkCategory(ChunkDataControl)"}},
@@ -130,8 +134,9 @@ std::vector<Node> expectedTree() {
           "setIntValue(TLParamsLocked, 0)", element("TLParamsLocked", "Visibility", "Invisible", true)}},
     };
     for (const char* name : {"Width", "Height", "OffsetX", "OffsetY"}) {
-        tree.push_back({name, {"setAccessMode(" + std::string(name) + ", 1)",
-                               element("reg" + std::string(name), "pInvalidator", "StackAcquisitionMode", false)}});
+        tree.push_back({name,
+                        {"setAccessMode(" + std::string(name) + ", 1)",
+                         element("reg" + std::string(name), "pInvalidator", "StackAcquisitionMode", false)}});
     }
     tree.push_back({"PixelFormat",
                     {"addPixelFormat(Mono16)", "addPixelFormat(RGB16)", "addPixelFormat(Coord3D_ABC32f)",
@@ -142,18 +147,18 @@ std::vector<Node> expectedTree() {
          {std::tuple{"SensorWidth", "Effective width of the camera sensor in pixels", "64"},
           std::tuple{"SensorHeight", "Effective height of the camera sensor in pixels", "48"}}) {
         const std::string n = name;
-        tree.push_back({n,
-                        {feature(1, n, "ImageFormatControl", 1), "setDescription(" + n + ", " + text + ")",
-                         "setIntRange(" + n + ", " + size + ", " + size + ", 1)",
-                         "setIntValue(" + n + ", " + size + ")"}});
+        tree.push_back(
+            {n,
+             {feature(1, n, "ImageFormatControl", 1), "setDescription(" + n + ", " + text + ")",
+              "setIntRange(" + n + ", " + size + ", " + size + ", 1)", "setIntValue(" + n + ", " + size + ")"}});
     }
-    tree.push_back({"PathToMask",
-                    {feature(4, "PathToMask", "ImageFormatControl", 3),
-                     "setDescription(PathToMask, Defines the path to the binary mask)",
-                     element("PathToMask", "Visibility", "Invisible", false),
-                     element("PathToMask", "Streamable", "Yes", false),
-                     element("PathToMask", "Cachable", "WriteAround", false),
-                     element("PathToMask", "pIsLocked", "regTLParamsLocked", false)}});
+    tree.push_back(
+        {"PathToMask",
+         {feature(4, "PathToMask", "ImageFormatControl", 3),
+          "setDescription(PathToMask, Defines the path to the binary mask)",
+          element("PathToMask", "Visibility", "Invisible", false), element("PathToMask", "Streamable", "Yes", false),
+          element("PathToMask", "Cachable", "WriteAround", false),
+          element("PathToMask", "pIsLocked", "regTLParamsLocked", false)}});
     tree.push_back({"AcquisitionMode",
                     {"setDescription(AcquisitionMode, Sets the acquisition mode of the sensor)",
                      "addEnumEntry(AcquisitionMode, Continuous, 1)", "addEnumEntry(AcquisitionMode, SingleFrame, 2)",
@@ -172,34 +177,39 @@ std::vector<Node> expectedTree() {
                      element("StackAcquisitionMode", "pIsLocked", "regTLParamsLocked", false),
                      element("StackAcquisitionMode", "Streamable", "Yes", false),
                      element("regStackAcquisitionMode", "Cachable", "WriteAround", false)}});
-    tree.push_back({"Gain",
-                    {feature(3, "Gain", "AnalogControl", 3),
-                     "setDescription(Gain, Controls the gain of the integrated camera)", "setFloatRange(Gain, 1, 16)",
-                     element("regGain", "Cachable", "WriteAround", false), element("regGain", "Streamable", "Yes", false)}});
-    tree.push_back({"LightBrightness",
-                    {feature(1, "LightBrightness", "LightControl", 3),
-                     "setDescription(LightBrightness, Controls the LED Power)", "setIntRange(LightBrightness, 0, 100, 1)",
-                     element("LightBrightness", "Visibility", "Guru", false),
-                     element("regLightBrightness", "Cachable", "WriteAround", false),
-                     element("regLightBrightness", "Streamable", "Yes", false)}});
     tree.push_back(
-        {"ChunkTemperature", {"addChunkFeature(" + std::to_string(0xFFFFF0) + ", ChunkTemperature, ChunkDataControl, 1, 4, null)"}});
+        {"Gain",
+         {feature(3, "Gain", "AnalogControl", 3), "setDescription(Gain, Controls the gain of the integrated camera)",
+          "setFloatRange(Gain, 1, 16)", element("regGain", "Cachable", "WriteAround", false),
+          element("regGain", "Streamable", "Yes", false)}});
+    tree.push_back(
+        {"LightBrightness",
+         {feature(1, "LightBrightness", "LightControl", 3), "setDescription(LightBrightness, Controls the LED Power)",
+          "setIntRange(LightBrightness, 0, 100, 1)", element("LightBrightness", "Visibility", "Guru", false),
+          element("regLightBrightness", "Cachable", "WriteAround", false),
+          element("regLightBrightness", "Streamable", "Yes", false)}});
+    tree.push_back(
+        {"ChunkTemperature",
+         {"addChunkFeature(" + std::to_string(0xFFFFF0) + ", ChunkTemperature, ChunkDataControl, 1, 4, null)"}});
 
     const std::pair<const char*, const char*> coordinateFeatures[] = {
-        {"Scan3dCoordinateScale", "Scale factor when transforming a pixel from relative coordinates to sensor coordinates"},
-        {"Scan3dCoordinateOffset", "Offset factor when transforming a pixel from relative coordinates to sensor coordinates"},
+        {"Scan3dCoordinateScale",
+         "Scale factor when transforming a pixel from relative coordinates to sensor coordinates"},
+        {"Scan3dCoordinateOffset",
+         "Offset factor when transforming a pixel from relative coordinates to sensor coordinates"},
         {"Scan3dInvalidDataFlag", "Enables the definition of a non-valid flag value in the data stream"},
         {"Scan3dInvalidDataValue", "Value which identifies a non-valid pixel if Scan3dInvalidDataFlag is enabled"},
         {"Scan3dAxisMin", "Minimum valid transmitted coordinate value of the selected axis"},
         {"Scan3dAxisMax", "Maximum valid transmitted coordinate value of the selected axis"},
     };
-    Node selector{"Scan3dCoordinateSelector",
-                  {feature(7, "Scan3dCoordinateSelector", "Scan3DControl", 3),
-                   "setDescription(Scan3dCoordinateSelector, Selects the individual axis for 3D information/transformation)",
-                   "addEnumEntry(Scan3dCoordinateSelector, CoordinateA, 0)",
-                   "addEnumEntry(Scan3dCoordinateSelector, CoordinateB, 1)",
-                   "addEnumEntry(Scan3dCoordinateSelector, CoordinateC, 2)",
-                   "setEnumValue(Scan3dCoordinateSelector, CoordinateA)"}};
+    Node selector{
+        "Scan3dCoordinateSelector",
+        {feature(7, "Scan3dCoordinateSelector", "Scan3DControl", 3),
+         "setDescription(Scan3dCoordinateSelector, Selects the individual axis for 3D information/transformation)",
+         "addEnumEntry(Scan3dCoordinateSelector, CoordinateA, 0)",
+         "addEnumEntry(Scan3dCoordinateSelector, CoordinateB, 1)",
+         "addEnumEntry(Scan3dCoordinateSelector, CoordinateC, 2)",
+         "setEnumValue(Scan3dCoordinateSelector, CoordinateA)"}};
     for (const auto& [name, text] : coordinateFeatures) {
         selector.calls.push_back(element("Scan3dCoordinateSelector", "pSelected", name, true));
     }
@@ -214,20 +224,19 @@ std::vector<Node> expectedTree() {
     }
 
     const std::pair<const char*, const char*> strings[] = {
-        {"DeviceType", "Transmitter"},          {"DeviceModelName", "C3D-2040"},
-        {"DeviceVendorName", "Corvastrum"},     {"DeviceFamilyName", "Corvastrum"},
-        {"DeviceVersion", "2.1"},               {"DeviceFirmwareVersion", "FW1.2.3"},
-        {"DeviceSerialNumber", "SN4711"},       {"DeviceTLType", "GigEVision"},
+        {"DeviceType", "Transmitter"},      {"DeviceModelName", "C3D-2040"}, {"DeviceVendorName", "Corvastrum"},
+        {"DeviceFamilyName", "Corvastrum"}, {"DeviceVersion", "2.1"},        {"DeviceFirmwareVersion", "FW1.2.3"},
+        {"DeviceSerialNumber", "SN4711"},   {"DeviceTLType", "GigEVision"},
     };
     for (const auto& [name, value] : strings) {
         const std::string n = name;
         tree.push_back({n, {feature(4, n, "DeviceControl", 1), "setStringValue(" + n + ", " + value + ")"}});
     }
-    tree.push_back({"DeviceTemperature",
-                    {feature(1, "DeviceTemperature", "DeviceControl", 1),
-                     "setDescription(DeviceTemperature, Device temperature in degrees Celsius (C))",
-                     "setIntRange(DeviceTemperature, 0, 100, 1)",
-                     element("regDeviceTemperature", "PollingTime", "10000", true)}});
+    tree.push_back(
+        {"DeviceTemperature",
+         {feature(1, "DeviceTemperature", "DeviceControl", 1),
+          "setDescription(DeviceTemperature, Device temperature in degrees Celsius (C))",
+          "setIntRange(DeviceTemperature, 0, 100, 1)", element("regDeviceTemperature", "PollingTime", "10000", true)}});
 
     // Filter names are the command texts from their seventh character on: "SetSFilter1" gives "lter1". The
     // point-cloud filters' names repeat the stack filters' ones and are told apart by a suffix.
@@ -266,30 +275,29 @@ std::vector<Node> expectedTree() {
     for (int entry = 0; entry < 10; ++entry) {
         const std::string name = properties[entry].first;
         propertySelector.calls.push_back("addEnumEntry(PropertySelector, " + name + ", " + std::to_string(entry) + ")");
-        propertySelector.calls.push_back("setEnumEntryElement(PropertySelector, " + name + ", pIsAvailable, filterselected" +
-                                         std::to_string(properties[entry].second) + ", true)");
+        propertySelector.calls.push_back("setEnumEntryElement(PropertySelector, " + name +
+                                         ", pIsAvailable, filterselected" + std::to_string(properties[entry].second) +
+                                         ", true)");
     }
-    for (const std::string& call :
-         {element("PropertySelector", "pIsAvailable", "FilterMode", false),
-          element("PropertySelector", "Visibility", "Guru", false),
-          element("PropertySelector", "pSelected", "PropertyValue", true),
-          element("regPropertySelector", "pInvalidator", "FilterSelector", true),
-          element("regPropertySelector", "Cachable", "WriteAround", false)}) {
+    for (const std::string& call : {element("PropertySelector", "pIsAvailable", "FilterMode", false),
+                                    element("PropertySelector", "Visibility", "Guru", false),
+                                    element("PropertySelector", "pSelected", "PropertyValue", true),
+                                    element("regPropertySelector", "pInvalidator", "FilterSelector", true),
+                                    element("regPropertySelector", "Cachable", "WriteAround", false)}) {
         propertySelector.calls.push_back(call);
     }
     tree.push_back(propertySelector);
-    tree.push_back({"PropertyValue",
-                    {feature(3, "PropertyValue", "FilterControl", 3), "removeNodeElement(PropertyValue, Max, 0)",
-                     "removeNodeElement(PropertyValue, Min, 0)",
-                     element("PropertyValue", "pMax", "regPropertyValueMax", false),
-                     element("PropertyValue", "pMin", "regPropertyValueMin", false),
-                     element("PropertyValue", "Visibility", "Guru", false),
-                     element("PropertyValue", "Streamable", "Yes", false),
-                     element("PropertyValue", "pIsLocked", "regTLParamsLocked", false),
-                     element("PropertyValue", "pIsAvailable", "FilterMode", false),
-                     element("regPropertyValue", "pInvalidator", "FilterSelector", true),
-                     element("regPropertyValue", "pInvalidator", "PropertySelector", true),
-                     element("regPropertyValue", "Cachable", "WriteAround", false)}});
+    tree.push_back(
+        {"PropertyValue",
+         {feature(3, "PropertyValue", "FilterControl", 3), "removeNodeElement(PropertyValue, Max, 0)",
+          "removeNodeElement(PropertyValue, Min, 0)", element("PropertyValue", "pMax", "regPropertyValueMax", false),
+          element("PropertyValue", "pMin", "regPropertyValueMin", false),
+          element("PropertyValue", "Visibility", "Guru", false), element("PropertyValue", "Streamable", "Yes", false),
+          element("PropertyValue", "pIsLocked", "regTLParamsLocked", false),
+          element("PropertyValue", "pIsAvailable", "FilterMode", false),
+          element("regPropertyValue", "pInvalidator", "FilterSelector", true),
+          element("regPropertyValue", "pInvalidator", "PropertySelector", true),
+          element("regPropertyValue", "Cachable", "WriteAround", false)}});
     for (const std::string n : {"PropertyValueMin", "PropertyValueMax"}) {
         tree.push_back({n,
                         {feature(3, n, "FilterControl", 3), element(n, "Visibility", "Invisible", false),
@@ -305,7 +313,8 @@ Calls declarationCalls(RecordingCamera& camera) {
     const Calls calls = camera.calls();
     auto first = std::find_if(calls.begin(), calls.end(),
                               [](const std::string& call) { return call.rfind("setMacAddress(", 0) == 0; });
-    if (first != calls.end() && std::next(first) != calls.end() && std::next(first)->rfind("setUserDefinedName(", 0) == 0) {
+    if (first != calls.end() && std::next(first) != calls.end() &&
+        std::next(first)->rfind("setUserDefinedName(", 0) == 0) {
         ++first;
     }
     const auto last = std::find_if(calls.begin(), calls.end(),
@@ -368,13 +377,21 @@ TEST_F(FeatureTreeTest, ImageSizeRowsComeInTheirFixedSequence) {
     ASSERT_NO_FATAL_FAILURE(connectAndStart());
     const Calls declared = declarationCalls(*camera);
     const Calls sequence = {
-        "setAccessMode(Width, 1)", element("regWidth", "pInvalidator", "StackAcquisitionMode", false),
-        "setAccessMode(Height, 1)", element("regHeight", "pInvalidator", "StackAcquisitionMode", false),
-        "setAccessMode(OffsetX, 1)", element("regOffsetX", "pInvalidator", "StackAcquisitionMode", false),
-        "setAccessMode(OffsetY, 1)", element("regOffsetY", "pInvalidator", "StackAcquisitionMode", false),
-        "addPixelFormat(Mono16)", "addPixelFormat(RGB16)", "addPixelFormat(Coord3D_ABC32f)",
-        element("PixelFormat", "Streamable", "Yes", false), element("PixelFormat", "pIsLocked", "regTLParamsLocked", false),
-        "setImageSize(64, 48, 0)", "setImageOffset(0, 0, 0)",
+        "setAccessMode(Width, 1)",
+        element("regWidth", "pInvalidator", "StackAcquisitionMode", false),
+        "setAccessMode(Height, 1)",
+        element("regHeight", "pInvalidator", "StackAcquisitionMode", false),
+        "setAccessMode(OffsetX, 1)",
+        element("regOffsetX", "pInvalidator", "StackAcquisitionMode", false),
+        "setAccessMode(OffsetY, 1)",
+        element("regOffsetY", "pInvalidator", "StackAcquisitionMode", false),
+        "addPixelFormat(Mono16)",
+        "addPixelFormat(RGB16)",
+        "addPixelFormat(Coord3D_ABC32f)",
+        element("PixelFormat", "Streamable", "Yes", false),
+        element("PixelFormat", "pIsLocked", "regTLParamsLocked", false),
+        "setImageSize(64, 48, 0)",
+        "setImageOffset(0, 0, 0)",
     };
     EXPECT_NE(std::search(declared.begin(), declared.end(), sequence.begin(), sequence.end()), declared.end());
 }
@@ -388,7 +405,8 @@ TEST_F(FeatureTreeTest, StackAcquisitionModeHasOneEntryPerModeFromMinToMax) {
     const Case cases[] = {
         {4, 2, {}},
         {5, 5, {"addEnumEntry(StackAcquisitionMode, mode5, 5)"}},
-        {10, 12,
+        {10,
+         12,
          {"addEnumEntry(StackAcquisitionMode, mode10, 10)", "addEnumEntry(StackAcquisitionMode, mode11, 11)",
           "addEnumEntry(StackAcquisitionMode, mode12, 12)"}},
     };

@@ -115,13 +115,13 @@ TEST_F(ServerStartTest, IdentityIsDeclaredAndTheUserNameOnlyWhenGiven) {
         SetUp();
         ASSERT_NO_FATAL_FAILURE(connect(sampleDescriptor(), name));
         EXPECT_TRUE(startWith("", -1));
-        std::vector<std::string> expected = {
-            "setDeviceInfo(Corvastrum, C3D-2040, 1.0.0, Corvastrum 3D sensor, SN4711)",
-            "setMacAddress(00:11:22:33:44:55)"};
+        std::vector<std::string> expected = {"setDeviceInfo(Corvastrum, C3D-2040, 1.0.0, Corvastrum 3D sensor, SN4711)",
+                                             "setMacAddress(00:11:22:33:44:55)"};
         if (!name.empty()) expected.push_back("setUserDefinedName(" + name + ")");
         const std::vector<std::string> calls = camera->calls();
         ASSERT_GE(calls.size(), expected.size());
-        EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + static_cast<long>(expected.size())), expected);
+        EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + static_cast<long>(expected.size())),
+                  expected);
         EXPECT_TRUE(camera->callsNamed("setUserDefinedName").size() == (name.empty() ? 0u : 1u));
         bridge.reset();
     }

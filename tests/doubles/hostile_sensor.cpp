@@ -46,7 +46,8 @@ void HostileSensor::acceptLoop() {
         std::lock_guard lock(mutex_);
         auto& connection = served_.emplace_back();
         connection.stream = std::make_shared<TcpStream>(std::move(accepted));
-        connection.thread = std::thread([this, stream = connection.stream, script = script_] { serve(*stream, script); });
+        connection.thread =
+            std::thread([this, stream = connection.stream, script = script_] { serve(*stream, script); });
     }
 }
 

@@ -19,7 +19,7 @@ class HostileSensor {
 public:
     struct Script {
         std::vector<std::uint8_t> bytes;
-        int bytesPerSecond = 0;   // 0: all at once
+        int bytesPerSecond = 0;    // 0: all at once
         bool hangUpAfter = false;  // true: close the connection as soon as the bytes are out
     };
 

@@ -462,7 +462,8 @@ int RecordingCamera::sendPointCloud(const void* frame, std::int64_t pointCount, 
     record(call("sendPointCloud", pointCount, stream));
     std::lock_guard<std::mutex> lock(mutex_);
     const auto format = ints_.find("PixelFormat");
-    if (const int refused = checkFrame(pointCount * bytesPerPixel(format == ints_.end() ? kMono8 : format->second), true);
+    if (const int refused =
+            checkFrame(pointCount * bytesPerPixel(format == ints_.end() ? kMono8 : format->second), true);
         refused != 0) {
         ++refusedFrames_;
         return refused;

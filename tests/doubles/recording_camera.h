@@ -11,9 +11,9 @@
 #include "gev_camera.h"
 
 struct RecordedFrame {
-    std::string kind;                  // "image" or "pointcloud"
-    std::int64_t count = 0;            // byteCount or pointCount as given
-    std::vector<std::uint8_t> image;   // the declared image part, copied from the frame buffer
+    std::string kind;                               // "image" or "pointcloud"
+    std::int64_t count = 0;                         // byteCount or pointCount as given
+    std::vector<std::uint8_t> image;                // the declared image part, copied from the frame buffer
     std::vector<std::vector<std::uint8_t>> chunks;  // chunk data in the order added
     std::vector<std::uint32_t> chunkIds;
 };
@@ -30,21 +30,21 @@ public:
     static void resetGlobalLog();
 
     // Test controls.
-    std::vector<std::string> calls();               // this camera's calls in order
+    std::vector<std::string> calls();  // this camera's calls in order
     std::vector<std::string> callsNamed(const std::string& operation);
     void clearCalls();
     void setInterfaces(std::vector<std::string> addresses);
     void setStartResult(int result);
-    bool fireRead(const std::string& feature);       // as a client's read: the read callback
-    bool fireWrite(const std::string& feature);      // the write callback alone (a command: as executed)
+    bool fireRead(const std::string& feature);   // as a client's read: the read callback
+    bool fireWrite(const std::string& feature);  // the write callback alone (a command: as executed)
     // A client's write, with the device library's rules: a value outside the declared limits or of a feature
-    // locked (pIsLocked naming a non-zero feature) is refused without a callback; a write the callback refuses leaves the
-    // previous value; a command executes only on its command value and reads 0 afterwards. False: refused.
+    // locked (pIsLocked naming a non-zero feature) is refused without a callback; a write the callback refuses leaves
+    // the previous value; a command executes only on its command value and reads 0 afterwards. False: refused.
     bool clientWriteInt(const std::string& feature, std::int64_t value);
     bool clientWriteFloat(const std::string& feature, float value);
     bool clientWriteString(const std::string& feature, const std::string& value);
     void fireConnection(bool connected);
-    std::vector<RecordedFrame> frames();            // the frames the camera accepted
+    std::vector<RecordedFrame> frames();  // the frames the camera accepted
     std::size_t refusedFrameCount();
     std::size_t frameCount();
     // Values as a client would see them.

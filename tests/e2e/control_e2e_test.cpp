@@ -28,8 +28,9 @@ protected:
         deviceAddress = "127.0.9." + std::to_string(n);
         commandLog = testing::TempDir() + "e2e-control-commands-" + std::to_string(n) + ".log";
         std::remove(commandLog.c_str());
-        std::vector<std::string> arguments{"--address", sensorAddress, "--width", "64", "--height", "48",
-                                           "--log-commands", commandLog, "--trigger-delay-ms", "5"};
+        std::vector<std::string> arguments{
+            "--address", sensorAddress,        "--width", "64", "--height", "48", "--log-commands",
+            commandLog,  "--trigger-delay-ms", "5"};
         arguments.insert(arguments.end(), emulatorOptions.begin(), emulatorOptions.end());
         emulator = std::make_unique<EmulatorProcess>(arguments);
         ASSERT_TRUE(emulator->waitReady());
@@ -197,7 +198,8 @@ TEST_F(ControlEndToEnd, WritesTheSensorRefusesOrTheBridgeCannotCarryOutAnswerAnE
     EXPECT_EQ(arv_camera_get_float(camera, "ExposureTime", nullptr), exposure);
     arv_camera_stop_acquisition(camera, nullptr);
     const auto log = commands();
-    EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& c) { return c.rfind("SetExposureTime", 0) == 0; }));
+    EXPECT_TRUE(
+        std::none_of(log.begin(), log.end(), [](const std::string& c) { return c.rfind("SetExposureTime", 0) == 0; }));
     EXPECT_EQ(writeFloat("ExposureTime", otherExposure), "");
 }
 

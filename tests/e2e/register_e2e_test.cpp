@@ -38,8 +38,8 @@ protected:
         deviceAddress = program_under_test::deviceAddress("127.0.3." + std::to_string(n));
         commandLog = testing::TempDir() + "e2e-commands-" + std::to_string(n) + ".log";
         std::remove(commandLog.c_str());
-        std::vector<std::string> emulatorArguments{"--address", sensorAddress, "--width", "64", "--height", "48",
-                                                   "--log-commands", commandLog};
+        std::vector<std::string> emulatorArguments{"--address", sensorAddress, "--width",        "64",
+                                                   "--height",  "48",          "--log-commands", commandLog};
         emulatorArguments.insert(emulatorArguments.end(), emulatorOptions.begin(), emulatorOptions.end());
         emulator = std::make_unique<EmulatorProcess>(emulatorArguments);
         ASSERT_TRUE(emulator->waitReady());
@@ -50,14 +50,17 @@ protected:
         ASSERT_TRUE(bridge->waitForError("GigeServer is online\n")) << bridge->err();
     }
 
-    std::string arv(const std::string& arguments) { return runCommand("arv-tool-0.8 -a " + deviceAddress + " " + arguments); }
+    std::string arv(const std::string& arguments) {
+        return runCommand("arv-tool-0.8 -a " + deviceAddress + " " + arguments);
+    }
 
     // The sensor's own descriptor, read straight from the emulator.
     tinyxml2::XMLDocument& sensorDescriptor() {
         void* handle = Tavrion_Connect(sensorAddress.c_str(), "32001", 0);
         EXPECT_NE(handle, nullptr);
         std::vector<char> text(132000);
-        EXPECT_EQ(Tavrion_ReadData(handle, "GetXmlDescriptor", text.data(), static_cast<std::int32_t>(text.size()), 0), 0);
+        EXPECT_EQ(Tavrion_ReadData(handle, "GetXmlDescriptor", text.data(), static_cast<std::int32_t>(text.size()), 0),
+                  0);
         Tavrion_Disconnect(handle);
         descriptor.Parse(text.data());
         return descriptor;
@@ -107,7 +110,8 @@ TEST_F(RegisterEndToEnd, FeatureTreeAndLimitsFollowTheSensorDescriptor) {
     EXPECT_TRUE(std::regex_search(values, std::regex(limits("LightBrightness", "ledpower")))) << values;
     EXPECT_NE(values.find("SensorWidth = 64"), std::string::npos) << values;
     EXPECT_NE(values.find("DeviceSerialNumber = " + descriptorText({"device", "general", "serialnumber"})),
-              std::string::npos) << values;
+              std::string::npos)
+        << values;
 }
 
 TEST_F(RegisterEndToEnd, WritesReachTheSensorAsExactCommandsAndReadsShowTheNewValues) {

@@ -41,8 +41,8 @@ long residentKiB(pid_t pid) {
 long openHandles(pid_t pid) {
     std::error_code error;
     long count = 0;
-    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error), end; !error && it != end;
-         it.increment(error))
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error), end;
+         !error && it != end; it.increment(error))
         ++count;
     return count;
 }
@@ -100,8 +100,8 @@ void streamSession(const std::string& device, int seconds, Tally& tally) {
 
 TEST(Soak, StreamingWithLossReconnectsAndARefusedSecondClient) {
     const int seconds = soakSeconds();
-    EmulatorProcess emulator({"--address", "127.0.6.88", "--width", "320", "--height", "240", "--trigger-delay-ms",
-                              "5"});
+    EmulatorProcess emulator(
+        {"--address", "127.0.6.88", "--width", "320", "--height", "240", "--trigger-delay-ms", "5"});
     ASSERT_TRUE(emulator.waitReady());
     setenv("PELLICOR_TEST_DROP_PERCENT", "1", 1);
     BridgeProcess bridge({"-i", "127.0.6.88", "-s", "127.0.8.88"});

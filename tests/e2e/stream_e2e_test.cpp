@@ -89,9 +89,18 @@ protected:
         commandLog = testing::TempDir() + "e2e-stream-commands-" + std::to_string(n) + ".log";
         std::filesystem::remove_all(dumpDir);
         std::remove(commandLog.c_str());
-        std::vector<std::string> arguments{"--address", sensorAddress, "--width", std::to_string(kWidth), "--height",
-                                           std::to_string(kHeight), "--dump-dir", dumpDir.string(),
-                                           "--log-commands", commandLog, "--trigger-delay-ms", "5"};
+        std::vector<std::string> arguments{"--address",
+                                           sensorAddress,
+                                           "--width",
+                                           std::to_string(kWidth),
+                                           "--height",
+                                           std::to_string(kHeight),
+                                           "--dump-dir",
+                                           dumpDir.string(),
+                                           "--log-commands",
+                                           commandLog,
+                                           "--trigger-delay-ms",
+                                           "5"};
         arguments.insert(arguments.end(), emulatorOptions.begin(), emulatorOptions.end());
         emulator = std::make_unique<EmulatorProcess>(arguments);
         ASSERT_TRUE(emulator->waitReady());
@@ -108,8 +117,8 @@ protected:
         if (camera == nullptr) return got;
         arv_camera_set_pixel_format_from_string(camera, format.c_str(), &error);
         if (chunks) arv_camera_set_chunks(camera, "Temperature", &error);
-        arv_camera_set_acquisition_mode(camera, singleFrame ? ARV_ACQUISITION_MODE_SINGLE_FRAME
-                                                            : ARV_ACQUISITION_MODE_CONTINUOUS, &error);
+        arv_camera_set_acquisition_mode(
+            camera, singleFrame ? ARV_ACQUISITION_MODE_SINGLE_FRAME : ARV_ACQUISITION_MODE_CONTINUOUS, &error);
         const char* axes[3] = {"CoordinateA", "CoordinateB", "CoordinateC"};
         for (int axis = 0; axis < 3; ++axis) {
             arv_camera_set_string(camera, "Scan3dCoordinateSelector", axes[axis], &error);

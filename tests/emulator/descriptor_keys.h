@@ -7,8 +7,8 @@
 inline std::vector<std::string> descriptorKeys() {
     std::vector<std::string> keys;
     const std::string s = "device:settings:", g = "device:general:";
-    for (const char* k : {"exposuretime:min", "exposuretime:max", "exposuretime:current", "gain:min", "gain:max",
-                          "gain:current"})
+    for (const char* k :
+         {"exposuretime:min", "exposuretime:max", "exposuretime:current", "gain:min", "gain:max", "gain:current"})
         keys.push_back(s + k);
     for (const char* k : {"ordernumber", "productversion", "producer", "description", "serialnumber", "mac",
                           "hardwareversion:general", "firmwareversion:general", "workingrange_z_start",

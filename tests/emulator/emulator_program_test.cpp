@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path freshFolder(const std::string& name) {
-    const fs::path folder = fs::temp_directory_path() / ("sensor-emulator-test-" + name + "-" + std::to_string(getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("sensor-emulator-test-" + name + "-" + std::to_string(getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
@@ -115,8 +116,8 @@ TEST(EmulatorProgram, DumpsEveryServedFrameAsDocumented) {
 
 TEST(EmulatorProgram, SameSeedAndCommandsGiveTheSameBytes) {
     const auto capture = [](const char* seed) {
-        EmulatorProcess emu({"--address", "127.0.3.3", "--width", "64", "--height", "48", "--seed", seed,
-                             "--trigger-delay-ms", "0"});
+        EmulatorProcess emu(
+            {"--address", "127.0.3.3", "--width", "64", "--height", "48", "--seed", seed, "--trigger-delay-ms", "0"});
         EXPECT_TRUE(emu.waitReady());
         void* handle = Tavrion_Connect("127.0.3.3", "32001", 0);
         std::vector<double> xyz(3 * 64 * 48);
@@ -165,9 +166,12 @@ TEST(EmulatorProgram, DiesWhenToldAndRefusesBadFlags) {
     ASSERT_TRUE(dying.waitReady());
     EXPECT_EQ(dying.waitExit(5000), 3);
 
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--width", "0"}, {"--serial", "../x"}, {"--fail", "SetGain"},
-          {"--fail", "SetGain=abc"}, {"--address", "localhost"}, {"--no-such-flag"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--width", "0"},
+                                                {"--serial", "../x"},
+                                                {"--fail", "SetGain"},
+                                                {"--fail", "SetGain=abc"},
+                                                {"--address", "localhost"},
+                                                {"--no-such-flag"}}) {
         std::vector<std::string> arguments;
         if (bad[0] != "--address") arguments = {"--address", "127.0.3.5"};
         arguments.insert(arguments.end(), bad.begin(), bad.end());
@@ -191,9 +195,9 @@ TEST(EmulatorProgram, HelpDocumentsEveryFlag) {
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) help.append(buffer, n);
     EXPECT_EQ(pclose(pipe), 0);
-    for (const char* flag : {"--address", "--port", "--width", "--height", "--serial", "--seed", "--log-commands",
-                             "--dump-dir", "--fail", "--no-data-every", "--die-after", "--reply-delay-ms",
-                             "--trigger-delay-ms", "--download-seconds", "cloud-NNNNNN.bin", "mono16-NNNNNN.bin",
-                             "image-NNNNNN.bin"})
+    for (const char* flag :
+         {"--address", "--port", "--width", "--height", "--serial", "--seed", "--log-commands", "--dump-dir", "--fail",
+          "--no-data-every", "--die-after", "--reply-delay-ms", "--trigger-delay-ms", "--download-seconds",
+          "cloud-NNNNNN.bin", "mono16-NNNNNN.bin", "image-NNNNNN.bin"})
         EXPECT_NE(help.find(flag), std::string::npos) << flag;
 }

@@ -99,30 +99,32 @@ TEST(SensorSettings, RefusedCommandsChangeNothing) {
     SensorSettings settings("CVS3D-1", 64, 48);
     const std::string before = settings.descriptorXml();
     const std::string filter = valueOf(settings, "device:settings:stackfilter:filters:filter1:command");
-    const std::string property = valueOf(settings, "device:settings:stackfilter:filters:filter1:filterproperty1:command");
+    const std::string property =
+        valueOf(settings, "device:settings:stackfilter:filters:filter1:filterproperty1:command");
     struct Case {
         const char* name;
         std::optional<std::string> value;
         std::int32_t code;
     };
     const Case cases[] = {
-        {"SetExposureTime", "99.000000", TAVRION_ERR_VALUE_REFUSED},     // below the minimum
-        {"SetExposureTime", "100000.5", TAVRION_ERR_VALUE_REFUSED},      // above the maximum
-        {"SetExposureTime", "1e999", TAVRION_ERR_VALUE_REFUSED},         // not finite
-        {"SetExposureTime", " 500", TAVRION_ERR_VALUE_REFUSED},          // blanks
-        {"SetExposureTime", "500us", TAVRION_ERR_VALUE_REFUSED},         // trailing text
-        {"SetExposureTime", std::nullopt, TAVRION_ERR_VALUE_REFUSED},    // no value
+        {"SetExposureTime", "99.000000", TAVRION_ERR_VALUE_REFUSED},   // below the minimum
+        {"SetExposureTime", "100000.5", TAVRION_ERR_VALUE_REFUSED},    // above the maximum
+        {"SetExposureTime", "1e999", TAVRION_ERR_VALUE_REFUSED},       // not finite
+        {"SetExposureTime", " 500", TAVRION_ERR_VALUE_REFUSED},        // blanks
+        {"SetExposureTime", "500us", TAVRION_ERR_VALUE_REFUSED},       // trailing text
+        {"SetExposureTime", std::nullopt, TAVRION_ERR_VALUE_REFUSED},  // no value
         {"SetGain", "16.5", TAVRION_ERR_VALUE_REFUSED},
         {"SetGain", "", TAVRION_ERR_VALUE_REFUSED},
-        {"SetLEDPower", "80.5", TAVRION_ERR_VALUE_REFUSED},              // an integer setting
+        {"SetLEDPower", "80.5", TAVRION_ERR_VALUE_REFUSED},  // an integer setting
         {"SetLEDPower", "101", TAVRION_ERR_VALUE_REFUSED},
         {"SetLEDPower", "-1", TAVRION_ERR_VALUE_REFUSED},
         {"SetCameraMode", "2", TAVRION_ERR_VALUE_REFUSED},
         {"SetStackAcquisitionMode", "4", TAVRION_ERR_VALUE_REFUSED},
         {"SetFocus", "1", TAVRION_ERR_UNKNOWN_COMMAND},
-        {"setgain", "2", TAVRION_ERR_UNKNOWN_COMMAND},                   // names are case-sensitive
+        {"setgain", "2", TAVRION_ERR_UNKNOWN_COMMAND},  // names are case-sensitive
     };
-    for (const Case& c : cases) EXPECT_EQ(settings.apply(c.name, c.value), c.code) << c.name << "=" << c.value.value_or("<none>");
+    for (const Case& c : cases)
+        EXPECT_EQ(settings.apply(c.name, c.value), c.code) << c.name << "=" << c.value.value_or("<none>");
     EXPECT_EQ(settings.apply(filter, "2"), TAVRION_ERR_VALUE_REFUSED);
     EXPECT_EQ(settings.apply(property, "256.000000"), TAVRION_ERR_VALUE_REFUSED);
     EXPECT_EQ(settings.descriptorXml(), before);

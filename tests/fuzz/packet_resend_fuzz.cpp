@@ -34,8 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2 || size - 2 > 0xFFFF) return 0;
     const std::size_t length = size - 2;
     std::vector<std::uint8_t> datagram(8 + length);
-    const std::uint8_t header[8] = {0x42, data[1], 0x00, 0x40, static_cast<std::uint8_t>(length >> 8),
-                                    static_cast<std::uint8_t>(length), 0x12, 0x34};
+    const std::uint8_t header[8] = {
+        0x42, data[1], 0x00, 0x40, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length),
+        0x12, 0x34};
     std::memcpy(datagram.data(), header, sizeof header);
     if (length > 0) std::memcpy(datagram.data() + 8, data + 2, length);
     fuzz::sendControl(data[0], datagram.data(), datagram.size());

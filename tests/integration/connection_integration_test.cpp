@@ -44,7 +44,8 @@ TEST(ConnectionIntegration, DatabaseIsDownloadedOnceAndFoundOnTheNextRun) {
         ASSERT_TRUE(bridge.connectSensor("127.0.0.41", "cell-3"));
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_NE(err.find("WARNING: The Sensor database is not available. Downloading it from the sensor.\n"),
-                  std::string::npos) << err;
+                  std::string::npos)
+            << err;
         EXPECT_EQ(bridge.serialNumber, serial);
         EXPECT_EQ(bridge.pixelXMax, 64);
         EXPECT_EQ(bridge.pixelYMax, 48);

@@ -14,8 +14,7 @@ namespace {
 // Owns one event for the length of a test.
 class Event {
 public:
-    Event(bool manualReset, bool initiallySignalled)
-        : handle_(os::createEvent(manualReset, initiallySignalled)) {}
+    Event(bool manualReset, bool initiallySignalled) : handle_(os::createEvent(manualReset, initiallySignalled)) {}
     ~Event() { os::destroyEvent(handle_); }
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;

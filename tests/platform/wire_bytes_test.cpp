@@ -10,8 +10,8 @@
 namespace {
 
 TEST(ByteReader, ReadsBigEndianFieldsInOrder) {
-    const std::uint8_t bytes[] = {0x42, 0x01, 0x02, 0x80, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFE, 'a', 'b',
-                                  0, 0, 0, 0, 0, 0, 0x12, 0x34};
+    const std::uint8_t bytes[] = {0x42, 0x01, 0x02, 0x80, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFE,
+                                  'a',  'b',  0,    0,    0,    0,    0,    0,    0x12, 0x34};
     wire::ByteReader reader(bytes, sizeof bytes);
     EXPECT_EQ(reader.u8(), 0x42);
     EXPECT_EQ(reader.u16(), 0x0102);

@@ -97,8 +97,8 @@ TEST_F(RegisterReadTest, EveryDispatchRowSetsItsValueAndTracesIt) {
         SCOPED_TRACE(row.feature);
         camera->clearCalls();
         EXPECT_EQ(read(row.feature), "Read " + row.feature + " = " + row.traced + "\n");
-        const std::vector<std::string> expected = row.call.empty() ? std::vector<std::string>{}
-                                                                   : std::vector<std::string>{row.call};
+        const std::vector<std::string> expected =
+            row.call.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.call};
         EXPECT_EQ(camera->calls(), expected);
     }
     EXPECT_EQ(descriptorReads(), 1);  // only the connection's own read
@@ -142,10 +142,11 @@ TEST_F(RegisterReadTest, SettingsRefreshAfterMoreThanOneSecondIncludingTheWrapOf
         bool refresh;
     };
     const Case cases[] = {
-        {100000, 0, false},      {100000, 1000, false},      {100000, 1001, true},
+        {100000, 0, false},         {100000, 1000, false},     {100000, 1001, true},
         {0xFFFFFF00u, 1000, false}, {0xFFFFFF00u, 1001, true}, {0xFFFFFFFFu, 5000, true},
     };
-    sensor().setReply("GetXmlDescriptor", replaceFirst(sampleDescriptor(), "<max>16</max><current>2<", "<max>16</max><current>12<"));
+    sensor().setReply("GetXmlDescriptor",
+                      replaceFirst(sampleDescriptor(), "<max>16</max><current>2<", "<max>16</max><current>12<"));
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.stamp) + " + " + std::to_string(c.elapsed));
         bridge->lastSettingsUpdateTick = c.stamp;
@@ -176,7 +177,8 @@ TEST_F(RegisterReadTest, TheRefreshTimeIsTracedInMilliseconds) {
 }
 
 TEST_F(RegisterReadTest, AWriteThatReachedTheSensorForcesTheNextReadToRefresh) {
-    sensor().setReply("GetXmlDescriptor", replaceFirst(sampleDescriptor(), "<max>16</max><current>2<", "<max>16</max><current>12<"));
+    sensor().setReply("GetXmlDescriptor",
+                      replaceFirst(sampleDescriptor(), "<max>16</max><current>2<", "<max>16</max><current>12<"));
     writeFloat("Gain", 1.5f);
     EXPECT_TRUE(bridge->settingsRefreshRequested);
     EXPECT_EQ(read("Foo"), "\nUpdating Data\ndata has been updated [0]\nRead Foo\n");
@@ -187,7 +189,8 @@ TEST_F(RegisterReadTest, AWriteThatReachedTheSensorForcesTheNextReadToRefresh) {
 }
 
 TEST_F(RegisterReadTest, AFailedRefreshKeepsTheOldValuesWarnsAndIsTriedAgainOnTheNextRead) {
-    sensor().setReply("GetXmlDescriptor", replaceFirst(sampleDescriptor(), "<ledpower><current>80<", "<ledpower><current>90<"));
+    sensor().setReply("GetXmlDescriptor",
+                      replaceFirst(sampleDescriptor(), "<ledpower><current>80<", "<ledpower><current>90<"));
     sensor().scriptResult("GetXmlDescriptor", {-102, -102, 0});
     const std::uint32_t stamp = bridge->lastSettingsUpdateTick;
     fakeNow = stamp + 2000;

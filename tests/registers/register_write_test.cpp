@@ -80,7 +80,8 @@ TEST_F(RegisterWriteTest, WritesWithoutCommandChangeOnlyTheBridgeState) {
     EXPECT_EQ(bridge->acquisitionMode, 2);  // the low 16 bits
     EXPECT_EQ(traced([&] { writeInt("Scan3dCoordinateSelector", 2); }), "Write Scan3dCoordinateSelector = 2\n");
     EXPECT_EQ(bridge->coordinateSelector, 2);
-    EXPECT_EQ(traced([&] { writeInt("ChunkScan3dCoordinateSelector", 1); }), "Write ChunkScan3dCoordinateSelector = 1\n");
+    EXPECT_EQ(traced([&] { writeInt("ChunkScan3dCoordinateSelector", 1); }),
+              "Write ChunkScan3dCoordinateSelector = 1\n");
     EXPECT_EQ(bridge->coordinateSelector, 1);
     EXPECT_EQ(traced([&] { writeInt("ChunkSelector", 3); }), "Write ChunkSelector = 3\n");
     EXPECT_EQ(bridge->chunkSelector, 3);
@@ -142,7 +143,10 @@ TEST_F(RegisterWriteTest, ExposureTimeIsRefusedWhileA3dAcquisitionRuns) {
         bool sent;
     };
     const Case cases[] = {
-        {"Coord3D_ABC32f", false, false}, {"Mono16", false, false}, {"Mono8", false, true}, {"Coord3D_ABC32f", true, true},
+        {"Coord3D_ABC32f", false, false},
+        {"Mono16", false, false},
+        {"Mono8", false, true},
+        {"Coord3D_ABC32f", true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format + (c.stopped ? " stopped" : " running"));
@@ -294,7 +298,8 @@ TEST_F(RegisterWriteTest, FilterModeSendsOnlyAChangeOfTheFilterState) {
         writeInt("PropertySelector", c.filter == 5 ? 9 : 0);
         sensor().reset();
         bridge->settingsRefreshRequested = false;
-        EXPECT_EQ(traced([&] { writeInt("FilterMode", c.value); }), "Write FilterMode = " + std::to_string(c.value) + "\n");
+        EXPECT_EQ(traced([&] { writeInt("FilterMode", c.value); }),
+                  "Write FilterMode = " + std::to_string(c.value) + "\n");
         EXPECT_EQ(sensor().commands(), c.commands);
         EXPECT_EQ(bridge->settingsRefreshRequested, !c.commands.empty());
         if (c.value == 1 && !c.commands.empty()) {
@@ -319,12 +324,8 @@ TEST_F(RegisterWriteTest, ChunkEnableCountsEachChunkOnceAndIgnoresOtherValues) {
         std::vector<std::string> layout;
     };
     const Step steps[] = {
-        {1, 4, 1, {"setChunkLayout(4, 1, 0)"}},
-        {1, 4, 1, {}},
-        {2, 4, 1, {}},
-        {-1, 4, 1, {}},
-        {0, 0, 0, {"setChunkLayout(0, 0, 0)"}},
-        {0, 0, 0, {}},
+        {1, 4, 1, {"setChunkLayout(4, 1, 0)"}}, {1, 4, 1, {}}, {2, 4, 1, {}}, {-1, 4, 1, {}},
+        {0, 0, 0, {"setChunkLayout(0, 0, 0)"}}, {0, 0, 0, {}},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.value);

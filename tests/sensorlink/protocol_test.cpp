@@ -14,7 +14,8 @@ using wire::ByteWriter;
 TEST(Protocol, HeaderRoundTripsAndRejectsForeignBytes) {
     std::uint8_t bytes[kHeaderSize];
     encodeHeader(0x85, 0xA1B2C3D4, 1234, bytes);
-    const std::uint8_t golden[kHeaderSize] = {'T', 'V', 'R', '1', 0x85, 0, 0, 0, 0xA1, 0xB2, 0xC3, 0xD4, 0, 0, 0x04, 0xD2};
+    const std::uint8_t golden[kHeaderSize] = {'T',  'V',  'R',  '1',  0x85, 0, 0,    0,
+                                              0xA1, 0xB2, 0xC3, 0xD4, 0,    0, 0x04, 0xD2};
     EXPECT_EQ(0, std::memcmp(bytes, golden, kHeaderSize));
     const auto header = decodeHeader(bytes, kHeaderSize);
     ASSERT_TRUE(header);

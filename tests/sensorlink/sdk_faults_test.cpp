@@ -50,8 +50,10 @@ TEST(SdkFaults, HangingSensorIsLostAfterThreeSilentSecondsAndCallsTimeOut) {
         const auto start = Clock::now();
         const std::int32_t code = Tavrion_GetSensorStatus(sensor.handle, &word);
         EXPECT_LT(millisecondsSince(start), 1000);
-        if (code == TAVRION_ERR_TIMEOUT) EXPECT_LT(millisecondsSince(frozen), 3000 + 1000);
-        else EXPECT_EQ(code, TAVRION_OK);
+        if (code == TAVRION_ERR_TIMEOUT)
+            EXPECT_LT(millisecondsSince(frozen), 3000 + 1000);
+        else
+            EXPECT_EQ(code, TAVRION_OK);
     }
     EXPECT_EQ(word & TAVRION_STATUS_LINK_ALIVE, 0);
     EXPECT_GE(millisecondsSince(frozen), 3000);
@@ -84,9 +86,9 @@ TEST(SdkFaults, DownloadFailsWhenTheSensorDiesAndLeavesNoFile) {
 }
 
 TEST(SdkFaults, InjectedCodesAndNoDataCycles) {
-    SdkSession sensor("127.0.3.33", {"--fail", "SetGain=-107", "--fail", "SetLoadSdb=-1000", "--fail",
-                                     "GetPointCloud=-110", "--fail", "SetAcquisitionStart=0=-109", "--no-data-every",
-                                     "2"});
+    SdkSession sensor("127.0.3.33",
+                      {"--fail", "SetGain=-107", "--fail", "SetLoadSdb=-1000", "--fail", "GetPointCloud=-110", "--fail",
+                       "SetAcquisitionStart=0=-109", "--no-data-every", "2"});
     EXPECT_EQ(Tavrion_WriteData(sensor.handle, "SetGain=2.000000", 0), -107);
     EXPECT_EQ(Tavrion_WriteData(sensor.handle, "SetLoadSdb", 0), -1000);
     EXPECT_EQ(Tavrion_WriteData(sensor.handle, "SetAcquisitionStart=1", 0), TAVRION_OK);

@@ -19,7 +19,8 @@ namespace {
 
 class InProcessSensor {
 public:
-    explicit InProcessSensor(const std::string& address) : model_(config()), dump_(""), server_(model_, log_, dump_, 0) {
+    explicit InProcessSensor(const std::string& address)
+        : model_(config()), dump_(""), server_(model_, log_, dump_, 0) {
         std::string error;
         listening_ = server_.listen(address, 32001, error);
         EXPECT_TRUE(listening_) << error;
@@ -94,9 +95,9 @@ public:
             if (peer.receiveAll(head, sizeof head, 5000) != sensorlink::IoStatus::kOk) return;
             const auto hello = sensorlink::decodeHeader(head, sizeof head);
             peer.receiveAll(payload.data(), hello->payloadLength, 5000);
-            const auto greeting = sensorlink::encodeMessage(
-                hello->kind | sensorlink::kReplyBit, hello->requestId,
-                sensorlink::encodeHelloReply({sensorlink::kProtocolVersion, 4, 3, "FAKE-1"}));
+            const auto greeting =
+                sensorlink::encodeMessage(hello->kind | sensorlink::kReplyBit, hello->requestId,
+                                          sensorlink::encodeHelloReply({sensorlink::kProtocolVersion, 4, 3, "FAKE-1"}));
             peer.sendAll(greeting.data(), greeting.size(), 5000);
             // The next request: the bytes under test, then nothing until the client gives up.
             if (peer.receiveAll(head, sizeof head, 5000) != sensorlink::IoStatus::kOk) return;
@@ -115,8 +116,8 @@ private:
 };
 
 std::vector<std::uint8_t> commandReply(std::uint32_t requestId, std::vector<std::uint8_t> payload) {
-    return sensorlink::encodeMessage(static_cast<std::uint8_t>(sensorlink::MessageKind::kCommand) | sensorlink::kReplyBit,
-                                     requestId, payload);
+    return sensorlink::encodeMessage(
+        static_cast<std::uint8_t>(sensorlink::MessageKind::kCommand) | sensorlink::kReplyBit, requestId, payload);
 }
 
 }  // namespace
@@ -124,9 +125,9 @@ std::vector<std::uint8_t> commandReply(std::uint32_t requestId, std::vector<std:
 TEST(SdkInProcess, RepliesThatBreakTheProtocolAreRefused) {
     // The client numbers its requests from 1: the greeting was 1, the command is 2.
     const std::vector<std::vector<std::uint8_t>> broken = {
-        commandReply(7, {0, 0, 0, 0}),           // another request's id
-        commandReply(2, {0, 0}),                 // no room for the result code
-        commandReply(2, {0, 0, 0, 0, 0x55}),     // bytes after a success code
+        commandReply(7, {0, 0, 0, 0}),        // another request's id
+        commandReply(2, {0, 0}),              // no room for the result code
+        commandReply(2, {0, 0, 0, 0, 0x55}),  // bytes after a success code
         {'H', 'T', 'T', 'P', '/', '1', '.', '1', ' ', '2', '0', '0', ' ', 'O', 'K', '\n'},
     };
     for (std::size_t i = 0; i < broken.size(); ++i) {

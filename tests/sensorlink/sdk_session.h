@@ -25,8 +25,16 @@ struct SdkSession {
     }
 
     static std::vector<std::string> arguments(const std::string& address, std::vector<std::string> extra) {
-        std::vector<std::string> all{"--address", address, "--width", std::to_string(kWidth), "--height",
-                                     std::to_string(kHeight), "--trigger-delay-ms", "0", "--download-seconds", "0"};
+        std::vector<std::string> all{"--address",
+                                     address,
+                                     "--width",
+                                     std::to_string(kWidth),
+                                     "--height",
+                                     std::to_string(kHeight),
+                                     "--trigger-delay-ms",
+                                     "0",
+                                     "--download-seconds",
+                                     "0"};
         all.insert(all.end(), extra.begin(), extra.end());
         return all;
     }

@@ -109,9 +109,9 @@ TEST_F(DescriptorParse, KeyWithoutValueStopsTheParseAndKeepsLaterMembers) {
     bridge.enableConsoleLog();
     EXPECT_FALSE(parse(text));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // no trace line for a missing value
-    EXPECT_EQ(bridge.exposureTimeCurrent, 20000.0f);  // read before the failing key
-    EXPECT_EQ(bridge.serialNumber, "");              // the failing text member is emptied
-    EXPECT_EQ(bridge.macAddress, "00:11:22:33:44:55");  // after it: unchanged
+    EXPECT_EQ(bridge.exposureTimeCurrent, 20000.0f);        // read before the failing key
+    EXPECT_EQ(bridge.serialNumber, "");                     // the failing text member is emptied
+    EXPECT_EQ(bridge.macAddress, "00:11:22:33:44:55");      // after it: unchanged
     EXPECT_EQ(bridge.lastSettingsUpdateTick, stamp);
 }
 

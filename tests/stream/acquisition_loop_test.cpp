@@ -190,9 +190,11 @@ TEST_F(AcquisitionLoopTest, AFailedCameraImageIsReportedAlwaysAndSendsNothing) {
 
     // With the trace on, each loss is followed by its report.
     bridge->enableConsoleLog();
-    EXPECT_NE(runUntil([&] { return sensorCalls("GetCameraImage") >= 6; }).find(
-                  "WARNING: Image is lost\nWARNING: 2D image is lost. Error code " + std::to_string(TAVRION_ERR_TIMEOUT)),
-              std::string::npos);
+    EXPECT_NE(
+        runUntil([&] {
+            return sensorCalls("GetCameraImage") >= 6;
+        }).find("WARNING: Image is lost\nWARNING: 2D image is lost. Error code " + std::to_string(TAVRION_ERR_TIMEOUT)),
+        std::string::npos);
 }
 
 TEST_F(AcquisitionLoopTest, RepeatedLossesArePacedAndTheirWarningsBounded) {
@@ -209,7 +211,8 @@ TEST_F(AcquisitionLoopTest, RepeatedLossesArePacedAndTheirWarningsBounded) {
     const int fetches = sensorCalls("GetCameraImage");
     EXPECT_LE(fetches, elapsedMs / 10 + 1);  // at least 10 ms after each failure, not a spin
     std::size_t lines = 0;
-    for (std::size_t at = console.find("Image is lost"); at != std::string::npos; at = console.find("Image is lost", at + 1))
+    for (std::size_t at = console.find("Image is lost"); at != std::string::npos;
+         at = console.find("Image is lost", at + 1))
         ++lines;
     EXPECT_EQ(lines, 3u) << console;
     EXPECT_NE(console.find("WARNING: " + std::to_string(fetches) + " images in a row were lost\n"), std::string::npos)
@@ -273,7 +276,8 @@ TEST_F(AcquisitionLoopTest, PointCloudFormatsAreConvertedAndSentWithTheirPixelSi
         const RecordedFrame frame = camera->frames().back();
         EXPECT_EQ(frame.kind, c.kind);
         EXPECT_EQ(frame.image.size(), kPixels * c.bytesPerPixel);
-        EXPECT_EQ(camera->callsNamed(c.kind == "image" ? "sendImage" : "sendPointCloud"), std::vector<std::string>{c.sent});
+        EXPECT_EQ(camera->callsNamed(c.kind == "image" ? "sendImage" : "sendPointCloud"),
+                  std::vector<std::string>{c.sent});
         if (c.bytesPerPixel == 12) {
             float last[3];
             std::memcpy(last, frame.image.data() + (kPixels - 1) * 12, sizeof last);
@@ -368,8 +372,8 @@ TEST_F(AcquisitionLoopTest, ShutDownWhileRunningEndsTheLoopAndStopsTheSensor) {
 
 TEST_F(BridgeTest, WithoutImageBuffersEveryStartIsUndoneAndReported) {
     // A sensor that reports no pixels leaves the loop without buffers.
-    ASSERT_NO_FATAL_FAILURE(connect(replaceFirst(sampleDescriptor(), "<pixel_x_max>64</pixel_x_max>",
-                                                 "<pixel_x_max>0</pixel_x_max>")));
+    ASSERT_NO_FATAL_FAILURE(
+        connect(replaceFirst(sampleDescriptor(), "<pixel_x_max>64</pixel_x_max>", "<pixel_x_max>0</pixel_x_max>")));
     testing::internal::CaptureStderr();
     ASSERT_TRUE(bridge->startDeviceServer("", -1));
     ASSERT_TRUE(waitUntil([&] { return bridge->acquisitionStopped.load(); }));

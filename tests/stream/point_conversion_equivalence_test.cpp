@@ -71,12 +71,11 @@ public:
             }
             case 2:  // a quotient at or a few ulps from any integer of the range
                 return nearby(offset + static_cast<double>(static_cast<int>(pick(65540)) - 2) * scale);
-            case 3:
-                return special();
+            case 3: return special();
             case 4: {  // a quotient at or a few ulps from halfway between two floats
                 const float below = std::uniform_real_distribution<float>(-70000.0f, 70000.0f)(random);
-                const double halfway = 0.5 * (static_cast<double>(below) +
-                                              static_cast<double>(std::nextafter(below, 1e9f)));
+                const double halfway =
+                    0.5 * (static_cast<double>(below) + static_cast<double>(std::nextafter(below, 1e9f)));
                 return nearby(offset + halfway * scale);
             }
             case 5:  // any bit pattern
@@ -106,9 +105,22 @@ private:
     }
 
     double special() {
-        const double values[] = {Limits::quiet_NaN(), -Limits::quiet_NaN(), Limits::infinity(), -Limits::infinity(),
-                                 0.0, -0.0, Limits::denorm_min(), -Limits::denorm_min(), Limits::min() / 3,
-                                 Limits::max(), -Limits::max(), -1.0, 65535.0, 65536.0, 1e300, -1e-300};
+        const double values[] = {Limits::quiet_NaN(),
+                                 -Limits::quiet_NaN(),
+                                 Limits::infinity(),
+                                 -Limits::infinity(),
+                                 0.0,
+                                 -0.0,
+                                 Limits::denorm_min(),
+                                 -Limits::denorm_min(),
+                                 Limits::min() / 3,
+                                 Limits::max(),
+                                 -Limits::max(),
+                                 -1.0,
+                                 65535.0,
+                                 65536.0,
+                                 1e300,
+                                 -1e-300};
         if (pick(4) == 0) {  // NaN with a random payload and sign
             return fromBits(random() | 0x7FF0000000000001ull);
         }

@@ -88,9 +88,17 @@ TEST_F(PointConversionTest, SixteenBitValuesTruncateTowardZeroAndOutOfRangePoint
         std::vector<std::uint16_t> pixel;
     };
     const Case cases[] = {
-        {3.9, {3, 7, 9}},        {-0.5, {0, 7, 9}},   {-0.999, {0, 7, 9}},    {65535.9, {65535, 7, 9}},
-        {-1.0, {0, 0, 0}},       {-1.7, {0, 0, 0}},   {65536.0, {0, 0, 0}},   {70000.9, {0, 0, 0}},
-        {1e300, {0, 0, 0}},      {kNaN, {0, 0, 0}},   {-std::numeric_limits<double>::infinity(), {0, 0, 0}},
+        {3.9, {3, 7, 9}},
+        {-0.5, {0, 7, 9}},
+        {-0.999, {0, 7, 9}},
+        {65535.9, {65535, 7, 9}},
+        {-1.0, {0, 0, 0}},
+        {-1.7, {0, 0, 0}},
+        {65536.0, {0, 0, 0}},
+        {70000.9, {0, 0, 0}},
+        {1e300, {0, 0, 0}},
+        {kNaN, {0, 0, 0}},
+        {-std::numeric_limits<double>::infinity(), {0, 0, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.a);

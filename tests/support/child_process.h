@@ -9,9 +9,9 @@
 #include <vector>
 
 struct ChildStreams {
-    int input = -1;            // file descriptor for the child's standard input; -1 keeps the test's
-    std::string outputPath;    // file for standard output; empty keeps the test's
-    std::string errorPath;     // file for standard error; empty keeps the test's
+    int input = -1;          // file descriptor for the child's standard input; -1 keeps the test's
+    std::string outputPath;  // file for standard output; empty keeps the test's
+    std::string errorPath;   // file for standard error; empty keeps the test's
 };
 
 // Starts `arguments[0]` with `arguments`; the process id, or -1 when it could not be started.

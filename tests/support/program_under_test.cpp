@@ -30,8 +30,6 @@ std::string programPath(const std::string& name, const std::string& linuxPath) {
     return dir != nullptr ? std::string(dir) + "/" + name + ".exe" : linuxPath;
 }
 
-std::string deviceAddress(const std::string& linuxAddress) {
-    return isWindowsBuild() ? "127.0.0.1" : linuxAddress;
-}
+std::string deviceAddress(const std::string& linuxAddress) { return isWindowsBuild() ? "127.0.0.1" : linuxAddress; }
 
 }  // namespace program_under_test

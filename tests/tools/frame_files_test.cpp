@@ -55,8 +55,9 @@ TEST(FrameFiles, PlyHeaderCountsTheVerticesOfItsBody) {
     std::stringstream content;
     content << file.rdbuf();
     const std::string text = content.str();
-    const std::string header = "ply\nformat binary_little_endian 1.0\ncomment units mm\nelement vertex 2\n"
-                               "property float x\nproperty float y\nproperty float z\nend_header\n";
+    const std::string header =
+        "ply\nformat binary_little_endian 1.0\ncomment units mm\nelement vertex 2\n"
+        "property float x\nproperty float y\nproperty float z\nend_header\n";
     ASSERT_EQ(text.substr(0, header.size()), header);
     ASSERT_EQ(text.size(), header.size() + 2 * 12);
     float last = 0;

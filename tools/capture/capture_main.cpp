@@ -126,7 +126,8 @@ bool saveFrame(ArvBuffer* buffer, const std::string& format, const AxisScaling& 
         }
         std::vector<float> depth;
         const std::vector<Point3> points = pointsInMillimetres(data, pixels, floats, scaling, &depth);
-        return writePly(stem + ".ply", points, error) && writeDepthPng(stem + "-depth.png", depth, width, height, error);
+        return writePly(stem + ".ply", points, error) &&
+               writeDepthPng(stem + "-depth.png", depth, width, height, error);
     }
     const int bitDepth = format == "Mono8" ? 8 : 16;
     const int channels = format == "RGB16" ? 3 : 1;
@@ -169,13 +170,15 @@ int capture(const Options& options) {
     if (options.multipart) {
         // Every component of one trigger in one block: the device's mode, and the stream channel's multipart bit.
         arv_camera_set_string(camera.get(), "AcquisitionMultiPartMode", "SynchronizedComponents", &error);
-        if (error == nullptr) arv_camera_select_component(camera.get(), "Range", ARV_COMPONENT_SELECTION_FLAGS_ENABLE_ALL, nullptr, &error);
+        if (error == nullptr)
+            arv_camera_select_component(camera.get(), "Range", ARV_COMPONENT_SELECTION_FLAGS_ENABLE_ALL, nullptr,
+                                        &error);
         if (error == nullptr) arv_camera_gv_set_multipart(camera.get(), TRUE, &error);
         if (takeError(error, message)) return fail("switching to multipart failed: " + message);
     }
     const bool single = options.mode == "single";
-    arv_camera_set_acquisition_mode(camera.get(), single ? ARV_ACQUISITION_MODE_SINGLE_FRAME
-                                                         : ARV_ACQUISITION_MODE_CONTINUOUS, &error);
+    arv_camera_set_acquisition_mode(
+        camera.get(), single ? ARV_ACQUISITION_MODE_SINGLE_FRAME : ARV_ACQUISITION_MODE_CONTINUOUS, &error);
     if (takeError(error, message)) return fail("setting the acquisition mode failed: " + message);
     const AxisScaling scaling = readScaling(camera.get());
     GPtr<ArvChunkParser> parser(arv_camera_create_chunk_parser(camera.get()), g_object_unref);
@@ -199,8 +202,8 @@ int capture(const Options& options) {
     for (int frame = 1; frame <= options.count && error == nullptr; ++frame) {
         if (single) arv_camera_execute_command(camera.get(), "AcquisitionStart", &error);
         if (error != nullptr) break;
-        ArvBuffer* buffer = arv_stream_timeout_pop_buffer(
-            stream.get(), static_cast<guint64>(options.timeoutSeconds * 1e6));
+        ArvBuffer* buffer =
+            arv_stream_timeout_pop_buffer(stream.get(), static_cast<guint64>(options.timeoutSeconds * 1e6));
         if (buffer == nullptr) {
             result = fail("time-out: no frame within " + std::to_string(options.timeoutSeconds) + " s");
             break;
@@ -212,7 +215,8 @@ int capture(const Options& options) {
             bytes += size;
             std::string temperature;
             if (options.chunks && arv_buffer_has_chunks(buffer)) {
-                const gint64 value = arv_chunk_parser_get_integer_value(parser.get(), buffer, "ChunkTemperature", &error);
+                const gint64 value =
+                    arv_chunk_parser_get_integer_value(parser.get(), buffer, "ChunkTemperature", &error);
                 if (!takeError(error, message)) temperature = std::to_string(value);
             }
             if (chunkLog.is_open()) chunkLog << frame << ',' << temperature << '\n';
@@ -224,15 +228,16 @@ int capture(const Options& options) {
                 result = fail(writeError);
                 break;
             }
-            const double seconds =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             guint64 resent = 0;
             guint64 missing = 0;
-            if (ARV_IS_GV_STREAM(stream.get())) arv_gv_stream_get_statistics(ARV_GV_STREAM(stream.get()), &resent, &missing);
+            if (ARV_IS_GV_STREAM(stream.get()))
+                arv_gv_stream_get_statistics(ARV_GV_STREAM(stream.get()), &resent, &missing);
             std::fprintf(stderr, "\rframes %d  parts %u  %.1f fps  %.1f MB/s  missing packets %llu  resent %llu%s%s",
-                         received, arv_buffer_get_n_parts(buffer), received / seconds, static_cast<double>(bytes) / 1e6 / seconds,
-                         static_cast<unsigned long long>(missing), static_cast<unsigned long long>(resent),
-                         temperature.empty() ? "" : "  temperature ", temperature.c_str());
+                         received, arv_buffer_get_n_parts(buffer), received / seconds,
+                         static_cast<double>(bytes) / 1e6 / seconds, static_cast<unsigned long long>(missing),
+                         static_cast<unsigned long long>(resent), temperature.empty() ? "" : "  temperature ",
+                         temperature.c_str());
         } else {
             std::fprintf(stderr, "\nframe %d incomplete (buffer status %d)\n", frame, arv_buffer_get_status(buffer));
             result = 1;
@@ -252,8 +257,9 @@ int capture(const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    CLI::App app{"Grabs frames from a GigE Vision device and saves them: 3D formats as binary PLY point clouds in "
-                 "millimetres plus a colour-mapped depth PNG, Mono8/Mono16/RGB16 as PNG."};
+    CLI::App app{
+        "Grabs frames from a GigE Vision device and saves them: 3D formats as binary PLY point clouds in "
+        "millimetres plus a colour-mapped depth PNG, Mono8/Mono16/RGB16 as PNG."};
     app.add_option("--address", options.address, "IPv4 address of the device")->required();
     app.add_option("--format", options.format,
                    "pixel format to select: Mono8, Mono16, RGB16, Coord3D_ABC16, Coord3D_ABC32f (default: keep)");

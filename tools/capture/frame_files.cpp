@@ -19,9 +19,7 @@ float readFloatLE(const std::uint8_t* bytes) {
     return value;
 }
 
-std::uint16_t readU16LE(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-}
+std::uint16_t readU16LE(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8); }
 
 // Encodes rows of 8- or 16-bit samples (16-bit samples already in PNG's big-endian order). libpng reports
 // errors by longjmp, so this function holds no object with a destructor.
@@ -70,10 +68,26 @@ void colourOf(float t, std::uint8_t* rgb) {
     const float f = clamped - static_cast<float>(band);
     const auto level = [](float v) { return static_cast<std::uint8_t>(std::lround(v * 255.0f)); };
     switch (band) {
-        case 0: rgb[0] = 0; rgb[1] = level(f); rgb[2] = 255; break;
-        case 1: rgb[0] = 0; rgb[1] = 255; rgb[2] = level(1.0f - f); break;
-        case 2: rgb[0] = level(f); rgb[1] = 255; rgb[2] = 0; break;
-        default: rgb[0] = 255; rgb[1] = level(1.0f - f); rgb[2] = 0; break;
+        case 0:
+            rgb[0] = 0;
+            rgb[1] = level(f);
+            rgb[2] = 255;
+            break;
+        case 1:
+            rgb[0] = 0;
+            rgb[1] = 255;
+            rgb[2] = level(1.0f - f);
+            break;
+        case 2:
+            rgb[0] = level(f);
+            rgb[1] = 255;
+            rgb[2] = 0;
+            break;
+        default:
+            rgb[0] = 255;
+            rgb[1] = level(1.0f - f);
+            rgb[2] = 0;
+            break;
     }
 }
 
@@ -88,7 +102,8 @@ std::vector<Point3> pointsInMillimetres(const std::uint8_t* data, std::size_t pi
 }
 
 std::vector<Point3> maskedPointsInMillimetres(const RangeParts& parts, std::size_t pixels, const AxisScaling& scaling,
-                                              std::vector<std::uint16_t>* intensities, std::vector<float>* depthPerPixel) {
+                                              std::vector<std::uint16_t>* intensities,
+                                              std::vector<float>* depthPerPixel) {
     std::vector<Point3> points;
     points.reserve(pixels);
     if (intensities != nullptr) intensities->clear();
@@ -100,8 +115,8 @@ std::vector<Point3> maskedPointsInMillimetres(const RangeParts& parts, std::size
         for (int axis = 0; axis < 3; ++axis) {
             raw[axis] = parts.floats ? readFloatLE(pixel + 4 * axis) : readU16LE(pixel + 2 * axis);
         }
-        const bool measured = parts.confidence != nullptr ? parts.confidence[i] != 0
-                                                          : !(raw[0] == 0.0 && raw[1] == 0.0 && raw[2] == 0.0);
+        const bool measured =
+            parts.confidence != nullptr ? parts.confidence[i] != 0 : !(raw[0] == 0.0 && raw[1] == 0.0 && raw[2] == 0.0);
         if (!measured) continue;
         Point3 point{};
         float* mm[3] = {&point.x, &point.y, &point.z};
@@ -136,8 +151,8 @@ bool writePly(const std::string& path, const std::vector<Point3>& points, std::s
         for (const float value : {point.x, point.y, point.z}) {
             std::uint32_t bits = 0;
             std::memcpy(&bits, &value, sizeof bits);
-            const char bytes[4] = {static_cast<char>(bits), static_cast<char>(bits >> 8),
-                                   static_cast<char>(bits >> 16), static_cast<char>(bits >> 24)};
+            const char bytes[4] = {static_cast<char>(bits), static_cast<char>(bits >> 8), static_cast<char>(bits >> 16),
+                                   static_cast<char>(bits >> 24)};
             file.write(bytes, 4);
         }
         if (intensities != nullptr) {
@@ -173,8 +188,8 @@ bool writeDepthPng(const std::string& path, const std::vector<float>& depth, int
     return writePng(path, width, height, 8, PNG_COLOR_TYPE_RGB, rows, rowBytes, error);
 }
 
-bool writeImagePng(const std::string& path, const std::uint8_t* data, int width, int height, int bitDepth,
-                   int channels, std::string& error) {
+bool writeImagePng(const std::string& path, const std::uint8_t* data, int width, int height, int bitDepth, int channels,
+                   std::string& error) {
     const std::size_t samples = static_cast<std::size_t>(width) * height * channels;
     const std::size_t bytesPerSample = bitDepth == 16 ? 2 : 1;
     std::vector<std::uint8_t> rows(samples * bytesPerSample);

@@ -35,7 +35,8 @@ struct RangeParts {
 // the pixels with a measurement (as pointsInMillimetres). `intensities` receives each point's Intensity (0
 // without an Intensity part); `depthPerPixel` as above.
 std::vector<Point3> maskedPointsInMillimetres(const RangeParts& parts, std::size_t pixels, const AxisScaling& scaling,
-                                              std::vector<std::uint16_t>* intensities, std::vector<float>* depthPerPixel);
+                                              std::vector<std::uint16_t>* intensities,
+                                              std::vector<float>* depthPerPixel);
 
 // Binary little-endian PLY with float x, y, z vertices, and an unsigned 16-bit `intensity` per vertex when
 // `intensities` is given (one per point). False with `error` set when the file cannot be written.
@@ -43,9 +44,8 @@ bool writePly(const std::string& path, const std::vector<Point3>& points, std::s
               const std::vector<std::uint16_t>* intensities = nullptr);
 
 // Depth as a colour PNG: near blue through green to far red, black where there is no measurement.
-bool writeDepthPng(const std::string& path, const std::vector<float>& depth, int width, int height,
-                   std::string& error);
+bool writeDepthPng(const std::string& path, const std::vector<float>& depth, int width, int height, std::string& error);
 
 // 8- or 16-bit grey, or 16-bit RGB (`channels` 3), from little-endian pixel data.
-bool writeImagePng(const std::string& path, const std::uint8_t* data, int width, int height, int bitDepth,
-                   int channels, std::string& error);
+bool writeImagePng(const std::string& path, const std::uint8_t* data, int width, int height, int bitDepth, int channels,
+                   std::string& error);

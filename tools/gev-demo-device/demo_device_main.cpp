@@ -53,8 +53,9 @@ int main(int argc, char** argv) {
     };
 
     if (camera->startServer(address.c_str()) != 0) {
-        std::fprintf(stderr, "ERROR: the demo device could not go online on %s; "
-                             "check the address is one of this host's and that port 3956 is free\n",
+        std::fprintf(stderr,
+                     "ERROR: the demo device could not go online on %s; "
+                     "check the address is one of this host's and that port 3956 is free\n",
                      address.empty() ? "every interface" : address.c_str());
         return 1;
     }

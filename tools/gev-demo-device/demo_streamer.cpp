@@ -181,7 +181,8 @@ bool DemoStreamer::sendOne(std::uint32_t number) {
     if (temperature) {
         // A slowly drifting sensor temperature in degrees, big-endian as the chunk register declares it.
         const auto celsius = static_cast<std::uint32_t>(35 + (number / 50) % 10);
-        const std::uint8_t bigEndian[4] = {static_cast<std::uint8_t>(celsius >> 24), static_cast<std::uint8_t>(celsius >> 16),
+        const std::uint8_t bigEndian[4] = {static_cast<std::uint8_t>(celsius >> 24),
+                                           static_cast<std::uint8_t>(celsius >> 16),
                                            static_cast<std::uint8_t>(celsius >> 8), static_cast<std::uint8_t>(celsius)};
         camera_.addChunkData(frame_.data(), bigEndian, 4, kTemperatureChunkId, 0);
     }

@@ -22,11 +22,16 @@ void putF32(std::uint8_t* p, float value) {
 
 bool fillPattern(const std::string& format, std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t>& out) {
     std::size_t bytes = 0;
-    if (format == "Mono8") bytes = 1;
-    else if (format == "Mono16") bytes = 2;
-    else if (format == "RGB16" || format == "Coord3D_ABC16") bytes = 6;
-    else if (format == "Coord3D_ABC32f") bytes = 12;
-    else return false;
+    if (format == "Mono8")
+        bytes = 1;
+    else if (format == "Mono16")
+        bytes = 2;
+    else if (format == "RGB16" || format == "Coord3D_ABC16")
+        bytes = 6;
+    else if (format == "Coord3D_ABC32f")
+        bytes = 12;
+    else
+        return false;
     out.resize(std::size_t{width} * height * bytes);
     std::uint8_t* p = out.data();
     for (std::uint32_t y = 0; y < height; ++y) {

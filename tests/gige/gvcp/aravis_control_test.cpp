@@ -201,8 +201,8 @@ TEST(HostInterfaces, InsideNamespace) {
 
 TEST(HostInterfaces, AddressesAreAddedInAPrivateNamespace) {
     if (std::system("unshare -n true > /dev/null 2>&1") != 0) GTEST_SKIP() << "unshare -n is not permitted here";
-    const std::string output = run(
-        "unshare -n sh -c 'ip link set lo up && GVCP_INSIDE_NAMESPACE=1 /proc/" + std::to_string(getpid()) +
-        "/exe --gtest_filter=HostInterfaces.InsideNamespace' 2>&1");
+    const std::string output =
+        run("unshare -n sh -c 'ip link set lo up && GVCP_INSIDE_NAMESPACE=1 /proc/" + std::to_string(getpid()) +
+            "/exe --gtest_filter=HostInterfaces.InsideNamespace' 2>&1");
     EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }

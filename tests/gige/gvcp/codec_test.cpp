@@ -11,9 +11,13 @@ using namespace gvcp;
 namespace {
 
 std::vector<std::uint8_t> command(std::uint16_t code, std::vector<std::uint8_t> payload, std::uint16_t id = 0x1234) {
-    std::vector<std::uint8_t> bytes = {0x42, 0x01, static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code),
+    std::vector<std::uint8_t> bytes = {0x42,
+                                       0x01,
+                                       static_cast<std::uint8_t>(code >> 8),
+                                       static_cast<std::uint8_t>(code),
                                        static_cast<std::uint8_t>(payload.size() >> 8),
-                                       static_cast<std::uint8_t>(payload.size()), static_cast<std::uint8_t>(id >> 8),
+                                       static_cast<std::uint8_t>(payload.size()),
+                                       static_cast<std::uint8_t>(id >> 8),
                                        static_cast<std::uint8_t>(id)};
     for (std::uint8_t byte : payload) bytes.push_back(byte);
     return bytes;
@@ -24,11 +28,11 @@ Status decodePayload(std::uint16_t code, const std::uint8_t* payload, std::size_
     MemoryRead read;
     MemoryWrite write;
     switch (static_cast<Command>(code)) {
-    case Command::ReadReg: return decodeReadReg(payload, size, list);
-    case Command::WriteReg: return decodeWriteReg(payload, size, list);
-    case Command::ReadMem: return decodeReadMem(payload, size, read);
-    case Command::WriteMem: return decodeWriteMem(payload, size, write);
-    default: return Status::Success;
+        case Command::ReadReg: return decodeReadReg(payload, size, list);
+        case Command::WriteReg: return decodeWriteReg(payload, size, list);
+        case Command::ReadMem: return decodeReadMem(payload, size, read);
+        case Command::WriteMem: return decodeWriteMem(payload, size, write);
+        default: return Status::Success;
     }
 }
 

@@ -128,15 +128,16 @@ TEST_F(DescriptionTest, DeclaredElementsAppearInSchemaOrder) {
               (std::vector<std::string>{"Scan3dCoordinateSelector", "PixelFormat"}));
     const auto registerOrder = Description::order(scale);
     EXPECT_TRUE(std::is_sorted(registerOrder.begin(), registerOrder.end(), [&](const auto& a, const auto& b) {
-        const std::vector<std::string> schema = {"Address", "Length", "AccessMode", "pPort", "Cachable", "pInvalidator",
-                                                 "Endianess"};
+        const std::vector<std::string> schema = {"Address",  "Length",       "AccessMode", "pPort",
+                                                 "Cachable", "pInvalidator", "Endianess"};
         return position(schema, a) < position(schema, b);
     }));
     EXPECT_EQ(Description::texts(d.node("Scan3dCoordinateSelector"), "pSelected").size(), 6U);
     // A caching policy given to a feature belongs to its register.
     EXPECT_EQ(Description::texts(d.node("regPathToMask"), "Cachable"), std::vector<std::string>{"WriteAround"});
     EXPECT_EQ(Description::texts(d.node("regDeviceTemperature"), "PollingTime"), std::vector<std::string>{"10000"});
-    EXPECT_EQ(Description::texts(d.node("TLParamsLockedCategory"), "Visibility"), std::vector<std::string>{"Invisible"});
+    EXPECT_EQ(Description::texts(d.node("TLParamsLockedCategory"), "Visibility"),
+              std::vector<std::string>{"Invisible"});
     EXPECT_EQ(Description::texts(d.node("PixelFormat"), "pIsLocked"), std::vector<std::string>{"regTLParamsLocked"});
 }
 
@@ -144,7 +145,8 @@ TEST_F(DescriptionTest, EnumerationEntriesAndSelectors) {
     Description d(xml);
     const XMLElement* selector = d.node("PropertySelector");
     int entries = 0;
-    for (const XMLElement* e = selector->FirstChildElement("EnumEntry"); e != nullptr; e = e->NextSiblingElement("EnumEntry"))
+    for (const XMLElement* e = selector->FirstChildElement("EnumEntry"); e != nullptr;
+         e = e->NextSiblingElement("EnumEntry"))
         ++entries;
     EXPECT_EQ(entries, gvcp_test::kPropertyEntries);
     const XMLElement* fourth = Description::entry(selector, "Property4");
@@ -154,7 +156,8 @@ TEST_F(DescriptionTest, EnumerationEntriesAndSelectors) {
 
     const XMLElement* formats = d.node("PixelFormat");
     std::vector<std::string> names;
-    for (const XMLElement* e = formats->FirstChildElement("EnumEntry"); e != nullptr; e = e->NextSiblingElement("EnumEntry"))
+    for (const XMLElement* e = formats->FirstChildElement("EnumEntry"); e != nullptr;
+         e = e->NextSiblingElement("EnumEntry"))
         names.push_back(e->Attribute("Name"));
     EXPECT_EQ(names, (std::vector<std::string>{"Mono8", "Coord3D_ABC16", "Mono16", "RGB16", "Coord3D_ABC32f"}));
     EXPECT_EQ(Description::texts(Description::entry(formats, "Coord3D_ABC16"), "Value"),
@@ -164,7 +167,8 @@ TEST_F(DescriptionTest, EnumerationEntriesAndSelectors) {
     for (const XMLElement* e = d.node("FilterSelector")->FirstChildElement("EnumEntry"); e != nullptr;
          e = e->NextSiblingElement("EnumEntry"))
         filters.push_back(e->Attribute("Name"));
-    EXPECT_EQ(filters, (std::vector<std::string>{"Filter0", "Entry1", "Median_filter", "Filter3", "Filter4", "Filter5"}));
+    EXPECT_EQ(filters,
+              (std::vector<std::string>{"Filter0", "Entry1", "Median_filter", "Filter3", "Filter4", "Filter5"}));
     EXPECT_STREQ(d.document.RootElement()->Attribute("ModelName"), "CVS_3D_1280x1024");
     EXPECT_STREQ(d.document.RootElement()->Attribute("VendorName"), "Test_Vendor");
 
@@ -186,7 +190,8 @@ TEST(FeatureStoreInterface, DeclarationsRefuseWhatCannotWork) {
     EXPECT_FALSE(camera.addFeature(kGevInteger, "Count", "Mine", kGevReadWrite, nullptr, 1));
     EXPECT_FALSE(camera.addFeature(2, "BadType", "Mine", kGevReadWrite, nullptr, 1));
     EXPECT_FALSE(camera.addFeature(kGevInteger, "BadAccess", "Mine", 2, nullptr, 1));
-    EXPECT_FALSE(camera.addFeature(kGevInteger, "regCount", "Mine", kGevReadWrite, "x", 1));  // name of Count's register
+    EXPECT_FALSE(
+        camera.addFeature(kGevInteger, "regCount", "Mine", kGevReadWrite, "x", 1));  // name of Count's register
     EXPECT_FALSE(camera.addNode("Converter", "Conv", "Mine", 0));
     EXPECT_FALSE(camera.addNode("IntSwissKnife", "Knife", "Mine", 1));
     EXPECT_FALSE(camera.addChunkFeature(1, "ChunkOdd", "Mine", kGevReadOnly, 3, nullptr));

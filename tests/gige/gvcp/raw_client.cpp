@@ -16,9 +16,14 @@ Bytes concat(Bytes a, const Bytes& b) {
 }
 
 Bytes makeCommand(std::uint16_t code, const Bytes& payload, std::uint16_t id, std::uint8_t flags) {
-    Bytes bytes = {0x42, flags, static_cast<std::uint8_t>(code >> 8), static_cast<std::uint8_t>(code),
-                   static_cast<std::uint8_t>(payload.size() >> 8), static_cast<std::uint8_t>(payload.size()),
-                   static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id)};
+    Bytes bytes = {0x42,
+                   flags,
+                   static_cast<std::uint8_t>(code >> 8),
+                   static_cast<std::uint8_t>(code),
+                   static_cast<std::uint8_t>(payload.size() >> 8),
+                   static_cast<std::uint8_t>(payload.size()),
+                   static_cast<std::uint8_t>(id >> 8),
+                   static_cast<std::uint8_t>(id)};
     return concat(bytes, payload);
 }
 
@@ -34,7 +39,8 @@ Ack RawClient::receive(int timeoutMs) {
     gige::UdpSocket* sockets[1] = {&socket_};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (gige::UdpSocket::waitReadable(sockets, 1, static_cast<int>(left.count()) + 1) == 0) continue;
         std::uint8_t buffer[2048];
         gige::Endpoint from;
@@ -69,9 +75,9 @@ std::uint16_t RawClient::writeReg(std::uint32_t address, std::uint32_t value) {
 }
 
 std::uint16_t RawClient::readMem(std::uint32_t address, std::uint16_t count, Bytes& data) {
-    const Ack ack = transact(makeCommand(0x0084, concat(be32(address), {0, 0, static_cast<std::uint8_t>(count >> 8),
-                                                                        static_cast<std::uint8_t>(count)}),
-                                         nextId()));
+    const Ack ack = transact(makeCommand(
+        0x0084, concat(be32(address), {0, 0, static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count)}),
+        nextId()));
     if (ack.status == 0 && ack.payload.size() >= 4) data.assign(ack.payload.begin() + 4, ack.payload.end());
     return ack.status;
 }

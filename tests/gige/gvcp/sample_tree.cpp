@@ -64,8 +64,8 @@ void declareSampleTree(CGevCamera& camera) {
     feature(camera, kGevEnumeration, "Scan3dCoordinateSelector", "Scan3DControl", kGevReadWrite);
     const char* axes[] = {"CoordinateA", "CoordinateB", "CoordinateC"};
     for (int i = 0; i < 3; ++i) camera.addEnumEntry("Scan3dCoordinateSelector", axes[i], i);
-    const char* selected[] = {"Scan3dCoordinateScale", "Scan3dCoordinateOffset", "Scan3dInvalidDataFlag",
-                              "Scan3dInvalidDataValue", "Scan3dAxisMin", "Scan3dAxisMax"};
+    const char* selected[] = {"Scan3dCoordinateScale",  "Scan3dCoordinateOffset", "Scan3dInvalidDataFlag",
+                              "Scan3dInvalidDataValue", "Scan3dAxisMin",          "Scan3dAxisMax"};
     for (const char* name : selected) camera.setNodeElement("Scan3dCoordinateSelector", "pSelected", name, true);
     for (const char* name : selected) {
         feature(camera, std::string(name) == "Scan3dInvalidDataFlag" ? kGevBoolean : kGevFloat, name, "Scan3DControl",

@@ -261,7 +261,7 @@ TEST(GvcpServer, SwitchoverNeedsTheKeyTheControllerWrote) {
     RawClient owner(address(21));
     RawClient withoutKey(address(21));
     RawClient withKey(address(21));
-    EXPECT_EQ(owner.writeReg(0x0A00, 0x6), 0);  // control with switchover enabled
+    EXPECT_EQ(owner.writeReg(0x0A00, 0x6), 0);            // control with switchover enabled
     EXPECT_EQ(withKey.writeReg(0x095C, 0x1234), 0x8006);  // only the controller sets the key
     EXPECT_EQ(owner.writeReg(0x095C, 0x1234), 0);
     std::uint32_t value = 0;
@@ -271,7 +271,7 @@ TEST(GvcpServer, SwitchoverNeedsTheKeyTheControllerWrote) {
     EXPECT_EQ(withoutKey.writeReg(0x0A00, 0x43210002), 0x8006);
     EXPECT_EQ(withKey.writeReg(0x0A00, 0x12340002), 0);
     EXPECT_EQ(withKey.readReg(0x0A04, value), 0);
-    EXPECT_EQ(value, withKey.port());  // the new primary application
+    EXPECT_EQ(value, withKey.port());                // the new primary application
     EXPECT_EQ(owner.writeReg(0x0A00, 0x2), 0x8006);  // and the old one lost control
 }
 
@@ -369,7 +369,8 @@ TEST(GvcpServer, RegistersHoldWhatClientsExpect) {
     EXPECT_EQ(urlText.rfind("Local:device.xml;100000;", 0), 0U) << urlText;
     std::string xml;
     for (std::uint32_t offset = 0; offset < device.xml.size(); offset += 512) {
-        const auto count = static_cast<std::uint16_t>(std::min<std::size_t>(512, (device.xml.size() - offset + 3) & ~3U));
+        const auto count =
+            static_cast<std::uint16_t>(std::min<std::size_t>(512, (device.xml.size() - offset + 3) & ~3U));
         Bytes block;
         ASSERT_EQ(client.readMem(0x100000 + offset, count, block), 0) << offset;
         xml.append(block.begin(), block.end());

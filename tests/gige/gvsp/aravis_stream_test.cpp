@@ -96,10 +96,9 @@ Received receive(const char* address, const char* format, int frames, bool chunk
             const auto* data = static_cast<const std::uint8_t*>(arv_buffer_get_image_data(buffer, &size));
             demo::stampFrameNumber(expected, demo::frameNumberOf(data, size));
             const bool sameBytes = size >= expected.size() && std::memcmp(data, expected.data(), expected.size()) == 0;
-            const bool sameShape = arv_buffer_get_image_width(buffer) == kWidth &&
-                                   arv_buffer_get_image_height(buffer) == kHeight &&
-                                   arv_buffer_get_image_pixel_format(buffer) ==
-                                       arv_camera_get_pixel_format(camera, nullptr);
+            const bool sameShape =
+                arv_buffer_get_image_width(buffer) == kWidth && arv_buffer_get_image_height(buffer) == kHeight &&
+                arv_buffer_get_image_pixel_format(buffer) == arv_camera_get_pixel_format(camera, nullptr);
             if (!sameBytes || !sameShape) ++result.mismatched;
             const guint64 timestamp = arv_buffer_get_timestamp(buffer);
             if (timestamp <= result.lastTimestamp) result.timestampsRise = false;

@@ -24,9 +24,9 @@ std::string run(const std::string& command) {
     return output;
 }
 
-// Runs `before`, the demo device on `address` (empty: every interface) with `options`, then `after`, as one script in a fresh network
-// namespace; says SKIP-NAMESPACE when the system cannot make one (not root, no unshare).
-// Files of this run only: test runs of other build trees share the temporary folder.
+// Runs `before`, the demo device on `address` (empty: every interface) with `options`, then `after`, as one script in a
+// fresh network namespace; says SKIP-NAMESPACE when the system cannot make one (not root, no unshare). Files of this
+// run only: test runs of other build trees share the temporary folder.
 std::string ownTempFile(const std::string& name) {
     return ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
 }
@@ -48,7 +48,8 @@ bool skipped(const std::string& output) { return output.find("SKIP-NAMESPACE") !
 }  // namespace
 
 TEST(DemoDeviceTools, ArvCameraTestStreamsEveryFormatWithoutFailedBuffers) {
-    const std::string output = inNamespace("127.0.7.70", "--width 320 --height 240 --fps 50", "", R"(for format in Mono8 Mono16 RGB16 Coord3D_ABC16 Coord3D_ABC32f; do
+    const std::string output = inNamespace("127.0.7.70", "--width 320 --height 240 --fps 50", "",
+                                           R"(for format in Mono8 Mono16 RGB16 Coord3D_ABC16 Coord3D_ABC32f; do
   echo "format $format"
   arv-camera-test-0.8 -n 127.0.7.70 --duration=1 -u Temperature --features "PixelFormat=$format" | grep -E "^n_(completed_buffers|failures) |ChunkTemperature" | sort -u | head -4
 done)");
@@ -79,8 +80,9 @@ TEST(DemoDeviceTools, ArvTestPassesAcquisitionTriggerAndChunkChecks) {
 }
 
 TEST(DemoDeviceTools, NegotiatedPacketSizeFollowsTheMtu) {
-    const std::string output = inNamespace("127.0.7.71", "--width 64 --height 48 --fps 20", "ip link set lo mtu 1500",
-                                           R"(arv-camera-test-0.8 -n 127.0.7.71 --duration=1 -j always | grep -E "packet size|^n_failures")");
+    const std::string output =
+        inNamespace("127.0.7.71", "--width 64 --height 48 --fps 20", "ip link set lo mtu 1500",
+                    R"(arv-camera-test-0.8 -n 127.0.7.71 --duration=1 -j always | grep -E "packet size|^n_failures")");
     if (skipped(output)) GTEST_SKIP() << "no private network namespace here";
     // Test packets above 1500 bytes are sent with do-not-fragment, so they never arrive.
     EXPECT_NE(output.find("gv packet size         = 1500 bytes"), std::string::npos) << output;
@@ -91,8 +93,7 @@ TEST(DemoDeviceTools, TsharkDecodesTheStreamWithoutMalformedPackets) {
     if (std::system("command -v tshark >/dev/null 2>&1") != 0) GTEST_SKIP() << "tshark is not installed";
     const std::string capture = ownTempFile("gvsp_stream.pcap");
     const std::string output = inNamespace(
-        "127.0.7.72", "--width 160 --height 120 --fps 20",
-        "CAP=" + capture + R"sh(
+        "127.0.7.72", "--width 160 --height 120 --fps 20", "CAP=" + capture + R"sh(
 rm -f $CAP
 tshark -i lo -f "udp and src host 127.0.7.72" -w $CAP >/dev/null 2>&1 & CAPTURE=$!
 for i in $(seq 300); do [ -s $CAP ] && break; sleep 0.1; done  # capturing once the file has its header

@@ -33,12 +33,12 @@ TEST(GvspPackets, LeaderAndTrailerMatchHandCheckedBytes) {
     std::uint8_t packet[kMaxLeaderPacket];
     ASSERT_EQ(encodeLeader(packet, sizeof packet, 0xABCD, leader), 44u);
     const std::vector<std::uint8_t> expected = {
-        0x00, 0x00, 0xAB, 0xCD, 0x01, 0x00, 0x00, 0x00,              // status, block, leader, packet 0
-        0x00, 0x00, 0x40, 0x01,                                      // field info, reserved, payload type
-        0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,              // timestamp
-        0x02, 0x60, 0x00, 0xC0, 0x00, 0x00, 0x05, 0x00,              // Coord3D_ABC32f, width
-        0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x02,              // height, offset x
-        0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00};             // offset y, padding
+        0x00, 0x00, 0xAB, 0xCD, 0x01, 0x00, 0x00, 0x00,   // status, block, leader, packet 0
+        0x00, 0x00, 0x40, 0x01,                           // field info, reserved, payload type
+        0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,   // timestamp
+        0x02, 0x60, 0x00, 0xC0, 0x00, 0x00, 0x05, 0x00,   // Coord3D_ABC32f, width
+        0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x02,   // height, offset x
+        0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00};  // offset y, padding
     EXPECT_EQ(bytesOf(packet, 44), expected);
 
     TrailerFields trailer;
@@ -69,8 +69,7 @@ TEST(GvspPackets, BlockIdsSkipZeroOnWrap) {
 }
 
 TEST(GvspPackets, PacketResendDecodesBothLayoutsAndRejectsEveryTruncation) {
-    const std::vector<std::uint8_t> standard = {0x00, 0x00, 0x00, 0x05, 0xFF, 0x00, 0x00, 0x03,
-                                                0x00, 0x00, 0x00, 0x04};
+    const std::vector<std::uint8_t> standard = {0x00, 0x00, 0x00, 0x05, 0xFF, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x04};
     ResendRequest request;
     ASSERT_TRUE(decodePacketResend(standard.data(), standard.size(), false, &request));
     EXPECT_EQ(request.blockId, 5u);
@@ -137,7 +136,7 @@ TEST(FrameParts, ImageFirstThenEachChunkWithItsTail) {
     ASSERT_EQ(payload.segmentCount, 2u);
     EXPECT_EQ(payload.segments[0].data, frame.data());
     const std::vector<std::uint8_t> section = bytesOf(payload.segments[1].data, payload.segments[1].length);
-    const std::vector<std::uint8_t> expected = {0, 0, 0, 0, 0, 0, 0, 24,                   // image tail
+    const std::vector<std::uint8_t> expected = {0, 0, 0, 0,  0,    0,    0,    24,  // image tail
                                                 0, 0, 0, 35, 0x00, 0xFF, 0xFF, 0xF0, 0, 0, 0, 4};
     EXPECT_EQ(section, expected);
 

@@ -152,8 +152,8 @@ TEST_F(StreamSenderTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) {
     const auto original = received();
     std::map<std::pair<int, std::uint32_t>, std::vector<std::uint8_t>> sent;
     for (const Packet& packet : original) sent[{packet.block, packet.id}] = packet.body;
-    const std::uint32_t payloadPackets = static_cast<std::uint32_t>(
-        (payloadSize(64, 32, 0x01100007, 4, 1) + 539) / 540);
+    const std::uint32_t payloadPackets =
+        static_cast<std::uint32_t>((payloadSize(64, 32, 0x01100007, 4, 1) + 539) / 540);
 
     // The newest frames are held: packets come back unchanged, status 0, leader and trailer included.
     const auto newest = static_cast<std::uint16_t>(frameCount);

@@ -22,7 +22,8 @@ public:
     std::uint16_t port() const { return port_; }
     // Datagrams received until `quietMs` pass without one (at most a second); `sources` (optional) gets each sender's
     // address and port.
-    std::vector<Datagram> drain(int quietMs = 100, std::vector<std::pair<std::uint32_t, std::uint16_t>>* sources = nullptr);
+    std::vector<Datagram> drain(int quietMs = 100,
+                                std::vector<std::pair<std::uint32_t, std::uint16_t>>* sources = nullptr);
     // Sends a datagram to address:port (used to play the client's PACKETRESEND).
     bool sendTo(std::uint32_t address, std::uint16_t port, const std::vector<std::uint8_t>& data);
 
@@ -35,6 +36,8 @@ private:
 // to (wine does); such a system cannot show where a datagram came from.
 bool sourceAddressesAreReported();
 
-constexpr std::uint32_t ipv4(unsigned a, unsigned b, unsigned c, unsigned d) { return (a << 24) | (b << 16) | (c << 8) | d; }
+constexpr std::uint32_t ipv4(unsigned a, unsigned b, unsigned c, unsigned d) {
+    return (a << 24) | (b << 16) | (c << 8) | d;
+}
 
 }  // namespace gvsp_test

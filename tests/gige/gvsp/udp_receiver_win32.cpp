@@ -11,7 +11,8 @@ UdpReceiver::UdpReceiver(std::uint32_t address, int receiveBufferBytes) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     const SOCKET fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBufferBytes), sizeof receiveBufferBytes);
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBufferBytes),
+               sizeof receiveBufferBytes);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(address);
@@ -52,8 +53,8 @@ bool UdpReceiver::sendTo(std::uint32_t address, std::uint16_t port, const std::v
     to.sin_addr.s_addr = htonl(address);
     to.sin_port = htons(port);
     return sendto(static_cast<SOCKET>(handle_), reinterpret_cast<const char*>(data.data()),
-                  static_cast<int>(data.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
-           static_cast<int>(data.size());
+                  static_cast<int>(data.size()), 0, reinterpret_cast<sockaddr*>(&to),
+                  sizeof to) == static_cast<int>(data.size());
 }
 
 bool sourceAddressesAreReported() {
