@@ -87,6 +87,11 @@ public:
     bool openDebugFile();
     void onClientConnection(bool connected);
 
+    // Sensor requests (bridge/sensor_commands.cpp). A command answers the SDK's code and reports a failure in
+    // the trace; the temperature read updates sensorTemperature, which keeps its last good value on a failure.
+    std::int32_t sendSensorCommand(const std::string& command);
+    void readSensorTemperature();
+
     // Acquisition hand-over (bridge/acquisition_control.cpp, which draws the states). Client side: a start
     // is refused (false) only when the acquisition cannot run at all; a stop may wait until the sensor
     // stopped. Active: a start is wanted or the acquisition thread still holds the sensor in acquisition.
@@ -117,7 +122,6 @@ public:
     bool onRegisterRead(const char* featureName);
     bool onRegisterWrite(const char* featureName);
     void refreshSettingsIfStale();
-    std::int32_t sendSensorCommand(const std::string& command);  // reports a failure in the trace
     void applyCoordinateScaling();
     bool applyChunkEnable(std::int64_t value);  // false: refused
     bool applyFilterMode(std::int64_t value);   // false: refused or the sensor failed

@@ -5,7 +5,6 @@
 
 #include "feature_tree.h"
 #include "main_class.h"
-#include "tavrion.h"
 
 namespace {
 
@@ -52,8 +51,7 @@ bool CMainClass::startDeviceServer(std::string serverAddress, std::int32_t inter
     resetDeviceState(*this);
     resetAcquisitionState();
 
-    const std::int32_t code = Tavrion_WriteData(sensorHandle, "SetCameraMode=0", 0);
-    if (code != 0) trace("WARNING: Failed WriteData [SetCameraMode=0]. Error code " + std::to_string(code) + "\n");
+    sendSensorCommand("SetCameraMode=0");
 
     camera->setDeviceInfo(producer.c_str(), orderNumber.c_str(), "1.0.0", description.c_str(), serialNumber.c_str());
     camera->setMacAddress(macAddress.c_str());

@@ -6,8 +6,8 @@
 #include <string>
 #include <system_error>
 
+#include "frame_formats.h"
 #include "main_class.h"
-#include "tavrion.h"
 #include "trace_format.h"
 
 namespace {
@@ -32,15 +32,10 @@ bool isAcceptableMaskPath(const std::string& path) {
 
 }  // namespace
 
-std::int32_t CMainClass::sendSensorCommand(const std::string& command) {
-    const std::int32_t code = Tavrion_WriteData(sensorHandle, command.c_str(), 0);
-    if (code != 0) trace("WARNING: Failed WriteData [" + command + "]. Error code " + std::to_string(code) + "\n");
-    return code;
-}
-
 void CMainClass::applyCoordinateScaling() {
     std::lock_guard<std::mutex> lock(stateMutex);
-    const bool sixteenBit = pixelFormat == "RGB16" || pixelFormat == "Coord3D_ABC16";
+    const FrameFormat* format = findFrameFormat(pixelFormat);
+    const bool sixteenBit = format != nullptr && format->build == FrameBuild::Convert16Bit;
     const double scales[3] = {scale16X, scale16Y, scale16Z};
     const double offsets[3] = {-0.5 * measuringRangeX, -0.5 * measuringRangeY, workingRangeZStart};
     for (int axis = 0; axis < 3; ++axis) {
@@ -72,15 +67,17 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
         camera->getIntValue(featureName, &integer);
         const std::string format = camera->getPixelFormatName(static_cast<int>(integer));
         trace("Write " + name + " = " + format + "\n");
-        // Frames are described by the current format: it may change only while no acquisition runs.
-        if (isAcquisitionActive()) return false;
+        // Frames are described by the current format: it may change only while no acquisition runs, and only
+        // to a format the acquisition loop can build.
+        const FrameFormat* frameFormat = findFrameFormat(format);
+        if (frameFormat == nullptr || isAcquisitionActive()) return false;
         std::string previous;
         {
             std::lock_guard<std::mutex> lock(stateMutex);
             previous = pixelFormat;
             pixelFormat = format;
         }
-        const bool switched = sendSensorCommand(format == "Mono8" ? "SetCameraMode=0" : "SetCameraMode=1") == 0;
+        const bool switched = sendSensorCommand("SetCameraMode=" + std::to_string(frameFormat->cameraMode)) == 0;
         if (!switched) {
             std::lock_guard<std::mutex> lock(stateMutex);
             pixelFormat = previous;
@@ -114,9 +111,11 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
         bool mayChange = !isAcquisitionActive();
         {
             std::lock_guard<std::mutex> lock(stateMutex);
-            mayChange = mayChange || pixelFormat == "Mono8";
+            const FrameFormat* format = findFrameFormat(pixelFormat);
+            mayChange = mayChange || (format != nullptr && format->cameraMode == 0);
         }
-        // While a 3D acquisition runs the sensor keeps its exposure: the write is refused.
+        // While an acquisition in camera mode 1 (point clouds) runs the sensor keeps its exposure: the write is
+        // refused.
         return mayChange && sendAndRequestRefresh("SetExposureTime=" + commandFloat(real));
     } else if (name == "StackAcquisitionMode") {
         readInteger();

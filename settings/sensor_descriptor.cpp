@@ -8,7 +8,6 @@
 
 #include "descriptor_reader.h"
 #include "main_class.h"
-#include "tavrion.h"
 
 namespace {
 
@@ -128,15 +127,7 @@ bool CMainClass::parseSensorDescriptor(const char* descriptor) {
         }
     }
 
-    char reply[100] = {};
-    const std::int32_t code = Tavrion_ReadData(sensorHandle, "GetTemperature", reply, sizeof reply, 0);
-    if (code != 0) {
-        // The reply holds nothing to convert then; the last good temperature stays.
-        trace("WARNING: Failed ReadData [GetTemperature]. Error code " + std::to_string(code) + "\n");
-    } else {
-        reply[sizeof reply - 1] = '\0';
-        sensorTemperature.store(static_cast<std::uint16_t>(std::atoi(reply)));
-    }
+    readSensorTemperature();
     lastSettingsUpdateTick = tickSource();
     return true;
 }

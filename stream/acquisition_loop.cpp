@@ -2,13 +2,13 @@
 // point cloud per cycle, build the frame in the pixel format fixed at the start, add the chunk data and hand
 // the frame to the device; stop on request, on a client's disconnect or after one frame in SingleFrame mode.
 // When an acquisition starts and ends is decided with the bridge (bridge/acquisition_control.cpp).
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <string>
 
+#include "frame_formats.h"
 #include "frame_stage_times.h"
 #include "main_class.h"
 #include "tavrion.h"
@@ -20,15 +20,6 @@ constexpr std::uint32_t kRetryPauseMs = 10;
 constexpr std::uint32_t kPauseAfter2dFrameMs = 150;
 constexpr std::uint16_t kSingleFrame = 2;
 constexpr std::uint32_t kLossLinesShown = 3;
-
-// Bytes per pixel of the formats the loop builds; 0 for a format it does not know.
-std::int32_t bytesPerPixelOf(const std::string& format) {
-    if (format == "Mono8") return 1;
-    if (format == "Mono16") return 2;
-    if (format == "RGB16" || format == "Coord3D_ABC16") return 6;
-    if (format == "Coord3D_ABC32f") return 12;
-    return 0;
-}
 
 class AcquisitionLoop {
 public:
@@ -42,17 +33,25 @@ public:
         }
         while (bridge_.takeAcquisitionStart()) {
             sizeWarned_ = false;
-            sendCommand("SetAcquisitionStart=1");
+            bridge_.sendSensorCommand("SetAcquisitionStart=1");
             stageTimes_.start();
+            std::string formatName;
             {
                 std::lock_guard<std::mutex> lock(bridge_.stateMutex);
-                activeFormat_ = bridge_.pixelFormat;
+                formatName = bridge_.pixelFormat;
             }
-            const Outcome outcome = runAcquisition();
+            format_ = findFrameFormat(formatName);
+            Outcome outcome = Outcome::Finished;
+            if (format_ != nullptr) {
+                outcome = runAcquisition();
+            } else {
+                bridge_.printError("ERROR: Frames in the pixel format " + formatName +
+                                   " cannot be built; the acquisition stops\n");
+            }
             endLossRun();
             // Whatever ended the acquisition, shut-down included, the sensor is told, so that it is never
             // left acquiring for nobody.
-            sendCommand("SetAcquisitionStart=0");
+            bridge_.sendSensorCommand("SetAcquisitionStart=0");
             bridge_.trace("Acquisition stopped: " + stageTimes_.summary() + "\n");
             bridge_.acquisitionEnded(outcome == Outcome::Finished);
             if (bridge_.stopThreads) return;
@@ -80,8 +79,7 @@ private:
                                std::to_string(height) + " cannot be streamed; the acquisition is not available\n");
             return false;
         }
-        // The largest frame is 12 bytes per pixel of the full resolution (Coord3D_ABC32f).
-        frameBuffer_.reset(new (std::nothrow) std::uint8_t[12 * pixelCount_]);
+        frameBuffer_.reset(new (std::nothrow) std::uint8_t[kLargestBytesPerPixel * pixelCount_]);
         cameraImage_.reset(new (std::nothrow) std::uint8_t[pixelCount_]);
         pointBuffer_.reset(new (std::nothrow) double[3 * pixelCount_]);
         monoBuffer_.reset(new (std::nothrow) std::uint16_t[pixelCount_]);
@@ -109,12 +107,6 @@ private:
         if (lostInARow_ > kLossLinesShown)
             bridge_.printError("WARNING: " + std::to_string(lostInARow_) + " images in a row were lost\n");
         lostInARow_ = 0;
-    }
-
-    void sendCommand(const std::string& command) {
-        const std::int32_t code = Tavrion_WriteData(bridge_.sensorHandle, command.c_str(), 0);
-        if (code != 0)
-            bridge_.trace("WARNING: Failed WriteData [" + command + "]. Error code " + std::to_string(code) + "\n");
     }
 
     Outcome runAcquisition() {
@@ -167,7 +159,7 @@ private:
     }
 
     Fetch fetch() {
-        if (activeFormat_ == "Mono8") {
+        if (format_->build == FrameBuild::CopyCameraImage) {
             std::int32_t code = 0;
             {
                 StageTimer timer(stageTimes_, FrameStage::fetch);
@@ -183,12 +175,9 @@ private:
         std::int32_t code = 0;
         {
             StageTimer timer(stageTimes_, FrameStage::trigger);
-            code = Tavrion_WriteData(bridge_.sensorHandle, "SetTriggerSoftware", 0);
+            code = bridge_.sendSensorCommand("SetTriggerSoftware");
         }
-        if (code != 0) {
-            report("WARNING: Failed WriteData [SetTriggerSoftware]. Error code ", code);
-            return afterFailedFetch(kRetryPauseMs);
-        }
+        if (code != 0) return afterFailedFetch(kRetryPauseMs);
         void* buffers[2] = {pointBuffer_.get(), monoBuffer_.get()};
         {
             StageTimer timer(stageTimes_, FrameStage::fetch);
@@ -217,41 +206,46 @@ private:
             return true;
         }
         const std::int32_t pixels = width * height;
-        const std::int32_t knownBytesPerPixel = bytesPerPixelOf(activeFormat_);
-        if (knownBytesPerPixel != 0) bytesPerPixel_ = knownBytesPerPixel;
         {
             StageTimer timer(stageTimes_, FrameStage::conversion);
             fillFrame(width, height, pixels);
         }
         {
             StageTimer timer(stageTimes_, FrameStage::chunkData);
-            addChunks(static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(bytesPerPixel_));
+            addChunks(static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(format_->bytesPerPixel));
         }
         const int refused = sendFrame(pixels);
         if (refused == 0) stageTimes_.frameSent();
-        previousFormat_ = activeFormat_;
         if (refused == 0) return true;
-        bridge_.printError("ERROR: The device refused a " + activeFormat_ + " frame (code " + std::to_string(refused) +
-                           "); the acquisition stops\n");
+        bridge_.printError("ERROR: The device refused a " + std::string(format_->name) + " frame (code " +
+                           std::to_string(refused) + "); the acquisition stops\n");
         return false;
     }
 
     void fillFrame(int width, int height, std::int32_t pixels) {
         std::uint8_t* frame = frameBuffer_.get();
-        const std::size_t bytes = static_cast<std::size_t>(pixels) * static_cast<std::size_t>(bytesPerPixel_);
-        if (activeFormat_ == "Mono8" || activeFormat_ == "Mono16") {
-            const void* source = activeFormat_ == "Mono8" ? static_cast<const void*>(cameraImage_.get())
-                                                          : static_cast<const void*>(monoBuffer_.get());
-            if (noData_) {
-                std::memset(frame, 0, bytes);
-            } else {
-                std::memcpy(frame, source, bytes);
+        const std::size_t bytes = static_cast<std::size_t>(pixels) * static_cast<std::size_t>(format_->bytesPerPixel);
+        switch (format_->build) {
+            case FrameBuild::CopyCameraImage:
+            case FrameBuild::CopyMonoImage: {
+                const void* source = format_->build == FrameBuild::CopyCameraImage
+                                         ? static_cast<const void*>(cameraImage_.get())
+                                         : static_cast<const void*>(monoBuffer_.get());
+                if (noData_) {
+                    std::memset(frame, 0, bytes);
+                } else {
+                    std::memcpy(frame, source, bytes);
+                }
+                break;
             }
-        } else if (activeFormat_ == "RGB16" || activeFormat_ == "Coord3D_ABC16") {
-            bridge_.convertPointsToU16(width, height, noData_, pointBuffer_.get(),
-                                       reinterpret_cast<std::uint16_t*>(frame));
-        } else if (activeFormat_ == "Coord3D_ABC32f") {
-            bridge_.convertPointsToFloat(width, height, noData_, pointBuffer_.get(), reinterpret_cast<float*>(frame));
+            case FrameBuild::Convert16Bit:
+                bridge_.convertPointsToU16(width, height, noData_, pointBuffer_.get(),
+                                           reinterpret_cast<std::uint16_t*>(frame));
+                break;
+            case FrameBuild::ConvertFloat:
+                bridge_.convertPointsToFloat(width, height, noData_, pointBuffer_.get(),
+                                             reinterpret_cast<float*>(frame));
+                break;
         }
     }
 
@@ -265,14 +259,7 @@ private:
         }
         if (enabledChunks == 0) return;
         if (temperatureChunk.enabled) {
-            char reply[100] = {};
-            const std::int32_t code = Tavrion_ReadData(bridge_.sensorHandle, "GetTemperature", reply, sizeof reply, 0);
-            if (code == 0) {
-                reply[sizeof reply - 1] = '\0';
-                bridge_.sensorTemperature.store(static_cast<std::uint16_t>(std::atoi(reply)));
-            } else {
-                report("WARNING: Failed ReadData [GetTemperature]. Error code ", code);
-            }
+            bridge_.readSensorTemperature();
             const std::uint32_t value = os::hostToNetwork32(bridge_.sensorTemperature.load());
             bridge_.camera->addChunkData(frameBuffer_.get(), &value, 4, temperatureChunk.address, 0);
         }
@@ -280,10 +267,10 @@ private:
     }
 
     int sendFrame(std::int32_t pixels) {
-        if (activeFormat_ == "Mono8" || activeFormat_ == "Mono16" || activeFormat_ == "RGB16") {
+        if (format_->sending == FrameSending::Image) {
             // The byte count the loop built, so that the device refuses a frame its format does not describe
             // instead of reading the buffer as something else.
-            const std::int64_t bytes = std::int64_t{pixels} * bytesPerPixel_;
+            const std::int64_t bytes = std::int64_t{pixels} * format_->bytesPerPixel;
             int result = 0;
             {
                 StageTimer timer(stageTimes_, FrameStage::send);
@@ -293,11 +280,8 @@ private:
             os::sleepMs(kPauseAfter2dFrameMs);
             return result;
         }
-        if (activeFormat_ == "Coord3D_ABC16" || activeFormat_ == "Coord3D_ABC32f") {
-            StageTimer timer(stageTimes_, FrameStage::send);
-            return bridge_.camera->sendPointCloud(frameBuffer_.get(), pixels, 0);
-        }
-        return 0;
+        StageTimer timer(stageTimes_, FrameStage::send);
+        return bridge_.camera->sendPointCloud(frameBuffer_.get(), pixels, 0);
     }
 
     CMainClass& bridge_;
@@ -306,9 +290,7 @@ private:
     std::unique_ptr<std::uint8_t[]> cameraImage_;
     std::unique_ptr<double[]> pointBuffer_;
     std::unique_ptr<std::uint16_t[]> monoBuffer_;
-    std::string activeFormat_;
-    std::string previousFormat_;
-    std::int32_t bytesPerPixel_ = 0;
+    const FrameFormat* format_ = nullptr;  // fixed at the start of an acquisition
     bool noData_ = false;
     bool sizeWarned_ = false;
     std::uint32_t lostInARow_ = 0;

@@ -207,6 +207,15 @@ TEST_F(RegisterWriteTest, ARejectedCameraModeIsAnsweredWithAnErrorAndKeepsTheFor
     EXPECT_EQ(bridge->coordinates[2].offset, 0.0f);
 }
 
+TEST_F(RegisterWriteTest, AFormatTheAcquisitionCannotBuildIsRefusedWithoutASensorCommand) {
+    ASSERT_TRUE(writeInt("PixelFormat", RecordingCamera::kMono16));
+    sensor().reset();
+    EXPECT_FALSE(writeInt("PixelFormat", 0x7fff));
+    EXPECT_EQ(sensor().commands(), Commands{});
+    EXPECT_EQ(bridge->pixelFormat, "Mono16");
+    EXPECT_EQ(camera->intValue("PixelFormat"), RecordingCamera::kMono16);
+}
+
 TEST_F(RegisterWriteTest, PayloadFeaturesAreRefusedWhileAnAcquisitionIsWantedAndAcceptedAfterTheStop) {
     ASSERT_TRUE(writeInt("PixelFormat", RecordingCamera::kMono8));
     camera->fireWrite("AcquisitionStart");

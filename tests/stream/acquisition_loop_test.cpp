@@ -153,6 +153,21 @@ TEST_F(AcquisitionLoopTest, AFrameTheDeviceRefusesEndsTheAcquisitionWithAnError)
     EXPECT_EQ(sensor().commands().back(), "SetAcquisitionStart=0");
 }
 
+TEST_F(AcquisitionLoopTest, AFormatWithoutAFrameRecipeEndsTheAcquisitionWithAnErrorAndNoSensorRequest) {
+    {
+        std::lock_guard<std::mutex> lock(bridge->stateMutex);
+        bridge->pixelFormat = "Mono10";
+    }
+    testing::internal::CaptureStderr();
+    startAcquisition(1);
+    EXPECT_TRUE(waitUntil([&] { return !bridge->isAcquisitionActive(); }));
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("ERROR: Frames in the pixel format Mono10 cannot be built"), std::string::npos) << console;
+    EXPECT_EQ(camera->frameCount(), 0u);
+    EXPECT_EQ(sensor().commands(), (Commands{"SetCameraMode=0", "SetAcquisitionStart=1", "SetAcquisitionStart=0"}));
+    EXPECT_EQ(sensorCalls("GetPointCloud") + sensorCalls("GetCameraImage"), 0);
+}
+
 TEST_F(AcquisitionLoopTest, AStartWrittenWhileRunningRestartsNothing) {
     startAcquisition(1);
     ASSERT_TRUE(waitForFrames(1));
