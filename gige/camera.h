@@ -3,8 +3,9 @@
 //
 // Hooks for the stream path (gige/gvsp/), which plugs in without touching the control path:
 // - StreamHooks: installed with setStreamHooks(). The stream channel's registers (the 0x0D00 block) live
-//   only in the bootstrap image, where the camera checks every write. After a client wrote one of them the
-//   camera calls configure() with the settings they now hold, and fireTestPacket() when the write asked
+//   only in the bootstrap image, where the camera checks every write. After a client wrote one of them, or
+//   DeviceLinkThroughputLimitMode or DeviceLinkThroughputLimit, the camera calls configure() with the
+//   settings they now hold, and fireTestPacket() when the write asked
 //   for the test packet; stop() when control is lost or the server stops (SCP already reads 0 then), and
 //   packetResend() for every PACKETRESEND command (never acknowledged). All run on the control thread with
 //   no camera lock held.

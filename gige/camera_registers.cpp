@@ -17,6 +17,8 @@ namespace {
 using gvcp::Status;
 using Access = gvcp::BootstrapRegisters::Access;
 constexpr std::uint32_t kChannelEnd = gvsp::kChannelBase + gvsp::kChannelBlockSize;
+constexpr const char* kThroughputLimitMode = "DeviceLinkThroughputLimitMode";
+constexpr const char* kThroughputLimit = "DeviceLinkThroughputLimit";
 
 std::uint32_t paddedXmlSize(const std::string& xml) {
     return static_cast<std::uint32_t>((xml.size() + 3) & ~std::size_t{3});
@@ -219,13 +221,23 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
         context = writeContext_;
     }
     const bool carriedOut = callback == nullptr || runCallbacks(callback, context, names);
-    std::lock_guard lock(mutex_);
-    for (auto& value : previous) {
-        // A refused write leaves the feature as it was; a command register reads 0 once it has run.
-        if (value.feature->kind == genicam::NodeKind::Command) value.intValue = 0;
-        if (!carriedOut || value.feature->kind == genicam::NodeKind::Command) genicam::RegisterLayout::apply(value);
+    StreamHooks* hooks = nullptr;
+    gvsp::ChannelSettings settings;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& value : previous) {
+            // A refused write leaves the feature as it was; a command register reads 0 once it has run.
+            if (value.feature->kind == genicam::NodeKind::Command) value.intValue = 0;
+            if (!carriedOut || value.feature->kind == genicam::NodeKind::Command) genicam::RegisterLayout::apply(value);
+        }
+        updatePayloadSize();
+        // The throughput limit paces the stream from the next batch of packets on.
+        for (const auto& name : names) {
+            if (name == kThroughputLimitMode || name == kThroughputLimit) hooks = streamHooks_;
+        }
+        if (hooks != nullptr) settings = channelSettings();
     }
-    updatePayloadSize();
+    if (hooks != nullptr) hooks->configure(settings);
     return carriedOut ? Status::Success : Status::Error;
 }
 
@@ -302,6 +314,11 @@ gvsp::ChannelSettings Camera::channelSettings() const {
     settings.packetSize = packetSize & gvsp::kPacketSizeMask;
     settings.doNotFragment = (packetSize & gvsp::kPacketSizeDoNotFragment) != 0;
     settings.packetDelay = channelRegister(gvsp::kRegPacketDelay);
+    std::int64_t limitOn = 0;
+    std::int64_t limit = 0;
+    if (store_.getInt(kThroughputLimitMode, limitOn) && limitOn != 0 && store_.getInt(kThroughputLimit, limit) &&
+        limit > 0)
+        settings.throughputLimit = static_cast<std::uint64_t>(limit);
     return settings;
 }
 

@@ -101,6 +101,18 @@ void transportLayer(FeatureStore& store) {
     store.addBootstrapFeature(kGevBoolean, "GevSCPSDoNotFragment", "TransportLayerControl", kGevReadWrite,
                               kChannelBase + kRegPacketSize, 4, kPacketSizeDoNotFragment);
     store.setIntRange("GevHeartbeatTimeout", 500, 0xFFFFFFFFLL, 1);
+    // A receiver slower than the link gets whole frames when the stream is held to what it takes.
+    store.addFeature(kGevEnumeration, "DeviceLinkThroughputLimitMode", "TransportLayerControl", kGevReadWrite, "",
+                     true);
+    store.addEnumEntry("DeviceLinkThroughputLimitMode", "Off", 0);
+    store.addEnumEntry("DeviceLinkThroughputLimitMode", "On", 1);
+    store.setEnum("DeviceLinkThroughputLimitMode", "Off");
+    store.addFeature(kGevInteger, "DeviceLinkThroughputLimit", "TransportLayerControl", kGevReadWrite, "", true);
+    store.setIntRange("DeviceLinkThroughputLimit", kMinThroughputLimit, kMaxThroughputLimit, 1);
+    store.setInt("DeviceLinkThroughputLimit", kDefaultThroughputLimit);
+    store.setDescription("DeviceLinkThroughputLimit",
+                         "Bytes per second the stream may send while DeviceLinkThroughputLimitMode is On "
+                         "(IP packets, resends included).");
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ void StreamSender::configure(const ChannelSettings& settings) {
         if (settings.port != settings_.port || settings.destination != settings_.destination) ++generation_;
         settings_ = settings;
     }
+    pacer_.configure(std::uint64_t{settings.packetDelay} * 1000000000ull / tickFrequency_, settings.throughputLimit);
     std::shared_lock<std::shared_mutex> lock(socketMutex_);
     socket_.setDoNotFragment(settings.doNotFragment);
 }
@@ -100,16 +101,19 @@ std::uint16_t StreamSender::nextBlockId() const { return nextBlock_.load(); }
 
 void StreamSender::setNextBlockId(std::uint16_t id) { nextBlock_ = id == 0 ? 1 : id; }
 
-void StreamSender::pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs, std::uint32_t generation) {
-    const std::uint64_t due = startNs + gapNs * index;
-    // A long delay must not hold a closed channel's frame: the wait ends when the channel changes.
-    for (std::uint64_t now = os::monotonicNs(); now < due && generation_.load() == generation;
-         now = os::monotonicNs()) {
-        // Sleep for long gaps, spin for the last stretch: a sleep overshoots by tens of microseconds.
-        if (due - now > 200000)
-            std::this_thread::sleep_for(
-                std::chrono::nanoseconds(std::min<std::uint64_t>(due - now - 100000, 10000000)));
+bool StreamSender::pace(const OutPacket* packets, std::size_t count, std::uint32_t generation) {
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes += kIpUdpOverhead;
+        for (std::size_t s = 0; s < packets[i].spanCount; ++s) bytes += packets[i].spans[s].length;
     }
+    const std::uint64_t due = pacer_.book(count, bytes, os::monotonicNs());
+    // A long wait must not hold a closed channel's frame: it ends when the channel changes.
+    for (std::uint64_t now = os::monotonicNs(); now < due; now = os::monotonicNs()) {
+        if (generation_.load() != generation) return false;
+        std::this_thread::sleep_for(std::chrono::nanoseconds(std::min<std::uint64_t>(due - now, 10000000)));
+    }
+    return generation_.load() == generation;
 }
 
 SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedPayload& payload) {
@@ -151,10 +155,8 @@ SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedP
     nextBlock_ = gvsp::nextBlockId(blockId);
 
     std::shared_lock<std::shared_mutex> socketLock(socketMutex_);
-    const bool paced = config.packetDelay != 0;
-    const std::uint64_t gapNs = paced ? config.packetDelay * 1000000000ull / tickFrequency_ : 0;
-    const std::uint64_t startNs = paced ? os::monotonicNs() : 0;
-    const std::size_t batchLimit = paced ? 1 : StreamSocket::kMaxBatch;
+    const bool paced = pacer_.active();
+    const std::size_t batchLimit = pacer_.burstPackets(config.packetSize, StreamSocket::kMaxBatch);
 
     OutPacket batch[StreamSocket::kMaxBatch];
     std::uint8_t headers[StreamSocket::kMaxBatch][kHeaderSize];
@@ -199,7 +201,7 @@ SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedP
             ++count;
         }
         if (count == 0) continue;
-        if (paced) pace(gapNs, next - 1, startNs, generation);
+        if (paced && !pace(batch, count, generation)) return SendOutcome::Stopped;
         if (generation_.load() != generation) return SendOutcome::Stopped;
         if (socket_.send(config.destination, config.port, batch, count) != count) return SendOutcome::NetworkFailed;
     }
@@ -210,7 +212,14 @@ void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint3
     if (first > last) return;
     const ChannelSettings config = settings();
     if (config.port == 0 || config.destination == 0) return;
+    const std::uint32_t generation = generation_.load();
+    const bool paced = pacer_.active();
+    const std::size_t batchLimit = pacer_.burstPackets(config.packetSize, StreamSocket::kMaxBatch);
     std::shared_lock<std::shared_mutex> socketLock(socketMutex_);
+    auto sendBatch = [&](const OutPacket* packets, std::size_t count) {
+        if (paced && !pace(packets, count, generation)) return false;
+        return socket_.send(config.destination, config.port, packets, count) == count;
+    };
 
     auto unavailable = [&](std::uint16_t block, std::uint32_t packetId) {
         std::uint8_t header[kHeaderSize];
@@ -218,7 +227,7 @@ void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint3
         OutPacket packet;
         packet.spans[0] = Span{header, sizeof header};
         packet.spanCount = 1;
-        socket_.send(config.destination, config.port, &packet, 1);
+        sendBatch(&packet, 1);
     };
     // Extended (64-bit) block ids are never used by this device, so such a block is not held.
     if (blockId == 0 || blockId > 0xFFFF) {
@@ -259,12 +268,12 @@ void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint3
                 packet.spans[1] = Span{frame->payload + offset, length};
                 packet.spanCount = 2;
             }
-            if (++count == StreamSocket::kMaxBatch) {
-                socket_.send(config.destination, config.port, batch, count);
+            if (++count == batchLimit) {
+                if (!sendBatch(batch, count)) return;
                 count = 0;
             }
         }
-        if (count != 0) socket_.send(config.destination, config.port, batch, count);
+        if (count != 0 && !sendBatch(batch, count)) return;
         if (last > held) unavailable(block, std::max(first, held + 1));
     });
 }

@@ -11,6 +11,7 @@
 #include "gvsp_packets.h"
 #include "frame_parts.h"
 #include "resend_store.h"
+#include "stream_pacer.h"
 #include "stream_socket.h"
 
 #include <atomic>
@@ -34,7 +35,8 @@ struct ChannelSettings {
     std::uint32_t destination = 0;
     std::uint32_t packetSize = kDefaultPacketSize;
     bool doNotFragment = false;
-    std::uint32_t packetDelay = 0;
+    std::uint32_t packetDelay = 0;      // SCPD, in ticks of the device clock
+    std::uint64_t throughputLimit = 0;  // bytes per second of IP packets, 0 for no limit
 };
 
 class StreamSender {
@@ -71,7 +73,7 @@ public:
 
     // PACKETRESEND for packets first..last of a block: held packets are sent again unchanged; one packet
     // with status PACKET_UNAVAILABLE answers for a block or packets no longer (or never) held. A reversed
-    // range is ignored.
+    // range is ignored. Resent packets keep the channel's pace, so a paced resend holds the caller.
     void resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last);
 
     // Ends the frame being sent: its remaining packets and pacing waits are skipped; send() returns Stopped.
@@ -87,12 +89,14 @@ public:
 
 private:
     bool shouldDrop();
-    void pace(std::uint64_t gapNs, std::uint64_t index, std::uint64_t startNs, std::uint32_t generation);
+    // Books the wire time of `count` packets and waits for it; false when the channel changed meanwhile.
+    bool pace(const OutPacket* packets, std::size_t count, std::uint32_t generation);
 
     const std::uint64_t tickFrequency_;
     mutable std::mutex configMutex_;
     ChannelSettings settings_;
     std::atomic<std::uint32_t> generation_{0};
+    StreamPacer pacer_;
 
     mutable std::shared_mutex socketMutex_;  // senders share it; open and close take it alone
     StreamSocket socket_;

@@ -1,8 +1,9 @@
 // Stream channel 0 through the camera, driven by a plain GVCP client on 127.0.0.1 against a device on
 // 127.0.7.80: registers through READREG and READMEM alike, packets from the served address and SCSP,
-// refused packet sizes, the test packet, PACKETRESEND answers, and the stream stopping on SCP = 0, on
-// release of control and on heartbeat expiry. Each test serves its own address (127.0.7.80 to .84), so the
-// tests can run in parallel.
+// refused packet sizes, the test packet, PACKETRESEND answers, the stream stopping on SCP = 0, on
+// release of control and on heartbeat expiry, and the throughput limit. Each test serves its own address
+// (127.0.7.80 to .85), so the tests can run in parallel.
+#include "camera.h"
 #include "gev_camera.h"
 #include "gvcp/raw_client.h"
 #include "gvsp_test_packets.h"
@@ -30,10 +31,11 @@ constexpr std::uint32_t kScsp = 0x0D1C;
 
 class CameraStreamTest : public ::testing::Test {
 protected:
-    void start(unsigned lastByte, int heartbeatMs = 0) {
+    void start(unsigned lastByte, int heartbeatMs = 0, std::uint16_t width = 64, std::uint16_t height = 48) {
         device = ipv4(127, 0, 7, lastByte);
         client = std::make_unique<gvcp_test::RawClient>(device);
-        camera->setImageSize(64, 48, 0);
+        camera->setImageSize(width, height, 0);
+        image.assign(std::size_t{width} * height, 0x11);
         if (heartbeatMs > 0) camera->setServerOptionC(1, heartbeatMs);
         ASSERT_EQ(camera->startServer(("127.0.7." + std::to_string(lastByte)).c_str()), 0);
         ASSERT_EQ(client->writeReg(kCcp, 2), 0);
@@ -181,4 +183,27 @@ TEST_F(CameraStreamTest, StreamStopsWhenTheHeartbeatExpires) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     host.drain(50);
     EXPECT_TRUE(host.drain(200).empty());
+}
+
+TEST_F(CameraStreamTest, ThroughputLimitPacesTheStreamOnlyWhileItsModeIsOn) {
+    // 2 MB frames: at once without the limit, two seconds at the 1 MB/s the client sets.
+    start(85, 0, 2048, 1024);
+    const std::string xml = dynamic_cast<gige::Camera&>(*camera).genicamXml();
+    const std::uint32_t limit = gvcp_test::registerAddress(xml, "regDeviceLinkThroughputLimit");
+    const std::uint32_t mode = gvcp_test::registerAddress(xml, "regDeviceLinkThroughputLimitMode");
+    ASSERT_NE(limit, 0u);
+    ASSERT_NE(mode, 0u);
+    ASSERT_EQ(client->writeMem(limit, gvcp_test::concat(be32(0), be32(1000000))), 0);
+    const std::size_t framePackets = (image.size() + 1500 - 36 - 1) / (1500 - 36) + 2;
+
+    sendFrame();
+    EXPECT_EQ(received().size(), framePackets);  // the mode is still Off
+
+    ASSERT_EQ(client->writeReg(mode, 1), 0);
+    std::thread paced([this] { sendFrame(); });
+    const std::size_t beforeClosing = host.drain(100).size();  // a second at most
+    ASSERT_EQ(client->writeReg(kScp, 0), 0);                   // ends the paced frame early
+    paced.join();
+    EXPECT_GT(beforeClosing, 0u);
+    EXPECT_LT(beforeClosing + host.drain(50).size(), framePackets * 3 / 4);
 }
