@@ -21,7 +21,6 @@ using sensorlink::MessageKind;
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint32_t kSensorAddress = 0x7F000321;  // 127.0.3.33
 constexpr int kCallMs = 500;
 
 Bytes operator+(Bytes a, const Bytes& b) {
@@ -54,8 +53,13 @@ long long millisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// Each test serves its own address: ctest runs them in parallel, and a client of one must never reach the
+// other's sensor on the shared port.
 class HostileSensorTest : public testing::Test {
 protected:
+    explicit HostileSensorTest(unsigned lastByte = 33)
+        : address_(0x7F000300U | lastByte), sensor("127.0.3." + std::to_string(lastByte)) {}
+
     std::unique_ptr<sensorlink::SensorClient> open(HostileSensor::Script script) {
         sensor.dropConnections();
         sensor.setScript(std::move(script));
@@ -63,9 +67,15 @@ protected:
         limits.connectMs = kCallMs;
         limits.statusMs = kCallMs;
         limits.callMs = kCallMs;
-        return sensorlink::SensorClient::open(kSensorAddress, 32001, limits);
+        return sensorlink::SensorClient::open(address_, 32001, limits);
     }
-    HostileSensor sensor{"127.0.3.33"};
+    const std::uint32_t address_;
+    HostileSensor sensor;
+};
+
+class HostileRepliesTest : public HostileSensorTest {
+protected:
+    HostileRepliesTest() : HostileSensorTest(38) {}
 };
 
 TEST_F(HostileSensorTest, BrokenGreetingsAreRefusedPromptlyWithoutBigAllocations) {
@@ -95,7 +105,7 @@ TEST_F(HostileSensorTest, BrokenGreetingsAreRefusedPromptlyWithoutBigAllocations
     EXPECT_LT(peakKiB() - before, 64 * 1024) << "peak memory grew by more than 64 MiB";
 }
 
-TEST_F(HostileSensorTest, BrokenRepliesFailTheCallWithAClearCode) {
+TEST_F(HostileRepliesTest, BrokenRepliesFailTheCallWithAClearCode) {
     const Bytes hello = HostileSensor::greeting(4, 2);  // 8 pixels
     const std::uint32_t cloudBody = 4 + 4 + 8 * 26;
     const Bytes cloudSamples(8 * 26, 0x40);
