@@ -15,7 +15,7 @@ constexpr const char* kLock = "regTLParamsLocked";
 // A read-only enumeration with one entry: a fact about the device that never changes.
 void declareFixedEnumeration(CGevCamera& camera, const char* name, const char* category, const char* entry,
                              const char* description) {
-    camera.addFeature(kGevEnumeration, name, category, kGevReadOnly, nullptr, 1);
+    camera.addFeature(GevEnumeration, name, category, GevReadOnly, nullptr, 1);
     camera.setDescription(name, description);
     camera.addEnumEntry(name, entry, 0);
     camera.setEnumValue(name, entry);
@@ -34,14 +34,14 @@ void declareScan3dDescriptors(CGevCamera& camera) {
 }
 
 void declareIdentification(CMainClass& bridge, CGevCamera& camera) {
-    camera.addFeature(kGevString, "DeviceID", "DeviceControl", kGevReadOnly, nullptr, 1);
+    camera.addFeature(GevString, "DeviceID", "DeviceControl", GevReadOnly, nullptr, 1);
     camera.setStringValue("DeviceID", bridge.serialNumber.c_str());
     declareFixedEnumeration(camera, "DeviceScanType", "DeviceControl", "Areascan3D",
                             "The device delivers 3D images of a whole area at once");
     for (const auto& [name, size, text] :
          {std::tuple{"WidthMax", bridge.pixelXMax, "Largest image width the sensor delivers"},
           std::tuple{"HeightMax", bridge.pixelYMax, "Largest image height the sensor delivers"}}) {
-        camera.addFeature(kGevInteger, name, "ImageFormatControl", kGevReadOnly, nullptr, 1);
+        camera.addFeature(GevInteger, name, "ImageFormatControl", GevReadOnly, nullptr, 1);
         camera.setDescription(name, text);
         camera.setIntRange(name, size, size, 1);
         camera.setIntValue(name, size);
@@ -49,14 +49,14 @@ void declareIdentification(CMainClass& bridge, CGevCamera& camera) {
 }
 
 void declareComponents(CGevCamera& camera) {
-    camera.addFeature(kGevEnumeration, "AcquisitionMultiPartMode", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "AcquisitionMultiPartMode", "AcquisitionControl", GevReadWrite, nullptr, 1);
     // Only single-component blocks are streamed so far; the synchronized entry comes with multipart streaming.
     camera.setDescription("AcquisitionMultiPartMode", "SingleComponent: one image per block, in PixelFormat");
     camera.addEnumEntry("AcquisitionMultiPartMode", "SingleComponent", kMultiPartSingleComponent);
     camera.setEnumValue("AcquisitionMultiPartMode", "SingleComponent");
     camera.setNodeElement("AcquisitionMultiPartMode", "pIsLocked", kLock, false);
 
-    camera.addFeature(kGevEnumeration, "ComponentSelector", "ImageFormatControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "ComponentSelector", "ImageFormatControl", GevReadWrite, nullptr, 1);
     camera.setDescription("ComponentSelector",
                           "Selects the image component that ComponentEnable and ComponentIDValue address");
     for (std::size_t c = 0; c < kComponentCount; ++c) {
@@ -67,12 +67,12 @@ void declareComponents(CGevCamera& camera) {
         camera.setNodeElement("ComponentSelector", "pSelected", selected, true);
     }
 
-    camera.addFeature(kGevBoolean, "ComponentEnable", "ImageFormatControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevBoolean, "ComponentEnable", "ImageFormatControl", GevReadWrite, nullptr, 1);
     camera.setDescription("ComponentEnable", "Whether the selected component goes into a multipart block");
     camera.setNodeElement("ComponentEnable", "pIsLocked", kLock, false);
     camera.setNodeElement("regComponentEnable", "pInvalidator", "ComponentSelector", true);
 
-    camera.addFeature(kGevInteger, "ComponentIDValue", "ImageFormatControl", kGevReadOnly, nullptr, 1);
+    camera.addFeature(GevInteger, "ComponentIDValue", "ImageFormatControl", GevReadOnly, nullptr, 1);
     camera.setDescription("ComponentIDValue", "Identifier of the selected component in the parts of a multipart block");
     camera.setNodeElement("regComponentIDValue", "pInvalidator", "ComponentSelector", true);
 }

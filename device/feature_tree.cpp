@@ -1,3 +1,5 @@
+// Declaring the bridge's feature tree to the camera object: the categories and features in the order clients
+// list them, with the limits and fixed values of the settings record.
 #include "feature_tree.h"
 
 #include <algorithm>
@@ -44,13 +46,13 @@ void declareCategories(CGevCamera& camera) {
 }
 
 void declareLockAndImageFormat(CMainClass& bridge, CGevCamera& camera) {
-    camera.addFeature(kGevInteger, "TLParamsLocked", "TLParamsLockedCategory", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevInteger, "TLParamsLocked", "TLParamsLockedCategory", GevReadWrite, nullptr, 1);
     camera.setIntRange("TLParamsLocked", 0, 1, 1);
     camera.setIntValue("TLParamsLocked", 0);
     camera.setNodeElement("TLParamsLocked", "Visibility", "Invisible", true);
 
     for (const char* name : {"Width", "Height", "OffsetX", "OffsetY"}) {
-        camera.setAccessMode(name, kGevReadOnly);
+        camera.setAccessMode(name, GevReadOnly);
         camera.setNodeElement(reg(name).c_str(), "pInvalidator", "StackAcquisitionMode", false);
     }
     for (const char* format : {"Mono16", "RGB16", "Coord3D_ABC32f"}) camera.addPixelFormat(format);
@@ -62,13 +64,13 @@ void declareLockAndImageFormat(CMainClass& bridge, CGevCamera& camera) {
     for (const auto& [name, text, size] :
          {std::tuple{"SensorWidth", "Effective width of the camera sensor in pixels", bridge.pixelXMax},
           std::tuple{"SensorHeight", "Effective height of the camera sensor in pixels", bridge.pixelYMax}}) {
-        camera.addFeature(kGevInteger, name, "ImageFormatControl", kGevReadOnly, nullptr, 1);
+        camera.addFeature(GevInteger, name, "ImageFormatControl", GevReadOnly, nullptr, 1);
         camera.setDescription(name, text);
         camera.setIntRange(name, size, size, 1);
         camera.setIntValue(name, size);
     }
 
-    camera.addFeature(kGevString, "PathToMask", "ImageFormatControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevString, "PathToMask", "ImageFormatControl", GevReadWrite, nullptr, 1);
     camera.setDescription("PathToMask", "Defines the path to the binary mask");
     camera.setNodeElement("PathToMask", "Visibility", "Invisible", false);
     camera.setNodeElement("PathToMask", "Streamable", "Yes", false);
@@ -84,11 +86,11 @@ void declareAcquisitionAndAnalog(CMainClass& bridge, CGevCamera& camera) {
     camera.setNodeElement("AcquisitionMode", "pIsLocked", kLock, false);
     camera.setNodeElement("regAcquisitionMode", "Cachable", "WriteAround", false);
 
-    camera.addFeature(kGevFloat, "ExposureTime", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevFloat, "ExposureTime", "AcquisitionControl", GevReadWrite, nullptr, 1);
     camera.setDescription("ExposureTime", "Sets the exposure time of the integrated camera in \xCE\xBCs.");
     camera.setFloatRange("ExposureTime", bridge.exposureTimeMin, bridge.exposureTimeMax);
 
-    camera.addFeature(kGevEnumeration, "StackAcquisitionMode", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "StackAcquisitionMode", "AcquisitionControl", GevReadWrite, nullptr, 1);
     camera.setDescription("StackAcquisitionMode", "Selects the Stack acquisition mode");
     for (int mode = bridge.stackAcquisitionModeMin; mode <= bridge.stackAcquisitionModeMax; ++mode) {
         camera.addEnumEntry("StackAcquisitionMode", ("mode" + std::to_string(mode)).c_str(), mode);
@@ -97,25 +99,25 @@ void declareAcquisitionAndAnalog(CMainClass& bridge, CGevCamera& camera) {
     camera.setNodeElement("StackAcquisitionMode", "Streamable", "Yes", false);
     camera.setNodeElement("regStackAcquisitionMode", "Cachable", "WriteAround", false);
 
-    camera.addFeature(kGevFloat, "Gain", "AnalogControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevFloat, "Gain", "AnalogControl", GevReadWrite, nullptr, 1);
     camera.setDescription("Gain", "Controls the gain of the integrated camera");
     camera.setFloatRange("Gain", static_cast<float>(bridge.gainMin), static_cast<float>(bridge.gainMax));
     camera.setNodeElement("regGain", "Cachable", "WriteAround", false);
     camera.setNodeElement("regGain", "Streamable", "Yes", false);
 
-    camera.addFeature(kGevInteger, "LightBrightness", "LightControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevInteger, "LightBrightness", "LightControl", GevReadWrite, nullptr, 1);
     camera.setDescription("LightBrightness", "Controls the LED Power");
     camera.setIntRange("LightBrightness", bridge.ledPowerMin, bridge.ledPowerMax, 1);
     camera.setNodeElement("LightBrightness", "Visibility", "Guru", false);
     camera.setNodeElement("regLightBrightness", "Cachable", "WriteAround", false);
     camera.setNodeElement("regLightBrightness", "Streamable", "Yes", false);
 
-    camera.addChunkFeature(bridge.chunks[0].address, bridge.chunks[0].name.c_str(), "ChunkDataControl", kGevReadOnly, 4,
+    camera.addChunkFeature(bridge.chunks[0].address, bridge.chunks[0].name.c_str(), "ChunkDataControl", GevReadOnly, 4,
                            nullptr);
 }
 
 void declareScan3d(CGevCamera& camera) {
-    camera.addFeature(kGevEnumeration, "Scan3dCoordinateSelector", "Scan3DControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "Scan3dCoordinateSelector", "Scan3DControl", GevReadWrite, nullptr, 1);
     camera.setDescription("Scan3dCoordinateSelector", "Selects the individual axis for 3D information/transformation");
     camera.addEnumEntry("Scan3dCoordinateSelector", "CoordinateA", 0);
     camera.addEnumEntry("Scan3dCoordinateSelector", "CoordinateB", 1);
@@ -126,7 +128,7 @@ void declareScan3d(CGevCamera& camera) {
     }
     for (const auto& [name, text] : kCoordinateFeatures) {
         const bool isFlag = std::string(name) == "Scan3dInvalidDataFlag";
-        camera.addFeature(isFlag ? kGevBoolean : kGevFloat, name, "Scan3DControl", kGevReadOnly, nullptr, 1);
+        camera.addFeature(isFlag ? GevBoolean : GevFloat, name, "Scan3DControl", GevReadOnly, nullptr, 1);
         camera.setDescription(name, text);
         camera.setNodeElement(reg(name).c_str(), "pInvalidator", "Scan3dCoordinateSelector", true);
         camera.setNodeElement(reg(name).c_str(), "pInvalidator", "PixelFormat", true);
@@ -145,10 +147,10 @@ void declareDeviceControl(CMainClass& bridge, CGevCamera& camera) {
         {"DeviceTLType", "GigEVision"},
     };
     for (const auto& [name, value] : strings) {
-        camera.addFeature(kGevString, name, "DeviceControl", kGevReadOnly, nullptr, 1);
+        camera.addFeature(GevString, name, "DeviceControl", GevReadOnly, nullptr, 1);
         camera.setStringValue(name, value.c_str());
     }
-    camera.addFeature(kGevInteger, "DeviceTemperature", "DeviceControl", kGevReadOnly, nullptr, 1);
+    camera.addFeature(GevInteger, "DeviceTemperature", "DeviceControl", GevReadOnly, nullptr, 1);
     camera.setDescription("DeviceTemperature", "Device temperature in degrees Celsius (C)");
     camera.setIntRange("DeviceTemperature", 0, 100, 1);
     camera.setNodeElement("regDeviceTemperature", "PollingTime", "10000", true);
@@ -168,7 +170,7 @@ std::vector<std::string> distinctFilterNames(const CMainClass& bridge) {
 }
 
 void declareFilters(CMainClass& bridge, CGevCamera& camera) {
-    camera.addFeature(kGevEnumeration, "FilterSelector", "FilterControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "FilterSelector", "FilterControl", GevReadWrite, nullptr, 1);
     const std::vector<std::string> names = distinctFilterNames(bridge);
     for (std::size_t f = 0; f < kFilterCount; ++f) {
         camera.addEnumEntry("FilterSelector", names[f].c_str(), static_cast<std::int64_t>(f));
@@ -187,14 +189,14 @@ void declareFilters(CMainClass& bridge, CGevCamera& camera) {
         camera.setNodeElementAttribute(node.c_str(), "pVariable", "FilterSelector", "Name", "VAR1");
     }
 
-    camera.addFeature(kGevBoolean, "FilterMode", "FilterControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevBoolean, "FilterMode", "FilterControl", GevReadWrite, nullptr, 1);
     camera.setNodeElement("FilterMode", "Visibility", "Guru", false);
     camera.setNodeElement("FilterMode", "Streamable", "Yes", false);
     camera.setNodeElement("FilterMode", "pIsLocked", kLock, false);
     camera.setNodeElement("regFilterMode", "pInvalidator", "FilterSelector", false);
     camera.setNodeElement("regFilterMode", "Cachable", "WriteAround", false);
 
-    camera.addFeature(kGevEnumeration, "PropertySelector", "FilterControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "PropertySelector", "FilterControl", GevReadWrite, nullptr, 1);
     for (int entry = 0; entry < 10; ++entry) {
         const auto [filter, property] = kPropertyOwners[entry];
         const char* name = bridge.filters[filter].properties[property].name.c_str();
@@ -208,7 +210,7 @@ void declareFilters(CMainClass& bridge, CGevCamera& camera) {
     camera.setNodeElement("regPropertySelector", "pInvalidator", "FilterSelector", true);
     camera.setNodeElement("regPropertySelector", "Cachable", "WriteAround", false);
 
-    camera.addFeature(kGevFloat, "PropertyValue", "FilterControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevFloat, "PropertyValue", "FilterControl", GevReadWrite, nullptr, 1);
     camera.removeNodeElement("PropertyValue", "Max", 0);
     camera.removeNodeElement("PropertyValue", "Min", 0);
     camera.setNodeElement("PropertyValue", "pMax", "regPropertyValueMax", false);
@@ -222,7 +224,7 @@ void declareFilters(CMainClass& bridge, CGevCamera& camera) {
     camera.setNodeElement("regPropertyValue", "Cachable", "WriteAround", false);
 
     for (const char* limit : {"PropertyValueMin", "PropertyValueMax"}) {
-        camera.addFeature(kGevFloat, limit, "FilterControl", kGevReadWrite, nullptr, 1);
+        camera.addFeature(GevFloat, limit, "FilterControl", GevReadWrite, nullptr, 1);
         camera.setNodeElement(limit, "Visibility", "Invisible", false);
         camera.setNodeElement(reg(limit).c_str(), "pInvalidator", "FilterSelector", true);
         camera.setNodeElement(reg(limit).c_str(), "pInvalidator", "PropertySelector", true);

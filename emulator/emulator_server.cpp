@@ -83,11 +83,11 @@ void EmulatorServer::serveConnection(Connection& connection) {
     for (;;) {
         std::uint8_t head[sensorlink::kHeaderSize];
         // An idle client may wait as long as it likes between requests.
-        if (stream.receiveAll(head, sizeof head, -1) != IoStatus::kOk) break;
+        if (stream.receiveAll(head, sizeof head, -1) != IoStatus::Ok) break;
         const auto header = sensorlink::decodeHeader(head, sizeof head);
         if (!header || header->payloadLength > sensorlink::maxRequestPayload(header->kind)) break;
         std::vector<std::uint8_t> payload(header->payloadLength);
-        if (stream.receiveAll(payload.data(), payload.size(), kPayloadTimeoutMs) != IoStatus::kOk) break;
+        if (stream.receiveAll(payload.data(), payload.size(), kPayloadTimeoutMs) != IoStatus::Ok) break;
         if (!answer(stream, *header, payload)) break;
     }
     stream.shutdown();
@@ -106,16 +106,16 @@ bool EmulatorServer::reply(TcpStream& stream, const MessageHeader& header, std::
                              static_cast<std::uint32_t>(payloadLength), prefix.data().data());
     prefix.i32(code);
     if (code == TAVRION_OK) prefix.bytes(fields.data(), fields.size());
-    if (stream.sendAll(prefix.data().data(), prefix.size(), kReplyTimeoutMs) != IoStatus::kOk) return false;
-    if (size1 > 0 && stream.sendAll(data1, size1, kReplyTimeoutMs) != IoStatus::kOk) return false;
-    if (size2 > 0 && stream.sendAll(data2, size2, kReplyTimeoutMs) != IoStatus::kOk) return false;
+    if (stream.sendAll(prefix.data().data(), prefix.size(), kReplyTimeoutMs) != IoStatus::Ok) return false;
+    if (size1 > 0 && stream.sendAll(data1, size1, kReplyTimeoutMs) != IoStatus::Ok) return false;
+    if (size2 > 0 && stream.sendAll(data2, size2, kReplyTimeoutMs) != IoStatus::Ok) return false;
     return true;
 }
 
 bool EmulatorServer::answer(TcpStream& stream, const MessageHeader& header, const std::vector<std::uint8_t>& payload) {
     const auto kind = static_cast<MessageKind>(header.kind);
     switch (kind) {
-        case MessageKind::kHello: {
+        case MessageKind::Hello: {
             wire::ByteReader reader(payload.data(), payload.size());
             if (reader.u32() != sensorlink::kProtocolVersion || !reader.ok()) {
                 reply(stream, header, TAVRION_ERR_PROTOCOL);
@@ -127,18 +127,18 @@ bool EmulatorServer::answer(TcpStream& stream, const MessageHeader& header, cons
             fields.erase(fields.begin(), fields.begin() + 4);  // the result code goes out with the header
             return reply(stream, header, TAVRION_OK, fields);
         }
-        case MessageKind::kCommand:
-        case MessageKind::kQuery: {
+        case MessageKind::Command:
+        case MessageKind::Query: {
             if (payload.empty()) return false;
             const std::string text = textOf(payload);
             log_.write(text);
             if (const auto failure = model_.injectedFailure(text)) return reply(stream, header, *failure);
-            if (kind == MessageKind::kCommand) return reply(stream, header, model_.command(text));
+            if (kind == MessageKind::Command) return reply(stream, header, model_.command(text));
             std::string answerText;
             const std::int32_t code = model_.query(text, answerText);
             return reply(stream, header, code, {answerText.begin(), answerText.end()});
         }
-        case MessageKind::kStatus: {
+        case MessageKind::Status: {
             if (const auto failure = model_.injectedFailure("GetSensorStatus")) return reply(stream, header, *failure);
             std::int32_t word = 0;
             const std::int32_t code = model_.status(word);
@@ -146,7 +146,7 @@ bool EmulatorServer::answer(TcpStream& stream, const MessageHeader& header, cons
             fields.i32(word);
             return reply(stream, header, code, fields.data());
         }
-        case MessageKind::kPointCloud: {
+        case MessageKind::PointCloud: {
             if (const auto failure = model_.injectedFailure("GetPointCloud")) return reply(stream, header, *failure);
             std::shared_ptr<const CloudFrame> frame;
             struct GiveBack {
@@ -167,7 +167,7 @@ bool EmulatorServer::answer(TcpStream& stream, const MessageHeader& header, cons
             return reply(stream, header, TAVRION_OK, fields.data(), cloud.xyz.data(), xyzBytes, cloud.mono.data(),
                          monoBytes);
         }
-        case MessageKind::kCameraImage: {
+        case MessageKind::CameraImage: {
             if (const auto failure = model_.injectedFailure("GetCameraImage")) return reply(stream, header, *failure);
             std::shared_ptr<const CameraImage> image;
             const std::int32_t code = model_.cameraImage(image);
@@ -179,7 +179,7 @@ bool EmulatorServer::answer(TcpStream& stream, const MessageHeader& header, cons
             fields.u32(static_cast<std::uint32_t>(image->pixels.size()));
             return reply(stream, header, TAVRION_OK, fields.data(), image->pixels.data(), image->pixels.size());
         }
-        case MessageKind::kDatabaseRead: {
+        case MessageKind::DatabaseRead: {
             const auto request = sensorlink::decodeDatabaseRead(payload.data(), payload.size());
             if (!request) return false;
             std::uint32_t total = 0;

@@ -8,7 +8,7 @@
 namespace emulator {
 namespace {
 
-enum PixelState : std::uint8_t { kMeasured = 0, kShadowed = 1, kOutOfRange = 2, kNothing = 3 };
+enum PixelState : std::uint8_t { PixelMeasured = 0, PixelShadowed = 1, PixelOutOfRange = 2, PixelNothing = 3 };
 
 struct Vec {
     double x, y, z;
@@ -138,7 +138,7 @@ Scene::Scene(std::uint32_t width, std::uint32_t height, const SceneRanges& range
             const double tPlane = hitPlane(o, origin, dir);
             const double t = std::min({tSphere, tBox, tPlane});
             if (t == kNoHit) {
-                state_[i] = kNothing;
+                state_[i] = PixelNothing;
                 continue;
             }
             const Vec p = dir * t;
@@ -164,11 +164,11 @@ Scene::Scene(std::uint32_t width, std::uint32_t height, const SceneRanges& range
             points_[3 * i + 2] = static_cast<float>(p.z);
             depthNoise_[i] = static_cast<float>(kZNoiseMm / p.z);
             if (p.z < ranges.workingRangeZStart || p.z > zEnd)
-                state_[i] = kOutOfRange;
+                state_[i] = PixelOutOfRange;
             else if (inProjectorShadow(o, p))
-                state_[i] = kShadowed;
+                state_[i] = PixelShadowed;
             else
-                state_[i] = kMeasured;
+                state_[i] = PixelMeasured;
         }
     // Box-Muller pairs from a seeded splitmix64 stream.
     std::uint64_t state = seed;
@@ -198,7 +198,7 @@ void Scene::renderCloud(std::uint64_t frameIndex, double brightness, double* xyz
         const double light = reflectance_[i] * fullScale * (1.0 + kIntensityNoise * noise[k]);
         mono[i] = static_cast<std::uint16_t>(std::clamp(light, 0.0, 65535.0));
         // Structured light needs contrast: too little light or a saturated pixel decodes no depth.
-        const bool measured = state_[i] == kMeasured && light >= 650.0 && light < 65535.0;
+        const bool measured = state_[i] == PixelMeasured && light >= 650.0 && light < 65535.0;
         // Depth noise moves the point along its viewing ray; the table holds noise / z for each pixel.
         const double scale = measured ? 1.0 + depthNoise_[i] * noise[n - 1 - k] : 0.0;
         xyz[3 * i] = points_[3 * i] * scale;
@@ -213,8 +213,8 @@ void Scene::renderCameraImage(std::uint64_t imageIndex, double brightness, std::
     for (std::size_t i = 0; i < n; ++i) {
         std::size_t k = i + shift;
         if (k >= n) k -= n;
-        double light = state_[i] == kNothing ? 0.02 : reflectance_[i];
-        if (state_[i] == kShadowed) light *= 0.3;
+        double light = state_[i] == PixelNothing ? 0.02 : reflectance_[i];
+        if (state_[i] == PixelShadowed) light *= 0.3;
         // The 2D image is taken with ambient light added, about twice as bright as the pattern alone.
         const double value = light * brightness * 2.0 * 255.0 + 1.5 * noise_[k];
         image[i] = static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0));

@@ -42,8 +42,8 @@ Camera::Camera() : server_(*this, privilege_) {
     bootstrap_.setWord(kHeartbeatTimeout, gvcp::ControlPrivilege::kDefaultHeartbeatMs);
     bootstrap_.setWord(kTickFrequencyHigh, 0);
     bootstrap_.setWord(kTickFrequencyLow, 1000000000);  // nanosecond ticks
-    setChannelRegister(gvsp::kRegPacketSize, gvsp::kDefaultPacketSize);
-    setChannelRegister(gvsp::kRegCapability, gvsp::kCapabilityExtendedChunk);
+    setChannelRegister(gvsp::RegPacketSize, gvsp::kDefaultPacketSize);
+    setChannelRegister(gvsp::RegCapability, gvsp::kCapabilityExtendedChunk);
     bootstrap_.setString(kManufacturerName, 32, "Pellicor");
     bootstrap_.setString(kModelName, 32, "GigE device");
     bootstrap_.setString(kDeviceVersion, 32, "1.0.0");
@@ -62,10 +62,10 @@ Camera::~Camera() {
 
 void Camera::updateCapabilities() {
     using namespace gvcp;
-    std::uint32_t bits = kCapUserDefinedName | kCapSerialNumber | kCapHeartbeatDisable |
-                         kCapPrimaryApplicationRegisters | kCapWriteMem | kCapConcatenation;
-    if (options_.sendPendingAck) bits |= kCapPendingAck;
-    if (packetResendSupported_) bits |= kCapPacketResend;
+    std::uint32_t bits = CapUserDefinedName | CapSerialNumber | CapHeartbeatDisable | CapPrimaryApplicationRegisters |
+                         CapWriteMem | CapConcatenation;
+    if (options_.sendPendingAck) bits |= CapPendingAck;
+    if (packetResendSupported_) bits |= CapPacketResend;
     bootstrap_.setWord(reg::kGvcpCapability, bits);
     bootstrap_.setWord(reg::kPendingTimeout, options_.callbackLimitMs);
 }
@@ -124,7 +124,7 @@ int Camera::startServer(const char* address) {
             std::fprintf(stderr, "ERROR: cannot open the stream socket: %s\n", error.c_str());
             return 5;
         }
-        setChannelRegister(gvsp::kRegSourcePort, streamPath_.sourcePort());
+        setChannelRegister(gvsp::RegSourcePort, streamPath_.sourcePort());
         streamPath_.setResendEnabled(keepFramesForResend_);
         streamPath_.setSendTimeout(static_cast<int>(sendLimitMs_));
         packetResendSupported_ = keepFramesForResend_;
@@ -149,7 +149,7 @@ void Camera::stopServer() {
     {
         std::lock_guard lock(mutex_);
         privilege_.release();
-        setChannelRegister(gvsp::kRegPort, 0);
+        setChannelRegister(gvsp::RegPort, 0);
         hooks = streamHooks_;
     }
     if (hooks != nullptr) hooks->stop();

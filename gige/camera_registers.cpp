@@ -91,7 +91,7 @@ Status Camera::readBootstrap(std::uint32_t address, std::uint32_t count, std::ui
 
 Status Camera::writeBootstrap(std::uint32_t address, const std::uint8_t* data, std::uint32_t count,
                               bool& channelWritten, bool& fireTest) {
-    constexpr std::uint32_t kPacketSizeAddress = gvsp::kChannelBase + gvsp::kRegPacketSize;
+    constexpr std::uint32_t kPacketSizeAddress = gvsp::kChannelBase + gvsp::RegPacketSize;
     // Nothing is written unless every word of the range may be.
     for (std::uint32_t word = address; word - address < count; word += 4) {
         const Access access = bootstrap_.access(word);
@@ -132,12 +132,12 @@ void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
             break;
         case kGvspConfiguration: bootstrap_.setWord(address, 0); break;  // 64-bit block ids are not offered
         case kUserDefinedName + 12: bootstrap_.setWord(address, value & 0xFFFFFF00U); break;  // keep a NUL
-        case gvsp::kChannelBase + gvsp::kRegPort: bootstrap_.setWord(address, value & gvsp::kPortMask); break;
+        case gvsp::kChannelBase + gvsp::RegPort: bootstrap_.setWord(address, value & gvsp::kPortMask); break;
         // Big-endian pixels are not offered; the fire-test bit acts at once and so always reads back clear.
-        case gvsp::kChannelBase + gvsp::kRegPacketSize:
+        case gvsp::kChannelBase + gvsp::RegPacketSize:
             bootstrap_.setWord(address, value & (gvsp::kPacketSizeDoNotFragment | gvsp::kPacketSizeMask));
             break;
-        case gvsp::kChannelBase + gvsp::kRegConfig:  // only extended chunk data
+        case gvsp::kChannelBase + gvsp::RegConfig:  // only extended chunk data
             bootstrap_.setWord(address, value & gvsp::kConfigExtendedChunk);
             break;
         default: bootstrap_.setWord(address, value); break;
@@ -284,7 +284,7 @@ void Camera::controlChanged(bool controlled) {
     {
         std::lock_guard lock(mutex_);
         // Without a controlling client nobody receives the stream: the channel closes.
-        if (!controlled) setChannelRegister(gvsp::kRegPort, 0);
+        if (!controlled) setChannelRegister(gvsp::RegPort, 0);
         hooks = controlled ? nullptr : streamHooks_;
         callback = connectionCallback_;
         context = connectionContext_;
@@ -307,13 +307,13 @@ void Camera::setChannelRegister(gvsp::ChannelRegister offset, std::uint32_t valu
 }
 
 gvsp::ChannelSettings Camera::channelSettings() const {
-    const std::uint32_t packetSize = channelRegister(gvsp::kRegPacketSize);
+    const std::uint32_t packetSize = channelRegister(gvsp::RegPacketSize);
     gvsp::ChannelSettings settings;
-    settings.port = static_cast<std::uint16_t>(channelRegister(gvsp::kRegPort) & gvsp::kPortMask);
-    settings.destination = channelRegister(gvsp::kRegDestination);
+    settings.port = static_cast<std::uint16_t>(channelRegister(gvsp::RegPort) & gvsp::kPortMask);
+    settings.destination = channelRegister(gvsp::RegDestination);
     settings.packetSize = packetSize & gvsp::kPacketSizeMask;
     settings.doNotFragment = (packetSize & gvsp::kPacketSizeDoNotFragment) != 0;
-    settings.packetDelay = channelRegister(gvsp::kRegPacketDelay);
+    settings.packetDelay = channelRegister(gvsp::RegPacketDelay);
     std::int64_t limitOn = 0;
     std::int64_t limit = 0;
     if (store_.getInt(kThroughputLimitMode, limitOn) && limitOn != 0 && store_.getInt(kThroughputLimit, limit) &&

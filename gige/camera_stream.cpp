@@ -39,15 +39,13 @@ int StreamPath::reportRefusal(int result) {
     if (result <= 0 || result >= 32 || (reported_.fetch_or(1u << result) & (1u << result)) != 0) return result;
     const char* reason = "it was refused";
     switch (result) {
-        case gvsp::kFrameNoSuchStream: reason = "only stream channel 0 exists"; break;
-        case gvsp::kFrameTooLarge: reason = "it is larger than PayloadSize"; break;
-        case gvsp::kFrameSizeMismatch:
+        case gvsp::FrameNoSuchStream: reason = "only stream channel 0 exists"; break;
+        case gvsp::FrameTooLarge: reason = "it is larger than PayloadSize"; break;
+        case gvsp::FrameSizeMismatch:
             reason = "its image part is not width x height pixels of the current PixelFormat";
             break;
-        case gvsp::kFrameInvalid: reason = "the frame or one of its chunks is invalid"; break;
-        case gvsp::kFrameNetworkFailed:
-            reason = "the network refused its packets or blocked past the send limit";
-            break;
+        case gvsp::FrameInvalid: reason = "the frame or one of its chunks is invalid"; break;
+        case gvsp::FrameNetworkFailed: reason = "the network refused its packets or blocked past the send limit"; break;
         default: break;
     }
     std::fprintf(stderr, "ERROR: a frame was not sent because %s (shown once)\n", reason);

@@ -21,17 +21,17 @@
 
 // Feature type codes of addFeature.
 enum GevFeatureType : int {
-    kGevInteger = 1,
-    kGevFloat = 3,
-    kGevString = 4,
-    kGevBoolean = 5,
-    kGevEnumeration = 7,
+    GevInteger = 1,
+    GevFloat = 3,
+    GevString = 4,
+    GevBoolean = 5,
+    GevEnumeration = 7,
 };
 
 // Access codes of addFeature, addChunkFeature and setAccessMode.
 enum GevAccess : std::uint16_t {
-    kGevReadOnly = 1,
-    kGevReadWrite = 3,
+    GevReadOnly = 1,
+    GevReadWrite = 3,
 };
 
 // Register access callbacks: the context given at registration and the feature's name. The result tells

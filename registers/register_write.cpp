@@ -21,9 +21,10 @@ std::uint16_t propertyIndexFor(std::uint16_t propertySelector) {
     return 0;
 }
 
-// A mask path is taken when it looks like a file name and names an existing regular file. Only the file's
-// status is asked for: nothing is opened, so a FIFO or a device node can neither block the control channel
-// nor be touched.
+// A mask path is taken when it contains at least one of the characters '.', 'p', 'n' or 'g' (the rule is
+// deliberately that loose, not a check of the file name's extension) and names an existing regular file. Only
+// the file's status is asked for: nothing is opened, so a FIFO or a device node can neither block the control
+// channel nor be touched.
 bool isAcceptableMaskPath(const std::string& path) {
     if (path.find_first_of(".png") == std::string::npos) return false;
     std::error_code error;

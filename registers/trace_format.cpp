@@ -1,3 +1,4 @@
+// How numbers are written in the register trace and in sensor commands.
 #include "trace_format.h"
 
 #include <cstdio>

@@ -14,13 +14,13 @@ using wire::ByteWriter;
 
 std::size_t maxRequestPayload(std::uint8_t kind) {
     switch (static_cast<MessageKind>(kind)) {
-        case MessageKind::kHello: return 4;
-        case MessageKind::kCommand:
-        case MessageKind::kQuery: return kMaxTextLength;
-        case MessageKind::kDatabaseRead: return 8;
-        case MessageKind::kStatus:
-        case MessageKind::kPointCloud:
-        case MessageKind::kCameraImage: return 0;
+        case MessageKind::Hello: return 4;
+        case MessageKind::Command:
+        case MessageKind::Query: return kMaxTextLength;
+        case MessageKind::DatabaseRead: return 8;
+        case MessageKind::Status:
+        case MessageKind::PointCloud:
+        case MessageKind::CameraImage: return 0;
     }
     return 0;
 }
@@ -104,7 +104,7 @@ namespace {
 void samplesToHostOrder(MessageKind kind, void* first, void* second, std::uint32_t pixelCount) {
     if constexpr (std::endian::native == std::endian::little) {
         (void)kind, (void)first, (void)second, (void)pixelCount;
-    } else if (kind == MessageKind::kPointCloud) {
+    } else if (kind == MessageKind::PointCloud) {
         swapEach(static_cast<std::uint8_t*>(first), std::size_t{pixelCount} * 3, 8);
         swapEach(static_cast<std::uint8_t*>(second), pixelCount, 2);
     }

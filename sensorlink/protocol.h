@@ -14,20 +14,20 @@
 //
 // One connection carries one request at a time: the client sends a request and reads its reply before the
 // next. The SDK opens a further connection for each call made while its other connections are busy, so a
-// status poll never queues behind a point-cloud transfer. Each connection starts with kHello.
+// status poll never queues behind a point-cloud transfer. Each connection starts with MessageKind::Hello.
 //
 // Payloads (request → reply). Every reply payload starts with an i32 result code (the TAVRION_ codes of
 // tavrion.h, or whatever code the sensor was told to answer); the fields after it are present only when the
 // code is 0.
-//   kHello         u32 protocolVersion            → i32 code, u32 protocolVersion, u32 width, u32 height,
+//   Hello          u32 protocolVersion            → i32 code, u32 protocolVersion, u32 width, u32 height,
 //                                                   u16 serialLength, serial bytes
-//   kCommand       command text (no NUL)          → i32 code
-//   kQuery         query text (no NUL)            → i32 code, reply text (no NUL), the rest of the payload
-//   kStatus        (empty)                        → i32 code, i32 status word (sensor bits, e.g. no data)
-//   kPointCloud    (empty)                        → i32 code, u32 pixelCount, 24 × pixelCount bytes of
+//   Command        command text (no NUL)          → i32 code
+//   Query          query text (no NUL)            → i32 code, reply text (no NUL), the rest of the payload
+//   Status         (empty)                        → i32 code, i32 status word (sensor bits, e.g. no data)
+//   PointCloud     (empty)                        → i32 code, u32 pixelCount, 24 × pixelCount bytes of
 //                                                   X, Y, Z doubles (mm), 2 × pixelCount bytes of u16 intensity
-//   kCameraImage   (empty)                        → i32 code, u32 pixelCount, pixelCount bytes
-//   kDatabaseRead  u32 offset, u32 maxLength      → i32 code, u32 totalSize, up to maxLength database bytes
+//   CameraImage    (empty)                        → i32 code, u32 pixelCount, pixelCount bytes
+//   DatabaseRead   u32 offset, u32 maxLength      → i32 code, u32 totalSize, up to maxLength database bytes
 //
 // Limits: command and query texts 1..kMaxTextLength bytes; query reply texts up to kMaxReplyTextLength;
 // width × height up to kMaxPixelCount; database chunks up to kMaxDatabaseChunk. A peer that breaks a limit,
@@ -60,13 +60,13 @@ constexpr std::uint32_t kCloudBytesPerPixel = 24;
 constexpr std::uint32_t kMonoBytesPerPixel = 2;
 
 enum class MessageKind : std::uint8_t {
-    kHello = 1,
-    kCommand = 2,
-    kQuery = 3,
-    kStatus = 4,
-    kPointCloud = 5,
-    kCameraImage = 6,
-    kDatabaseRead = 7,
+    Hello = 1,
+    Command = 2,
+    Query = 3,
+    Status = 4,
+    PointCloud = 5,
+    CameraImage = 6,
+    DatabaseRead = 7,
 };
 
 struct MessageHeader {
@@ -99,8 +99,8 @@ struct DatabaseReadRequest {
 };
 std::optional<DatabaseReadRequest> decodeDatabaseRead(const std::uint8_t* data, std::size_t size);
 
-// Turns received little-endian samples of a kPointCloud (doubles, then u16) or kCameraImage reply into host order,
-// in place; nothing to do on little-endian hosts.
+// Turns received little-endian samples of a PointCloud (doubles, then u16) or CameraImage reply into host
+// order, in place; nothing to do on little-endian hosts.
 void samplesToHostOrder(MessageKind kind, void* first, void* second, std::uint32_t pixelCount);
 
 // A whole message: header plus payload, ready to send.

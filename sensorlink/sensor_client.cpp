@@ -24,7 +24,7 @@ constexpr std::uint32_t kMaxDatabaseSize = 256u * 1024 * 1024;
 constexpr std::uint32_t kMaxHelloReplyFields = 4 + 4 + 4 + 2 + kMaxSerialLength;
 
 std::int32_t codeOf(IoStatus status) {
-    return status == IoStatus::kTimeout ? TAVRION_ERR_TIMEOUT : TAVRION_ERR_LINK_DOWN;
+    return status == IoStatus::Timeout ? TAVRION_ERR_TIMEOUT : TAVRION_ERR_LINK_DOWN;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -103,7 +103,7 @@ SensorClient::ChannelPtr SensorClient::connectChannel(int connectMs, int replyMs
     hello.u32(kProtocolVersion);
     std::uint32_t bodyLength = 0;
     const Deadline greeting = Clock::now() + std::chrono::milliseconds(replyMs);
-    code = exchange(*channel, MessageKind::kHello, hello.data(), greeting, bodyLength);
+    code = exchange(*channel, MessageKind::Hello, hello.data(), greeting, bodyLength);
     std::vector<std::uint8_t> body;
     // The announced length is checked before anything is set aside for it: a sensor may announce up to 4 GiB.
     if (code == TAVRION_OK && bodyLength > kMaxHelloReplyFields) code = TAVRION_ERR_PROTOCOL;
@@ -178,16 +178,16 @@ std::int32_t SensorClient::exchange(Channel& channel, MessageKind kind, const st
     const std::uint32_t id = nextRequestId_++;
     const auto message = encodeMessage(static_cast<std::uint8_t>(kind), id, payload);
     IoStatus io = channel.stream.sendAll(message.data(), message.size(), millisecondsLeft(deadline));
-    if (io != IoStatus::kOk) return codeOf(io);
+    if (io != IoStatus::Ok) return codeOf(io);
     std::uint8_t head[kHeaderSize + 4];
     io = channel.stream.receiveAll(head, kHeaderSize, millisecondsLeft(deadline));
-    if (io != IoStatus::kOk) return codeOf(io);
+    if (io != IoStatus::Ok) return codeOf(io);
     const auto header = decodeHeader(head, kHeaderSize);
     if (!header || header->kind != (static_cast<std::uint8_t>(kind) | kReplyBit) || header->requestId != id ||
         header->payloadLength < 4)
         return TAVRION_ERR_PROTOCOL;
     io = channel.stream.receiveAll(head + kHeaderSize, 4, millisecondsLeft(deadline));
-    if (io != IoStatus::kOk) return codeOf(io);
+    if (io != IoStatus::Ok) return codeOf(io);
     ByteReader reader(head + kHeaderSize, 4);
     const std::int32_t code = reader.i32();
     bodyLength = header->payloadLength - 4;
@@ -198,7 +198,7 @@ std::int32_t SensorClient::exchange(Channel& channel, MessageKind kind, const st
 
 std::int32_t SensorClient::receiveBody(Channel& channel, void* data, std::size_t size, Deadline deadline) {
     const IoStatus io = channel.stream.receiveAll(data, size, millisecondsLeft(deadline));
-    return io == IoStatus::kOk ? TAVRION_OK : codeOf(io);
+    return io == IoStatus::Ok ? TAVRION_OK : codeOf(io);
 }
 
 std::int32_t SensorClient::statusOnce(std::int32_t& sensorWord, Deadline deadline, bool& retryable) {
@@ -206,7 +206,7 @@ std::int32_t SensorClient::statusOnce(std::int32_t& sensorWord, Deadline deadlin
         limits_.statusMs, limits_.statusMs,
         [&](Channel& channel) {
             std::uint32_t bodyLength = 0;
-            std::int32_t code = exchange(channel, MessageKind::kStatus, {}, deadline, bodyLength);
+            std::int32_t code = exchange(channel, MessageKind::Status, {}, deadline, bodyLength);
             if (code != TAVRION_OK) return code;
             if (bodyLength != 4) return std::int32_t{TAVRION_ERR_PROTOCOL};
             std::uint8_t word[4];
@@ -247,7 +247,7 @@ std::int32_t SensorClient::plainCommand(const std::string& text) {
     return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
         std::uint32_t bodyLength = 0;
         const std::int32_t code =
-            exchange(channel, MessageKind::kCommand, textPayload(text), callDeadline(), bodyLength);
+            exchange(channel, MessageKind::Command, textPayload(text), callDeadline(), bodyLength);
         return code == TAVRION_OK && bodyLength != 0 ? std::int32_t{TAVRION_ERR_PROTOCOL} : code;
     });
 }
@@ -283,8 +283,7 @@ std::int32_t SensorClient::downloadDatabase(std::vector<std::uint8_t>& database)
             // Each chunk, request to last byte, within its own limit: a slow sensor paces its chunks.
             const Deadline chunkDeadline = Clock::now() + std::chrono::milliseconds(limits_.databaseChunkMs);
             std::uint32_t bodyLength = 0;
-            std::int32_t code =
-                exchange(channel, MessageKind::kDatabaseRead, request.data(), chunkDeadline, bodyLength);
+            std::int32_t code = exchange(channel, MessageKind::DatabaseRead, request.data(), chunkDeadline, bodyLength);
             if (code != TAVRION_OK) return code;
             if (bodyLength < 4) return std::int32_t{TAVRION_ERR_PROTOCOL};
             std::uint8_t sizeField[4];
@@ -320,7 +319,7 @@ std::int32_t SensorClient::query(const std::string& text, char* reply, std::int3
     return withChannel(limits_.connectMs, limits_.callMs, [&](Channel& channel) {
         const Deadline deadline = callDeadline();
         std::uint32_t bodyLength = 0;
-        std::int32_t code = exchange(channel, MessageKind::kQuery, textPayload(text), deadline, bodyLength);
+        std::int32_t code = exchange(channel, MessageKind::Query, textPayload(text), deadline, bodyLength);
         if (code != TAVRION_OK) return code;
         if (bodyLength > kMaxReplyTextLength) return std::int32_t{TAVRION_ERR_PROTOCOL};
         std::string answer(bodyLength, '\0');
@@ -359,7 +358,7 @@ std::int32_t SensorClient::pointCloud(void* cloud, void* mono, std::int32_t size
     const std::uint64_t needed = pixels * (kCloudBytesPerPixel + kMonoBytesPerPixel);
     if (static_cast<std::uint64_t>(size) < needed) return TAVRION_ERR_BUFFER_TOO_SMALL;
     if (static_cast<std::uint64_t>(size) != needed) return TAVRION_ERR_BAD_ARGUMENT;
-    return fetchSamples(MessageKind::kPointCloud, cloud, pixels * kCloudBytesPerPixel, mono,
+    return fetchSamples(MessageKind::PointCloud, cloud, pixels * kCloudBytesPerPixel, mono,
                         pixels * kMonoBytesPerPixel);
 }
 
@@ -367,7 +366,7 @@ std::int32_t SensorClient::cameraImage(void* image, std::int32_t size) {
     const std::uint64_t pixels = pixelCount();
     if (static_cast<std::uint64_t>(size) < pixels) return TAVRION_ERR_BUFFER_TOO_SMALL;
     if (static_cast<std::uint64_t>(size) != pixels) return TAVRION_ERR_BAD_ARGUMENT;
-    return fetchSamples(MessageKind::kCameraImage, image, pixels, nullptr, 0);
+    return fetchSamples(MessageKind::CameraImage, image, pixels, nullptr, 0);
 }
 
 }  // namespace sensorlink

@@ -12,9 +12,9 @@
 namespace sensorlink {
 
 enum class IoStatus {
-    kOk,
-    kTimeout,  // no progress within the time limit
-    kClosed,   // the peer closed or reset the connection, or shutdown() was called
+    Ok,
+    Timeout,  // no progress within the time limit
+    Closed,   // the peer closed or reset the connection, or shutdown() was called
 };
 
 // Parses dotted IPv4 text ("127.0.0.21"); false for anything else.
@@ -39,7 +39,7 @@ public:
     IoStatus receiveAll(void* data, std::size_t size, int timeoutMs);
     // Tells the peer that nothing more will be sent (it reads the end of the stream) while receiving goes on.
     void finishSending();
-    // Wakes every thread blocked on this stream and makes later transfers fail with kClosed. Safe to call
+    // Wakes every thread blocked on this stream and makes later transfers fail with IoStatus::Closed. Safe to call
     // from another thread while a transfer runs; the stream is released only by its destructor.
     void shutdown();
 

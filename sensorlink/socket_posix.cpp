@@ -74,16 +74,16 @@ IoStatus TcpStream::sendAll(const void* data, std::size_t size, int timeoutMs) {
     const int fd = static_cast<int>(handle_);
     const TransferDeadline deadline(timeoutMs);
     while (size > 0) {
-        if (!waitFor(fd, POLLOUT, deadline.left())) return IoStatus::kTimeout;
+        if (!waitFor(fd, POLLOUT, deadline.left())) return IoStatus::Timeout;
         const ssize_t sent = ::send(fd, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            return IoStatus::kClosed;
+            return IoStatus::Closed;
         }
         bytes += sent;
         size -= static_cast<std::size_t>(sent);
     }
-    return IoStatus::kOk;
+    return IoStatus::Ok;
 }
 
 IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
@@ -91,17 +91,17 @@ IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
     const int fd = static_cast<int>(handle_);
     const TransferDeadline deadline(timeoutMs);
     while (size > 0) {
-        if (!waitFor(fd, POLLIN, deadline.left())) return IoStatus::kTimeout;
+        if (!waitFor(fd, POLLIN, deadline.left())) return IoStatus::Timeout;
         const ssize_t received = ::recv(fd, bytes, size, MSG_DONTWAIT);
-        if (received == 0) return IoStatus::kClosed;
+        if (received == 0) return IoStatus::Closed;
         if (received < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            return IoStatus::kClosed;
+            return IoStatus::Closed;
         }
         bytes += received;
         size -= static_cast<std::size_t>(received);
     }
-    return IoStatus::kOk;
+    return IoStatus::Ok;
 }
 
 void TcpStream::finishSending() {

@@ -26,7 +26,7 @@ sockaddr_in makeAddress(std::uint32_t hostOrderAddress, std::uint16_t port) {
     return address;
 }
 
-enum class Wait { kReady, kTimeout, kShutDown };
+enum class Wait { Ready, Timeout, ShutDown };
 
 // Waits until `socket` is readable (or writable); errors count as ready. Winsock does not wake a select on a
 // socket that another thread shuts down, so the wait runs in slices and watches `shutDown` between them.
@@ -34,7 +34,7 @@ Wait waitFor(SOCKET socket, bool forWrite, int timeoutMs, const std::atomic<bool
     constexpr int kSliceMs = 50;
     int left = timeoutMs;
     for (;;) {
-        if (shutDown) return Wait::kShutDown;
+        if (shutDown) return Wait::ShutDown;
         const int slice = left < 0 || left > kSliceMs ? kSliceMs : left;
         fd_set set;
         FD_ZERO(&set);
@@ -45,15 +45,15 @@ Wait waitFor(SOCKET socket, bool forWrite, int timeoutMs, const std::atomic<bool
         timeval limit{0, slice * 1000};
         const int ready =
             forWrite ? ::select(0, nullptr, &set, &errors, &limit) : ::select(0, &set, nullptr, &errors, &limit);
-        if (ready != 0) return Wait::kReady;
+        if (ready != 0) return Wait::Ready;
         if (left >= 0) {
             left -= slice;
-            if (left <= 0) return Wait::kTimeout;
+            if (left <= 0) return Wait::Timeout;
         }
     }
 }
 
-IoStatus statusOf(Wait wait) { return wait == Wait::kTimeout ? IoStatus::kTimeout : IoStatus::kClosed; }
+IoStatus statusOf(Wait wait) { return wait == Wait::Timeout ? IoStatus::Timeout : IoStatus::Closed; }
 
 void setNoDelay(SOCKET socket) {
     const BOOL one = TRUE;
@@ -81,8 +81,8 @@ TcpStream TcpStream::connectTo(std::uint32_t hostOrderAddress, std::uint16_t por
         const std::atomic<bool> never{false};
         if (WSAGetLastError() != WSAEWOULDBLOCK) return {};
         const Wait wait = waitFor(socket, true, timeoutMs, never);
-        if (wait != Wait::kReady) {
-            if (timedOut != nullptr && wait == Wait::kTimeout) *timedOut = true;
+        if (wait != Wait::Ready) {
+            if (timedOut != nullptr && wait == Wait::Timeout) *timedOut = true;
             return {};
         }
         int error = 0;
@@ -101,18 +101,18 @@ IoStatus TcpStream::sendAll(const void* data, std::size_t size, int timeoutMs) {
     const SOCKET socket = asSocket(handle_);
     const TransferDeadline deadline(timeoutMs);
     while (size > 0) {
-        if (const Wait wait = waitFor(socket, true, deadline.left(), shutDown_); wait != Wait::kReady)
+        if (const Wait wait = waitFor(socket, true, deadline.left(), shutDown_); wait != Wait::Ready)
             return statusOf(wait);
         const int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
         const int sent = ::send(socket, bytes, chunk, 0);
         if (sent == SOCKET_ERROR) {
             if (WSAGetLastError() == WSAEWOULDBLOCK || WSAGetLastError() == WSAEINTR) continue;
-            return IoStatus::kClosed;
+            return IoStatus::Closed;
         }
         bytes += sent;
         size -= static_cast<std::size_t>(sent);
     }
-    return IoStatus::kOk;
+    return IoStatus::Ok;
 }
 
 IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
@@ -120,19 +120,19 @@ IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
     const SOCKET socket = asSocket(handle_);
     const TransferDeadline deadline(timeoutMs);
     while (size > 0) {
-        if (const Wait wait = waitFor(socket, false, deadline.left(), shutDown_); wait != Wait::kReady)
+        if (const Wait wait = waitFor(socket, false, deadline.left(), shutDown_); wait != Wait::Ready)
             return statusOf(wait);
         const int chunk = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
         const int received = ::recv(socket, bytes, chunk, 0);
-        if (received == 0) return IoStatus::kClosed;
+        if (received == 0) return IoStatus::Closed;
         if (received == SOCKET_ERROR) {
             if (WSAGetLastError() == WSAEWOULDBLOCK || WSAGetLastError() == WSAEINTR) continue;
-            return IoStatus::kClosed;
+            return IoStatus::Closed;
         }
         bytes += received;
         size -= static_cast<std::size_t>(received);
     }
-    return IoStatus::kOk;
+    return IoStatus::Ok;
 }
 
 void TcpStream::finishSending() {
@@ -167,7 +167,7 @@ bool TcpListener::listenOn(std::uint32_t hostOrderAddress, std::uint16_t port, s
 
 TcpStream TcpListener::acceptClient(int timeoutMs) {
     const std::atomic<bool> never{false};
-    if (handle_ == -1 || waitFor(asSocket(handle_), false, timeoutMs, never) != Wait::kReady) return {};
+    if (handle_ == -1 || waitFor(asSocket(handle_), false, timeoutMs, never) != Wait::Ready) return {};
     const SOCKET client = ::accept(asSocket(handle_), nullptr, nullptr);
     if (client == INVALID_SOCKET) return {};
     setNoDelay(client);

@@ -1,3 +1,4 @@
+// Walking the sensor's XML descriptor along a ':'-separated key; a key that names no element yields no value.
 #include "descriptor_reader.h"
 
 #include <tinyxml2.h>

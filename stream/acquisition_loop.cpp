@@ -115,14 +115,14 @@ private:
             if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
             std::int32_t code = 0;
             {
-                StageTimer timer(stageTimes_, FrameStage::statusPoll);
+                StageTimer timer(stageTimes_, FrameStage::StatusPoll);
                 code = Tavrion_GetSensorStatus(bridge_.sensorHandle, &status_);
             }
             if (code != 0) report("WARNING: Failed GetSensorStatus. Error code ", code);
 
             if ((status_ & TAVRION_STATUS_NO_DATA) != 0) {
                 noData_ = true;
-                StageTimer timer(stageTimes_, FrameStage::pause);
+                StageTimer timer(stageTimes_, FrameStage::Pause);
                 os::sleepMs(kNoDataPauseMs);
             } else {
                 noData_ = false;
@@ -162,7 +162,7 @@ private:
         if (format_->build == FrameBuild::CopyCameraImage) {
             std::int32_t code = 0;
             {
-                StageTimer timer(stageTimes_, FrameStage::fetch);
+                StageTimer timer(stageTimes_, FrameStage::Fetch);
                 code = Tavrion_GetCameraImage(bridge_.sensorHandle, cameraImage_.get(),
                                               static_cast<std::int32_t>(pixelCount_), 0, 0);
             }
@@ -174,13 +174,13 @@ private:
         // anew, so no frame is ever built from what the buffers hold from an earlier acquisition.
         std::int32_t code = 0;
         {
-            StageTimer timer(stageTimes_, FrameStage::trigger);
+            StageTimer timer(stageTimes_, FrameStage::Trigger);
             code = bridge_.sendSensorCommand("SetTriggerSoftware");
         }
         if (code != 0) return afterFailedFetch(kRetryPauseMs);
         void* buffers[2] = {pointBuffer_.get(), monoBuffer_.get()};
         {
-            StageTimer timer(stageTimes_, FrameStage::fetch);
+            StageTimer timer(stageTimes_, FrameStage::Fetch);
             code =
                 Tavrion_GetPointCloud(bridge_.sensorHandle, buffers, static_cast<std::int32_t>(26 * pixelCount_), 0, 0);
         }
@@ -207,11 +207,11 @@ private:
         }
         const std::int32_t pixels = width * height;
         {
-            StageTimer timer(stageTimes_, FrameStage::conversion);
+            StageTimer timer(stageTimes_, FrameStage::Conversion);
             fillFrame(width, height, pixels);
         }
         {
-            StageTimer timer(stageTimes_, FrameStage::chunkData);
+            StageTimer timer(stageTimes_, FrameStage::ChunkData);
             addChunks(static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(format_->bytesPerPixel));
         }
         const int refused = sendFrame(pixels);
@@ -273,14 +273,14 @@ private:
             const std::int64_t bytes = std::int64_t{pixels} * format_->bytesPerPixel;
             int result = 0;
             {
-                StageTimer timer(stageTimes_, FrameStage::send);
+                StageTimer timer(stageTimes_, FrameStage::Send);
                 result = bridge_.camera->sendImage(frameBuffer_.get(), bytes, 0);
             }
-            StageTimer timer(stageTimes_, FrameStage::pause);
+            StageTimer timer(stageTimes_, FrameStage::Pause);
             os::sleepMs(kPauseAfter2dFrameMs);
             return result;
         }
-        StageTimer timer(stageTimes_, FrameStage::send);
+        StageTimer timer(stageTimes_, FrameStage::Send);
         return bridge_.camera->sendPointCloud(frameBuffer_.get(), pixels, 0);
     }
 

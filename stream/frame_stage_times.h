@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-enum class FrameStage { statusPoll, trigger, fetch, conversion, chunkData, send, pause };
+enum class FrameStage { StatusPoll, Trigger, Fetch, Conversion, ChunkData, Send, Pause };
 
 class FrameStageTimes {
 public:

@@ -49,9 +49,9 @@ void CMainClass::convertPointsToFloat(std::int32_t width, std::int32_t height, b
 
 const char* conversionCodeName(ConversionCode code) {
     switch (code) {
-        case ConversionCode::avx2: return "AVX2";
-        case ConversionCode::sse2: return "SSE2";
-        case ConversionCode::portable: break;
+        case ConversionCode::Avx2: return "AVX2";
+        case ConversionCode::Sse2: return "SSE2";
+        case ConversionCode::Portable: break;
     }
     return "portable";
 }

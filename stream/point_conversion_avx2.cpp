@@ -21,7 +21,7 @@
 
 namespace {
 
-enum class Scaling { none, multiply, reciprocal, divide };
+enum class Scaling { None, Multiply, Reciprocal, Divide };
 
 bool isPowerOfTwo(double value) {
     int exponent = 0;
@@ -41,9 +41,9 @@ Scaling scalingFor(const AxisScaling& s, bool integerResult) {
         powersOfTwo = powersOfTwo && isPowerOfTwo(s.scale[axis]);
         ordinary = ordinary && hasOrdinarySize(s.scale[axis]);
     }
-    if (unit) return Scaling::none;
-    if (powersOfTwo) return Scaling::multiply;
-    return integerResult && ordinary ? Scaling::reciprocal : Scaling::divide;
+    if (unit) return Scaling::None;
+    if (powersOfTwo) return Scaling::Multiply;
+    return integerResult && ordinary ? Scaling::Reciprocal : Scaling::Divide;
 }
 
 // Offset, factor (the scale for a division, its reciprocal otherwise) and scale for three registers, given
@@ -59,7 +59,7 @@ constexpr LaneAxes kOneAxisPerRegister = {{0, 0, 0, 0}, {1, 1, 1, 1}, {2, 2, 2, 
 constexpr LaneAxes kAxesAsStored = {{0, 1, 2, 0}, {1, 2, 0, 1}, {2, 0, 1, 2}};        // X Y Z X | Y Z X Y | Z X Y Z
 
 RegisterFactors factorsFor(const AxisScaling& s, Scaling mode, const LaneAxes& axes) {
-    const auto factor = [&](int axis) { return mode == Scaling::divide ? s.scale[axis] : 1.0 / s.scale[axis]; };
+    const auto factor = [&](int axis) { return mode == Scaling::Divide ? s.scale[axis] : 1.0 / s.scale[axis]; };
     RegisterFactors f{};
     for (int k = 0; k < 3; ++k) {
         const int* a = axes[k];
@@ -72,9 +72,9 @@ RegisterFactors factorsFor(const AxisScaling& s, Scaling mode, const LaneAxes& a
 
 template <Scaling mode>
 inline __m256d scaled(__m256d value, __m256d offset, __m256d factor) {
-    if constexpr (mode == Scaling::none) return value;
+    if constexpr (mode == Scaling::None) return value;
     const __m256d difference = _mm256_sub_pd(value, offset);
-    return mode == Scaling::divide ? _mm256_div_pd(difference, factor) : _mm256_mul_pd(difference, factor);
+    return mode == Scaling::Divide ? _mm256_div_pd(difference, factor) : _mm256_mul_pd(difference, factor);
 }
 
 // No software prefetch: at this speed the processor's own prefetcher follows the linear pass better than
@@ -138,8 +138,8 @@ inline FourValues fourValues(const double* points, const RegisterFactors& f) {
     const __m128i unmeasured = narrowed(_mm256_cmp_pd(_mm256_setzero_pd(), p.z, _CMP_GE_OQ));
     // Truncation to 32-bit integers gives INT32_MIN for values out of that range and for NaN.
     __m128i value[3];
-    bool divide = mode == Scaling::divide;
-    if constexpr (mode == Scaling::reciprocal) {
+    bool divide = mode == Scaling::Divide;
+    if constexpr (mode == Scaling::Reciprocal) {
         // Points without measurement become zeros whatever their quotients are.
         __m128i known = _mm_set1_epi32(-1);
         for (int axis = 0; axis < 3; ++axis) {
@@ -151,7 +151,7 @@ inline FourValues fourValues(const double* points, const RegisterFactors& f) {
         for (int axis = 0; axis < 3; ++axis) {
             value[axis] = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_sub_pd(v[axis], f.offset[axis]), f.scale[axis]));
         }
-    } else if constexpr (mode != Scaling::reciprocal) {
+    } else if constexpr (mode != Scaling::Reciprocal) {
         for (int axis = 0; axis < 3; ++axis) {
             value[axis] = _mm256_cvttpd_epi32(scaled<mode>(v[axis], f.offset[axis], f.factor[axis]));
         }
@@ -260,18 +260,18 @@ void convertFloat(const double* points, std::size_t count, const AxisScaling& s,
 
 void convertCloudToU16Avx2(const double* points, std::size_t count, const AxisScaling& scaling, std::uint16_t* output) {
     switch (scalingFor(scaling, true)) {
-        case Scaling::none: return convertU16<Scaling::none>(points, count, scaling, output);
-        case Scaling::multiply: return convertU16<Scaling::multiply>(points, count, scaling, output);
-        case Scaling::reciprocal: return convertU16<Scaling::reciprocal>(points, count, scaling, output);
-        case Scaling::divide: return convertU16<Scaling::divide>(points, count, scaling, output);
+        case Scaling::None: return convertU16<Scaling::None>(points, count, scaling, output);
+        case Scaling::Multiply: return convertU16<Scaling::Multiply>(points, count, scaling, output);
+        case Scaling::Reciprocal: return convertU16<Scaling::Reciprocal>(points, count, scaling, output);
+        case Scaling::Divide: return convertU16<Scaling::Divide>(points, count, scaling, output);
     }
 }
 
 void convertCloudToFloatAvx2(const double* points, std::size_t count, const AxisScaling& scaling, float* output) {
     switch (scalingFor(scaling, false)) {
-        case Scaling::none: return convertFloat<Scaling::none>(points, count, scaling, output);
-        case Scaling::multiply: return convertFloat<Scaling::multiply>(points, count, scaling, output);
-        case Scaling::reciprocal:
-        case Scaling::divide: return convertFloat<Scaling::divide>(points, count, scaling, output);
+        case Scaling::None: return convertFloat<Scaling::None>(points, count, scaling, output);
+        case Scaling::Multiply: return convertFloat<Scaling::Multiply>(points, count, scaling, output);
+        case Scaling::Reciprocal:
+        case Scaling::Divide: return convertFloat<Scaling::Divide>(points, count, scaling, output);
     }
 }

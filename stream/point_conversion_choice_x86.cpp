@@ -11,7 +11,7 @@ bool hasAvx2() {
     return __builtin_cpu_supports("avx2");
 }
 
-ConversionCode bestCode() { return hasAvx2() ? ConversionCode::avx2 : ConversionCode::sse2; }
+ConversionCode bestCode() { return hasAvx2() ? ConversionCode::Avx2 : ConversionCode::Sse2; }
 
 std::atomic<ConversionCode>& codeInUse() {
     static std::atomic<ConversionCode> code{bestCode()};
@@ -23,25 +23,25 @@ std::atomic<ConversionCode>& codeInUse() {
 ConversionCode conversionCodeInUse() { return codeInUse().load(std::memory_order_relaxed); }
 
 bool useConversionCode(ConversionCode code) {
-    if (code == ConversionCode::avx2 && !hasAvx2()) return false;
+    if (code == ConversionCode::Avx2 && !hasAvx2()) return false;
     codeInUse().store(code, std::memory_order_relaxed);
     return true;
 }
 
 void convertCloudToU16(const double* points, std::size_t count, const AxisScaling& scaling, std::uint16_t* output) {
     switch (conversionCodeInUse()) {
-        case ConversionCode::avx2: return convertCloudToU16Avx2(points, count, scaling, output);
-        case ConversionCode::sse2: return convertCloudToU16Sse2(points, count, scaling, output);
-        case ConversionCode::portable: break;
+        case ConversionCode::Avx2: return convertCloudToU16Avx2(points, count, scaling, output);
+        case ConversionCode::Sse2: return convertCloudToU16Sse2(points, count, scaling, output);
+        case ConversionCode::Portable: break;
     }
     convertCloudToU16Portable(points, count, scaling, output);
 }
 
 void convertCloudToFloat(const double* points, std::size_t count, const AxisScaling& scaling, float* output) {
     switch (conversionCodeInUse()) {
-        case ConversionCode::avx2: return convertCloudToFloatAvx2(points, count, scaling, output);
-        case ConversionCode::sse2: return convertCloudToFloatSse2(points, count, scaling, output);
-        case ConversionCode::portable: break;
+        case ConversionCode::Avx2: return convertCloudToFloatAvx2(points, count, scaling, output);
+        case ConversionCode::Sse2: return convertCloudToFloatSse2(points, count, scaling, output);
+        case ConversionCode::Portable: break;
     }
     convertCloudToFloatPortable(points, count, scaling, output);
 }

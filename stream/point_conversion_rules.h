@@ -50,7 +50,7 @@ void convertCloudToFloat(const double* points, std::size_t count, const AxisScal
 
 // The implementations: the per-point rules in order everywhere, SSE2 on every x86-64 processor, AVX2 where the
 // processor has it. The best the processor has is in use from the start.
-enum class ConversionCode { portable, sse2, avx2 };
+enum class ConversionCode { Portable, Sse2, Avx2 };
 ConversionCode conversionCodeInUse();
 // Puts `code` in use; false (and nothing changed) when this processor cannot run it. For tests and benchmarks
 // that compare the implementations; not to be called while a conversion runs.

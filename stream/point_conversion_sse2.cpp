@@ -15,7 +15,7 @@
 
 namespace {
 
-enum class Scaling { none, multiply, divide };
+enum class Scaling { None, Multiply, Divide };
 
 bool isPowerOfTwo(double value) {
     int exponent = 0;
@@ -29,8 +29,8 @@ Scaling scalingFor(const AxisScaling& s) {
         unit = unit && s.scale[axis] == 1.0 && s.offset[axis] == 0.0 && !std::signbit(s.offset[axis]);
         powersOfTwo = powersOfTwo && isPowerOfTwo(s.scale[axis]);
     }
-    if (unit) return Scaling::none;
-    return powersOfTwo ? Scaling::multiply : Scaling::divide;
+    if (unit) return Scaling::None;
+    return powersOfTwo ? Scaling::Multiply : Scaling::Divide;
 }
 
 // Offset and factor (the scale for a division, its reciprocal otherwise) for three registers, given the
@@ -45,7 +45,7 @@ constexpr LaneAxes kOneAxisPerRegister = {{0, 0}, {1, 1}, {2, 2}};  // X X | Y Y
 constexpr LaneAxes kAxesAsStored = {{0, 1}, {2, 0}, {1, 2}};        // X Y | Z X | Y Z
 
 RegisterFactors factorsFor(const AxisScaling& s, Scaling mode, const LaneAxes& axes) {
-    const auto factor = [&](int axis) { return mode == Scaling::divide ? s.scale[axis] : 1.0 / s.scale[axis]; };
+    const auto factor = [&](int axis) { return mode == Scaling::Divide ? s.scale[axis] : 1.0 / s.scale[axis]; };
     RegisterFactors f{};
     for (int k = 0; k < 3; ++k) {
         f.offset[k] = _mm_setr_pd(s.offset[axes[k][0]], s.offset[axes[k][1]]);
@@ -56,9 +56,9 @@ RegisterFactors factorsFor(const AxisScaling& s, Scaling mode, const LaneAxes& a
 
 template <Scaling mode>
 inline __m128d scaled(__m128d value, __m128d offset, __m128d factor) {
-    if constexpr (mode == Scaling::none) return value;
+    if constexpr (mode == Scaling::None) return value;
     const __m128d difference = _mm_sub_pd(value, offset);
-    return mode == Scaling::divide ? _mm_div_pd(difference, factor) : _mm_mul_pd(difference, factor);
+    return mode == Scaling::Divide ? _mm_div_pd(difference, factor) : _mm_mul_pd(difference, factor);
 }
 
 // One core keeps too few reads from memory in flight on its own to follow a linear pass; asking for the
@@ -192,16 +192,16 @@ void convertFloat(const double* points, std::size_t count, const AxisScaling& s,
 
 void convertCloudToU16Sse2(const double* points, std::size_t count, const AxisScaling& scaling, std::uint16_t* output) {
     switch (scalingFor(scaling)) {
-        case Scaling::none: return convertU16<Scaling::none>(points, count, scaling, output);
-        case Scaling::multiply: return convertU16<Scaling::multiply>(points, count, scaling, output);
-        case Scaling::divide: return convertU16<Scaling::divide>(points, count, scaling, output);
+        case Scaling::None: return convertU16<Scaling::None>(points, count, scaling, output);
+        case Scaling::Multiply: return convertU16<Scaling::Multiply>(points, count, scaling, output);
+        case Scaling::Divide: return convertU16<Scaling::Divide>(points, count, scaling, output);
     }
 }
 
 void convertCloudToFloatSse2(const double* points, std::size_t count, const AxisScaling& scaling, float* output) {
     switch (scalingFor(scaling)) {
-        case Scaling::none: return convertFloat<Scaling::none>(points, count, scaling, output);
-        case Scaling::multiply: return convertFloat<Scaling::multiply>(points, count, scaling, output);
-        case Scaling::divide: return convertFloat<Scaling::divide>(points, count, scaling, output);
+        case Scaling::None: return convertFloat<Scaling::None>(points, count, scaling, output);
+        case Scaling::Multiply: return convertFloat<Scaling::Multiply>(points, count, scaling, output);
+        case Scaling::Divide: return convertFloat<Scaling::Divide>(points, count, scaling, output);
     }
 }

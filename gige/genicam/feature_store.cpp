@@ -15,11 +15,11 @@ namespace {
 NodeKind valueKind(int type, bool& ok) {
     ok = true;
     switch (type) {
-        case kGevInteger: return NodeKind::Integer;
-        case kGevFloat: return NodeKind::Float;
-        case kGevString: return NodeKind::String;
-        case kGevBoolean: return NodeKind::Boolean;
-        case kGevEnumeration: return NodeKind::Enumeration;
+        case GevInteger: return NodeKind::Integer;
+        case GevFloat: return NodeKind::Float;
+        case GevString: return NodeKind::String;
+        case GevBoolean: return NodeKind::Boolean;
+        case GevEnumeration: return NodeKind::Enumeration;
         default: ok = false; return NodeKind::Integer;
     }
 }
@@ -125,7 +125,7 @@ Node* FeatureStore::addValueNode(int type, const std::string& name, const std::s
     const NodeKind kind = valueKind(type, known);
     // An empty category keeps the feature unfiled: the library's chunk controls wait for the chunk category.
     const Node* parent = find(category);
-    if (!known || (access != kGevReadOnly && access != kGevReadWrite) ||
+    if (!known || (access != GevReadOnly && access != GevReadWrite) ||
         (!category.empty() && (parent == nullptr || parent->kind != NodeKind::Category)))
         return nullptr;
     Node* node = add(name, kind);
@@ -177,8 +177,7 @@ bool FeatureStore::addFeature(int type, const std::string& name, const std::stri
 }
 
 bool FeatureStore::addCommand(const std::string& name, const std::string& category) {
-    if (find("reg" + name) != nullptr || !addFeature(kGevInteger, name, category, kGevReadWrite, "", true))
-        return false;
+    if (find("reg" + name) != nullptr || !addFeature(GevInteger, name, category, GevReadWrite, "", true)) return false;
     Node* node = find(name);
     node->kind = NodeKind::Command;
     node->length = 4;
@@ -221,7 +220,7 @@ bool FeatureStore::addChunkFeature(std::uint32_t chunkId, const std::string& nam
                                    std::uint16_t access, std::uint32_t length, const std::string& description) {
     const std::string portName = name + "Port";
     if ((length != 4 && length != 8) || find("reg" + name) != nullptr || find(portName) != nullptr) return false;
-    Node* node = addValueNode(kGevInteger, name, category, access);
+    Node* node = addValueNode(GevInteger, name, category, access);
     if (node == nullptr) return false;
     node->storage = Storage::Chunk;
     node->chunkId = chunkId;
@@ -350,7 +349,7 @@ bool FeatureStore::setDescription(const std::string& name, const std::string& te
 
 bool FeatureStore::setAccess(const std::string& name, std::uint16_t access) {
     Node* node = featureOf(name);
-    if (node == nullptr || (access != kGevReadOnly && access != kGevReadWrite)) return false;
+    if (node == nullptr || (access != GevReadOnly && access != GevReadWrite)) return false;
     node->access = access;
     return true;
 }

@@ -15,16 +15,16 @@ namespace {
 void imageFormat(FeatureStore& store) {
     store.addCategory("ImageFormatControl", "Root");
     for (const char* name : {"Width", "Height"}) {
-        store.addFeature(kGevInteger, name, "ImageFormatControl", kGevReadWrite, "", true);
+        store.addFeature(GevInteger, name, "ImageFormatControl", GevReadWrite, "", true);
         store.setIntRange(name, 1, 65535, 1);
     }
     for (const char* name : {"OffsetX", "OffsetY"}) {
-        store.addFeature(kGevInteger, name, "ImageFormatControl", kGevReadWrite, "", true);
+        store.addFeature(GevInteger, name, "ImageFormatControl", GevReadWrite, "", true);
         store.setIntRange(name, 0, 65535, 1);
     }
     store.setInt("Width", kDefaultWidth);
     store.setInt("Height", kDefaultHeight);
-    store.addFeature(kGevEnumeration, "PixelFormat", "ImageFormatControl", kGevReadWrite, "", true);
+    store.addFeature(GevEnumeration, "PixelFormat", "ImageFormatControl", GevReadWrite, "", true);
     for (const char* name : {"Mono8", "Coord3D_ABC16"})
         store.addEnumEntry("PixelFormat", name, gvsp::findPixelFormat(name)->code);
     store.setEnum("PixelFormat", "Mono8");
@@ -32,7 +32,7 @@ void imageFormat(FeatureStore& store) {
 
 void acquisition(FeatureStore& store) {
     store.addCategory("AcquisitionControl", "Root");
-    store.addFeature(kGevEnumeration, "AcquisitionMode", "AcquisitionControl", kGevReadWrite, "", true);
+    store.addFeature(GevEnumeration, "AcquisitionMode", "AcquisitionControl", GevReadWrite, "", true);
     store.addEnumEntry("AcquisitionMode", "Continuous", 1);
     for (const char* name : {"AcquisitionStart", "AcquisitionStop", "TriggerSoftware"})
         store.addCommand(name, "AcquisitionControl");
@@ -46,14 +46,14 @@ void chunkControls(FeatureStore& store) {
         std::uint16_t access;
     };
     const Control controls[] = {
-        {kGevBoolean, "ChunkModeActive", kGevReadWrite},
-        {kGevEnumeration, "ChunkSelector", kGevReadWrite},
-        {kGevBoolean, "ChunkEnable", kGevReadWrite},
-        {kGevEnumeration, "ChunkScan3dCoordinateSelector", kGevReadWrite},
-        {kGevFloat, "ChunkScan3dCoordinateScale", kGevReadOnly},
-        {kGevFloat, "ChunkScan3dCoordinateOffset", kGevReadOnly},
-        {kGevBoolean, "ChunkScan3dInvalidDataFlag", kGevReadOnly},
-        {kGevFloat, "ChunkScan3dInvalidDataValue", kGevReadOnly},
+        {GevBoolean, "ChunkModeActive", GevReadWrite},
+        {GevEnumeration, "ChunkSelector", GevReadWrite},
+        {GevBoolean, "ChunkEnable", GevReadWrite},
+        {GevEnumeration, "ChunkScan3dCoordinateSelector", GevReadWrite},
+        {GevFloat, "ChunkScan3dCoordinateScale", GevReadOnly},
+        {GevFloat, "ChunkScan3dCoordinateOffset", GevReadOnly},
+        {GevBoolean, "ChunkScan3dInvalidDataFlag", GevReadOnly},
+        {GevFloat, "ChunkScan3dInvalidDataValue", GevReadOnly},
     };
     for (const auto& control : controls) {
         store.addFeature(control.type, control.name, "", control.access, "", true);
@@ -72,7 +72,7 @@ void transportLayer(FeatureStore& store) {
     using namespace gvcp::reg;
     using namespace gvsp;
     store.addCategory("TransportLayerControl", "Root");
-    store.addFeature(kGevInteger, "PayloadSize", "TransportLayerControl", kGevReadOnly, "", true);
+    store.addFeature(GevInteger, "PayloadSize", "TransportLayerControl", GevReadOnly, "", true);
     struct Bound {
         const char* name;
         std::uint16_t access;
@@ -81,33 +81,32 @@ void transportLayer(FeatureStore& store) {
         std::uint32_t mask;
     };
     const Bound bound[] = {
-        {"GevSCPSPacketSize", kGevReadWrite, kChannelBase + kRegPacketSize, 4, kPacketSizeMask},
-        {"GevSCPD", kGevReadWrite, kChannelBase + kRegPacketDelay, 4, 0},
-        {"GevSCPHostPort", kGevReadWrite, kChannelBase + kRegPort, 4, kPortMask},
-        {"GevSCDA", kGevReadWrite, kChannelBase + kRegDestination, 4, 0},
-        {"GevSCSP", kGevReadOnly, kChannelBase + kRegSourcePort, 4, kPortMask},
-        {"GevHeartbeatTimeout", kGevReadWrite, kHeartbeatTimeout, 4, 0},
-        {"GevTimestampTickFrequency", kGevReadOnly, kTickFrequencyHigh, 8, 0},
-        {"GevTimestampValue", kGevReadOnly, kTimestampValueHigh, 8, 0},
+        {"GevSCPSPacketSize", GevReadWrite, kChannelBase + RegPacketSize, 4, kPacketSizeMask},
+        {"GevSCPD", GevReadWrite, kChannelBase + RegPacketDelay, 4, 0},
+        {"GevSCPHostPort", GevReadWrite, kChannelBase + RegPort, 4, kPortMask},
+        {"GevSCDA", GevReadWrite, kChannelBase + RegDestination, 4, 0},
+        {"GevSCSP", GevReadOnly, kChannelBase + RegSourcePort, 4, kPortMask},
+        {"GevHeartbeatTimeout", GevReadWrite, kHeartbeatTimeout, 4, 0},
+        {"GevTimestampTickFrequency", GevReadOnly, kTickFrequencyHigh, 8, 0},
+        {"GevTimestampValue", GevReadOnly, kTimestampValueHigh, 8, 0},
     };
     for (const auto& feature : bound) {
-        store.addBootstrapFeature(kGevInteger, feature.name, "TransportLayerControl", feature.access, feature.address,
+        store.addBootstrapFeature(GevInteger, feature.name, "TransportLayerControl", feature.access, feature.address,
                                   feature.length, feature.mask);
     }
     store.setIntRange("GevSCPSPacketSize", kMinPacketSize, kMaxPacketSize, kPacketSizeIncrement);
     // Packet-size negotiation: a client sends itself test packets of the sizes it tries, unfragmented.
-    store.addBootstrapFeature(kGevBoolean, "GevSCPSFireTestPacket", "TransportLayerControl", kGevReadWrite,
-                              kChannelBase + kRegPacketSize, 4, kPacketSizeFireTest);
-    store.addBootstrapFeature(kGevBoolean, "GevSCPSDoNotFragment", "TransportLayerControl", kGevReadWrite,
-                              kChannelBase + kRegPacketSize, 4, kPacketSizeDoNotFragment);
+    store.addBootstrapFeature(GevBoolean, "GevSCPSFireTestPacket", "TransportLayerControl", GevReadWrite,
+                              kChannelBase + RegPacketSize, 4, kPacketSizeFireTest);
+    store.addBootstrapFeature(GevBoolean, "GevSCPSDoNotFragment", "TransportLayerControl", GevReadWrite,
+                              kChannelBase + RegPacketSize, 4, kPacketSizeDoNotFragment);
     store.setIntRange("GevHeartbeatTimeout", 500, 0xFFFFFFFFLL, 1);
     // A receiver slower than the link gets whole frames when the stream is held to what it takes.
-    store.addFeature(kGevEnumeration, "DeviceLinkThroughputLimitMode", "TransportLayerControl", kGevReadWrite, "",
-                     true);
+    store.addFeature(GevEnumeration, "DeviceLinkThroughputLimitMode", "TransportLayerControl", GevReadWrite, "", true);
     store.addEnumEntry("DeviceLinkThroughputLimitMode", "Off", 0);
     store.addEnumEntry("DeviceLinkThroughputLimitMode", "On", 1);
     store.setEnum("DeviceLinkThroughputLimitMode", "Off");
-    store.addFeature(kGevInteger, "DeviceLinkThroughputLimit", "TransportLayerControl", kGevReadWrite, "", true);
+    store.addFeature(GevInteger, "DeviceLinkThroughputLimit", "TransportLayerControl", GevReadWrite, "", true);
     store.setIntRange("DeviceLinkThroughputLimit", kMinThroughputLimit, kMaxThroughputLimit, 1);
     store.setInt("DeviceLinkThroughputLimit", kDefaultThroughputLimit);
     store.setDescription("DeviceLinkThroughputLimit",

@@ -89,7 +89,7 @@ void RegisterLayout::readSlice(const Node& feature, std::uint32_t address, std::
 
 gvcp::Status RegisterLayout::decodeWrite(const FeatureStore& store, Node& feature, std::uint32_t address,
                                          const std::uint8_t* data, std::uint32_t count, PendingValue& out) {
-    if (feature.access != kGevReadWrite || store.locked(feature)) return gvcp::Status::WriteProtect;
+    if (feature.access != GevReadWrite || store.locked(feature)) return gvcp::Status::WriteProtect;
     std::array<std::uint8_t, kStringRegisterSize> image{};
     encode(feature, image.data());
     const Overlap part = overlap(feature.address, feature.length, address, count);

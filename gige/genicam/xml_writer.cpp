@@ -189,7 +189,7 @@ private:
         items.push_back(Item{rankIn(kNodePrefix, kindOrder(kind), name), Element{name, text, {}}, -1});
     }
 
-    static const char* accessMode(const Node& feature) { return feature.access == kGevReadWrite ? "RW" : "RO"; }
+    static const char* accessMode(const Node& feature) { return feature.access == GevReadWrite ? "RW" : "RO"; }
 
     void generated(const Node& node, std::vector<Item>& items) {
         switch (node.kind) {

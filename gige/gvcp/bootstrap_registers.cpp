@@ -34,9 +34,9 @@ BootstrapRegisters::BootstrapRegisters() {
     map(kSwitchoverKey, 4, Access::WriteOnly);
     // Stream channel 0: port, packet size, delay, destination and configuration are the client's.
     using namespace gvsp;
-    for (std::uint32_t offset : {kRegPort, kRegPacketSize, kRegPacketDelay, kRegDestination, kRegConfig})
+    for (std::uint32_t offset : {RegPort, RegPacketSize, RegPacketDelay, RegDestination, RegConfig})
         map(kChannelBase + offset, 4, Access::ReadWrite);
-    for (std::uint32_t offset : {kRegSourcePort, kRegCapability}) map(kChannelBase + offset, 4, Access::ReadOnly);
+    for (std::uint32_t offset : {RegSourcePort, RegCapability}) map(kChannelBase + offset, 4, Access::ReadOnly);
 }
 
 void BootstrapRegisters::map(std::uint32_t address, std::uint32_t size, Access access) {

@@ -16,7 +16,7 @@ struct Header {
     std::uint16_t command = 0;
     std::uint16_t length = 0;
     std::uint16_t requestId = 0;
-    bool ackRequired() const { return (flags & kFlagAckRequired) != 0; }
+    bool ackRequired() const { return (flags & FlagAckRequired) != 0; }
 };
 
 enum class HeaderCheck {

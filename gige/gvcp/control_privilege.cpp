@@ -13,7 +13,7 @@ void ControlPrivilege::configure(bool enforce, std::uint32_t heartbeatMs) {
 
 bool ControlPrivilege::mayRead(const Peer& peer) const {
     std::lock_guard lock(mutex_);
-    return (holder_ & kPrivilegeExclusive) == 0 || peer == owner_;
+    return (holder_ & PrivilegeExclusive) == 0 || peer == owner_;
 }
 
 bool ControlPrivilege::mayWrite(const Peer& peer) const {
@@ -25,11 +25,11 @@ Status ControlPrivilege::write(const Peer& peer, std::uint32_t value, std::uint3
                                Change& change) {
     std::lock_guard lock(mutex_);
     change = Change::None;
-    const std::uint32_t wanted = value & (kPrivilegeExclusive | kPrivilegeControl | kPrivilegeSwitchoverEnable);
-    const bool wantsControl = (wanted & (kPrivilegeExclusive | kPrivilegeControl)) != 0;
+    const std::uint32_t wanted = value & (PrivilegeExclusive | PrivilegeControl | PrivilegeSwitchoverEnable);
+    const bool wantsControl = (wanted & (PrivilegeExclusive | PrivilegeControl)) != 0;
     if (holder_ != 0 && !(peer == owner_)) {
         // Another client may take over only when the controller enabled switchover and the key matches.
-        const bool switchover = (holder_ & kPrivilegeSwitchoverEnable) != 0 && (holder_ & kPrivilegeExclusive) == 0 &&
+        const bool switchover = (holder_ & PrivilegeSwitchoverEnable) != 0 && (holder_ & PrivilegeExclusive) == 0 &&
                                 wantsControl && (value >> 16) == (switchoverKey & 0xFFFF);
         if (!switchover) return Status::AccessDenied;
         owner_ = peer;

@@ -17,8 +17,8 @@ constexpr std::uint32_t kMaxWriteRegCount = 67;
 constexpr std::uint32_t kDiscoveryAckSize = 0xF8;
 
 enum FlagBits : std::uint8_t {
-    kFlagAckRequired = 0x01,
-    kFlagBroadcastAck = 0x10,  // DISCOVERY: the host accepts a broadcast answer
+    FlagAckRequired = 0x01,
+    FlagBroadcastAck = 0x10,  // DISCOVERY: the host accepts a broadcast answer
 };
 
 enum class Command : std::uint16_t {
@@ -105,21 +105,21 @@ constexpr std::uint32_t kBootstrapEnd = 0x1000;
 
 // Bits of the control channel privilege register (0x0A00).
 enum PrivilegeBits : std::uint32_t {
-    kPrivilegeExclusive = 0x1,
-    kPrivilegeControl = 0x2,
-    kPrivilegeSwitchoverEnable = 0x4,
+    PrivilegeExclusive = 0x1,
+    PrivilegeControl = 0x2,
+    PrivilegeSwitchoverEnable = 0x4,
 };
 
 // GVCP capability bits (0x0934).
 enum CapabilityBits : std::uint32_t {
-    kCapUserDefinedName = 0x80000000,
-    kCapSerialNumber = 0x40000000,
-    kCapHeartbeatDisable = 0x20000000,
-    kCapPrimaryApplicationRegisters = 0x08000000,
-    kCapPendingAck = 0x00000020,
-    kCapPacketResend = 0x00000004,
-    kCapWriteMem = 0x00000002,
-    kCapConcatenation = 0x00000001,
+    CapUserDefinedName = 0x80000000,
+    CapSerialNumber = 0x40000000,
+    CapHeartbeatDisable = 0x20000000,
+    CapPrimaryApplicationRegisters = 0x08000000,
+    CapPendingAck = 0x00000020,
+    CapPacketResend = 0x00000004,
+    CapWriteMem = 0x00000002,
+    CapConcatenation = 0x00000001,
 };
 
 constexpr std::uint32_t kGvcpConfigHeartbeatDisable = 0x1;

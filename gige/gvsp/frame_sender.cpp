@@ -6,22 +6,22 @@
 namespace gvsp {
 
 int FrameSender::beginFrame(int stream) {
-    if (stream != 0) return kFrameNoSuchStream;
+    if (stream != 0) return FrameNoSuchStream;
     std::lock_guard<std::mutex> lock(mutex_);
     parts_.begin();
-    return kFrameOk;
+    return FrameOk;
 }
 
 int FrameSender::addChunkData(const void* data, std::uint32_t length, std::uint32_t chunkId, int stream) {
-    if (stream != 0) return kFrameNoSuchStream;
+    if (stream != 0) return FrameNoSuchStream;
     std::lock_guard<std::mutex> lock(mutex_);
-    return parts_.add(data, length, chunkId) == 0 ? kFrameOk : kFrameInvalid;
+    return parts_.add(data, length, chunkId) == 0 ? FrameOk : FrameInvalid;
 }
 
 int FrameSender::sendImage(const void* frame, std::int64_t byteCount, int stream, const ImageSettings& image,
                            std::uint64_t timestamp) {
-    if (stream != 0) return kFrameNoSuchStream;
-    if (byteCount < 0) return kFrameInvalid;
+    if (stream != 0) return FrameNoSuchStream;
+    if (byteCount < 0) return FrameInvalid;
     std::lock_guard<std::mutex> lock(mutex_);
     const std::uint64_t imageSize = std::uint64_t{image.width} * image.height * bytesPerPixel(image.pixelFormat);
     std::uint64_t imageBytes = imageSize;
@@ -31,18 +31,18 @@ int FrameSender::sendImage(const void* frame, std::int64_t byteCount, int stream
         imageBytes = static_cast<std::uint64_t>(byteCount);
     }
     // The buffer holds byteCount bytes; a declared image part longer than that would be read past its end.
-    if (byteCount > 0 && imageBytes > static_cast<std::uint64_t>(byteCount)) return kFrameInvalid;
+    if (byteCount > 0 && imageBytes > static_cast<std::uint64_t>(byteCount)) return FrameInvalid;
     return send(frame, imageBytes, image, timestamp);
 }
 
 int FrameSender::sendPointCloud(const void* frame, std::int64_t pointCount, int stream, const ImageSettings& image,
                                 std::uint64_t timestamp) {
-    if (stream != 0) return kFrameNoSuchStream;
-    if (pointCount < 0) return kFrameInvalid;
+    if (stream != 0) return FrameNoSuchStream;
+    if (pointCount < 0) return FrameInvalid;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!isCoordinateFormat(image.pixelFormat)) return kFrameSizeMismatch;
+    if (!isCoordinateFormat(image.pixelFormat)) return FrameSizeMismatch;
     const std::uint64_t imageBytes = static_cast<std::uint64_t>(pointCount) * bytesPerPixel(image.pixelFormat);
-    if (parts_.imageDeclared() && parts_.declaredImageBytes() != imageBytes) return kFrameSizeMismatch;
+    if (parts_.imageDeclared() && parts_.declaredImageBytes() != imageBytes) return FrameSizeMismatch;
     return send(frame, imageBytes, image, timestamp);
 }
 
@@ -50,10 +50,10 @@ int FrameSender::send(const void* frame, std::uint64_t imageBytes, const ImageSe
                       std::uint64_t timestamp) {
     // The leader tells the client width, height and format; data of another size would be misread.
     const std::uint64_t imageSize = std::uint64_t{image.width} * image.height * bytesPerPixel(image.pixelFormat);
-    if (imageBytes != imageSize) return kFrameSizeMismatch;
-    if (frame == nullptr && imageBytes != 0) return kFrameInvalid;
-    if (!parts_.compose(frame, imageBytes, &payload_)) return kFrameTooLarge;
-    if (payload_.totalBytes > image.payloadSize) return kFrameTooLarge;
+    if (imageBytes != imageSize) return FrameSizeMismatch;
+    if (frame == nullptr && imageBytes != 0) return FrameInvalid;
+    if (!parts_.compose(frame, imageBytes, &payload_)) return FrameTooLarge;
+    if (payload_.totalBytes > image.payloadSize) return FrameTooLarge;
 
     LeaderFields leader;
     leader.timestamp = timestamp;
@@ -65,11 +65,11 @@ int FrameSender::send(const void* frame, std::uint64_t imageBytes, const ImageSe
     switch (channel_.send(leader, payload_)) {
         case SendOutcome::Sent:
         case SendOutcome::NoDestination:
-        case SendOutcome::Stopped: return kFrameOk;
-        case SendOutcome::TooManyPackets: return kFrameTooLarge;
+        case SendOutcome::Stopped: return FrameOk;
+        case SendOutcome::TooManyPackets: return FrameTooLarge;
         case SendOutcome::NetworkFailed: break;
     }
-    return kFrameNetworkFailed;
+    return FrameNetworkFailed;
 }
 
 }  // namespace gvsp

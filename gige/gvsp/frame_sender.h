@@ -23,12 +23,12 @@ struct ImageSettings {
 // Results of the frame operations: 0 when the frame went out or was dropped because no client receives
 // the stream; otherwise why it was refused. Nothing is ever sent truncated as if it were complete.
 enum FrameResult : int {
-    kFrameOk = 0,
-    kFrameNoSuchStream = 1,
-    kFrameTooLarge = 2,       // more than PayloadSize: the client's buffer could not hold it
-    kFrameSizeMismatch = 3,   // the image part is not width x height pixels of the current format
-    kFrameInvalid = 4,        // null frame, negative count, or a chunk that does not fit the layout
-    kFrameNetworkFailed = 5,  // the socket refused a packet or blocked longer than the send limit
+    FrameOk = 0,
+    FrameNoSuchStream = 1,
+    FrameTooLarge = 2,       // more than PayloadSize: the client's buffer could not hold it
+    FrameSizeMismatch = 3,   // the image part is not width x height pixels of the current format
+    FrameInvalid = 4,        // null frame, negative count, or a chunk that does not fit the layout
+    FrameNetworkFailed = 5,  // the socket refused a packet or blocked longer than the send limit
 };
 
 class FrameSender {

@@ -28,7 +28,7 @@ std::size_t encodeHeader(std::uint8_t* out, std::size_t capacity, std::uint16_t 
 
 std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, std::uint16_t blockId, const LeaderFields& leader) {
     wire::ByteWriter writer(out, capacity);
-    writeHeader(writer, kStatusSuccess, blockId, PacketFormat::Leader, 0);
+    writeHeader(writer, StatusSuccess, blockId, PacketFormat::Leader, 0);
     writer.u8(0);  // field info: progressive, one field
     writer.u8(0);  // reserved
     writer.u16(leader.payloadType);
@@ -46,7 +46,7 @@ std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, std::uint16_t 
 std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, std::uint16_t blockId, std::uint32_t packetId,
                           const TrailerFields& trailer) {
     wire::ByteWriter writer(out, capacity);
-    writeHeader(writer, kStatusSuccess, blockId, PacketFormat::Trailer, packetId);
+    writeHeader(writer, StatusSuccess, blockId, PacketFormat::Trailer, packetId);
     writer.u16(0);
     writer.u16(trailer.payloadType);
     writer.u32(trailer.linesSent);

@@ -10,7 +10,7 @@
 namespace gvsp {
 
 struct LeaderFields {
-    std::uint16_t payloadType = kPayloadImage;
+    std::uint16_t payloadType = PayloadImage;
     std::uint64_t timestamp = 0;
     std::uint32_t pixelFormat = 0;
     std::uint32_t width = 0;
@@ -20,7 +20,7 @@ struct LeaderFields {
 };
 
 struct TrailerFields {
-    std::uint16_t payloadType = kPayloadImage;
+    std::uint16_t payloadType = PayloadImage;
     std::uint32_t linesSent = 0;
     // Only in the trailer of an image with chunks.
     std::uint32_t chunkDataLength = 0;

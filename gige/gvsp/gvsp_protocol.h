@@ -21,13 +21,13 @@ constexpr std::uint32_t kChunkTailSize = 8;
 enum class PacketFormat : std::uint8_t { Leader = 1, Trailer = 2, Payload = 3 };
 
 enum PayloadType : std::uint16_t {
-    kPayloadImage = 0x0001,
-    kPayloadImageWithChunks = 0x4001,
+    PayloadImage = 0x0001,
+    PayloadImageWithChunks = 0x4001,
 };
 
 enum StreamStatus : std::uint16_t {
-    kStatusSuccess = 0x0000,
-    kStatusPacketUnavailable = 0x800C,
+    StatusSuccess = 0x0000,
+    StatusPacketUnavailable = 0x800C,
 };
 
 // Block ids are 16 bits; 0 is never used, so the sequence runs 1..0xFFFF and wraps to 1.
@@ -38,13 +38,13 @@ constexpr std::uint16_t nextBlockId(std::uint16_t id) { return id == 0xFFFF ? 1 
 constexpr std::uint32_t kChannelBase = 0x0D00;
 constexpr std::uint32_t kChannelBlockSize = 0x40;
 enum ChannelRegister : std::uint32_t {
-    kRegPort = 0x00,         // SCP: host port in the low 16 bits, 0 closes the channel
-    kRegPacketSize = 0x04,   // SCPS: packet size in the low 16 bits plus the flag bits below
-    kRegPacketDelay = 0x08,  // SCPD: inter-packet delay in timestamp ticks
-    kRegDestination = 0x18,  // SCDA: destination IPv4 address
-    kRegSourcePort = 0x1C,   // SCSP: the UDP port the device streams from (read-only)
-    kRegCapability = 0x20,   // SCC (read-only)
-    kRegConfig = 0x24,       // SCCFG
+    RegPort = 0x00,         // SCP: host port in the low 16 bits, 0 closes the channel
+    RegPacketSize = 0x04,   // SCPS: packet size in the low 16 bits plus the flag bits below
+    RegPacketDelay = 0x08,  // SCPD: inter-packet delay in timestamp ticks
+    RegDestination = 0x18,  // SCDA: destination IPv4 address
+    RegSourcePort = 0x1C,   // SCSP: the UDP port the device streams from (read-only)
+    RegCapability = 0x20,   // SCC (read-only)
+    RegConfig = 0x24,       // SCCFG
 };
 
 constexpr std::uint32_t kPortMask = 0x0000FFFF;  // SCP: the host port; the interface index is always 0

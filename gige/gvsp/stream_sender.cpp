@@ -128,7 +128,7 @@ SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedP
 
     const std::uint16_t blockId = nextBlock_.load();
     LeaderFields leader = leaderFields;
-    leader.payloadType = payload.hasChunks ? kPayloadImageWithChunks : kPayloadImage;
+    leader.payloadType = payload.hasChunks ? PayloadImageWithChunks : PayloadImage;
     std::uint8_t leaderPacket[kMaxLeaderPacket];
     const std::size_t leaderLength = encodeLeader(leaderPacket, sizeof leaderPacket, blockId, leader);
     TrailerFields trailer;
@@ -182,7 +182,7 @@ SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedP
                 const std::uint64_t offset = (next - 1) * dataPerPacket;
                 const auto length =
                     static_cast<std::size_t>(std::min<std::uint64_t>(dataPerPacket, payload.totalBytes - offset));
-                encodeHeader(headers[count], kHeaderSize, kStatusSuccess, blockId, PacketFormat::Payload,
+                encodeHeader(headers[count], kHeaderSize, StatusSuccess, blockId, PacketFormat::Payload,
                              static_cast<std::uint32_t>(next));
                 packet.spans[0] = Span{headers[count], kHeaderSize};
                 if (copy != nullptr) {
@@ -223,7 +223,7 @@ void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint3
 
     auto unavailable = [&](std::uint16_t block, std::uint32_t packetId) {
         std::uint8_t header[kHeaderSize];
-        encodeHeader(header, sizeof header, kStatusPacketUnavailable, block, PacketFormat::Payload, packetId);
+        encodeHeader(header, sizeof header, StatusPacketUnavailable, block, PacketFormat::Payload, packetId);
         OutPacket packet;
         packet.spans[0] = Span{header, sizeof header};
         packet.spanCount = 1;
@@ -262,7 +262,7 @@ void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint3
                 const auto length = static_cast<std::size_t>(
                     std::min<std::uint64_t>(frame->packetDataSize, frame->payloadBytes - offset));
                 // A resent packet is the original, status 0: standard-id clients expect it unchanged.
-                encodeHeader(headers[count], kHeaderSize, kStatusSuccess, block, PacketFormat::Payload,
+                encodeHeader(headers[count], kHeaderSize, StatusSuccess, block, PacketFormat::Payload,
                              static_cast<std::uint32_t>(id));
                 packet.spans[0] = Span{headers[count], kHeaderSize};
                 packet.spans[1] = Span{frame->payload + offset, length};

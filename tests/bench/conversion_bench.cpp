@@ -88,7 +88,7 @@ void memcpyOfSameBytes(benchmark::State& state) {
 }  // namespace
 
 void eachCode(benchmark::internal::Benchmark* benchmark) {
-    for (ConversionCode code : {ConversionCode::portable, ConversionCode::sse2, ConversionCode::avx2}) {
+    for (ConversionCode code : {ConversionCode::Portable, ConversionCode::Sse2, ConversionCode::Avx2}) {
         benchmark->Arg(static_cast<std::int64_t>(code));
     }
 }

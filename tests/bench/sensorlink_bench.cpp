@@ -34,8 +34,8 @@ void PlainSocketPair(benchmark::State& state) {
         sensorlink::TcpStream peer = listener.acceptClient(5000);
         std::vector<std::uint8_t> data(kCloudBytes, 0x5A);
         std::uint8_t request = 0;
-        while (peer.receiveAll(&request, 1, 5000) == sensorlink::IoStatus::kOk)
-            if (peer.sendAll(data.data(), data.size(), 5000) != sensorlink::IoStatus::kOk) break;
+        while (peer.receiveAll(&request, 1, 5000) == sensorlink::IoStatus::Ok)
+            if (peer.sendAll(data.data(), data.size(), 5000) != sensorlink::IoStatus::Ok) break;
     });
     sensorlink::TcpStream client = sensorlink::TcpStream::connectTo(address, 32001, 1000);
     std::vector<double> xyz(3 * kPixels);

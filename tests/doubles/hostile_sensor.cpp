@@ -55,7 +55,7 @@ void HostileSensor::serve(TcpStream& stream, const Script& script) {
     const std::size_t step = script.bytesPerSecond > 0 ? 1 : std::max<std::size_t>(script.bytes.size(), 1);
     for (std::size_t sent = 0; sent < script.bytes.size() && !stopping_; sent += step) {
         const std::size_t size = std::min(step, script.bytes.size() - sent);
-        if (stream.sendAll(script.bytes.data() + sent, size, 1000) != IoStatus::kOk) return;
+        if (stream.sendAll(script.bytes.data() + sent, size, 1000) != IoStatus::Ok) return;
         if (script.bytesPerSecond > 0)
             std::this_thread::sleep_for(std::chrono::microseconds(1000000 / script.bytesPerSecond));
     }
@@ -65,7 +65,7 @@ void HostileSensor::serve(TcpStream& stream, const Script& script) {
         stream.finishSending();
     }
     std::uint8_t sink[4096];
-    while (!stopping_ && stream.receiveAll(sink, 1, 100) != IoStatus::kClosed) {
+    while (!stopping_ && stream.receiveAll(sink, 1, 100) != IoStatus::Closed) {
     }
 }
 
@@ -80,5 +80,5 @@ std::vector<std::uint8_t> HostileSensor::greeting(std::uint32_t width, std::uint
     hello.width = width;
     hello.height = height;
     hello.serialNumber = "CVS3D-HOSTILE1";
-    return reply(sensorlink::MessageKind::kHello, 1, sensorlink::encodeHelloReply(hello));
+    return reply(sensorlink::MessageKind::Hello, 1, sensorlink::encodeHelloReply(hello));
 }

@@ -1,3 +1,5 @@
+// The recording camera: every call is logged in order, feature values and frames are kept, and a test fires
+// the registered callbacks as a client would.
 #include "recording_camera.h"
 
 #include <atomic>

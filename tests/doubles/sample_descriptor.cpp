@@ -1,3 +1,4 @@
+// The sample sensor's descriptor, assembled as XML with the values the tests expect.
 #include "sample_descriptor.h"
 
 namespace {

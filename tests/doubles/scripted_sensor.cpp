@@ -1,3 +1,4 @@
+// The scripted sensor SDK: each Tavrion_ call answers from the test's script and is captured in order.
 #include "scripted_sensor.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Starting CorvastrumGigeInterface for an end-to-end test, typing on its standard input and reading what it
+// printed.
 #include "bridge_process.h"
 
 #include "child_process.h"

@@ -49,10 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)emulator;
     sensorlink::TcpStream stream = sensorlink::TcpStream::connectTo(0x7F000D04, 32001, 1000);
     if (!stream.valid()) std::abort();
-    if (stream.sendAll(data, size, 1000) == sensorlink::IoStatus::kOk) stream.finishSending();
+    if (stream.sendAll(data, size, 1000) == sensorlink::IoStatus::Ok) stream.finishSending();
     std::uint8_t sink[4096];
     // The emulator answers what it could read and then closes; a stall here is a hang the fuzzer reports.
-    while (stream.receiveAll(sink, 1, 5000) == sensorlink::IoStatus::kOk) {
+    while (stream.receiveAll(sink, 1, 5000) == sensorlink::IoStatus::Ok) {
     }
     return 0;
 }

@@ -91,7 +91,7 @@ TEST_F(HostileSensorTest, BrokenGreetingsAreRefusedPromptlyWithoutBigAllocations
     } cases[] = {
         {"wrong magic", {wrongMagic}},
         {"wrong request id", {wrongId}},
-        {"4 GiB payload", {header(MessageKind::kHello, 1, 0xFFFFFFFF) + code(0) + Bytes(64, 0)}},
+        {"4 GiB payload", {header(MessageKind::Hello, 1, 0xFFFFFFFF) + code(0) + Bytes(64, 0)}},
         {"hang-up mid-frame", {Bytes(whole.begin(), whole.begin() + 22), 0, true}},
         {"short frame, then silence", {Bytes(whole.begin(), whole.begin() + 22)}},
         {"zero-sized sensor", {HostileSensor::greeting(0, 0)}},
@@ -124,7 +124,7 @@ TEST_F(HostileRepliesTest, BrokenRepliesFailTheCallWithAClearCode) {
         std::int32_t expected;
     } cases[] = {
         {"status reply with another request id",
-         {hello + HostileSensor::reply(MessageKind::kStatus, 9, code(0) + code(1))},
+         {hello + HostileSensor::reply(MessageKind::Status, 9, code(0) + code(1))},
          [](sensorlink::SensorClient& client) {
              std::int32_t word = 0;
              const std::int32_t result = client.status(word);
@@ -132,27 +132,27 @@ TEST_F(HostileRepliesTest, BrokenRepliesFailTheCallWithAClearCode) {
          },
          TAVRION_ERR_PROTOCOL},
         {"10 MB descriptor",
-         {hello + header(MessageKind::kQuery, 2, 10'000'000) + code(0) + Bytes(4096, 'x')},
+         {hello + header(MessageKind::Query, 2, 10'000'000) + code(0) + Bytes(4096, 'x')},
          readDescriptor,
          TAVRION_ERR_PROTOCOL},
         {"descriptor without its end",
-         {hello + header(MessageKind::kQuery, 2, 1000) + code(0) + Bytes(10, 'x')},
+         {hello + header(MessageKind::Query, 2, 1000) + code(0) + Bytes(10, 'x')},
          readDescriptor,
          TAVRION_ERR_TIMEOUT},
         {"descriptor trickling in",
-         {hello + header(MessageKind::kQuery, 2, 4 + 2000) + code(0) + Bytes(2000, 'x'), 400},
+         {hello + header(MessageKind::Query, 2, 4 + 2000) + code(0) + Bytes(2000, 'x'), 400},
          readDescriptor,
          TAVRION_ERR_TIMEOUT},
         {"point cloud of another pixel count",
-         {hello + HostileSensor::reply(MessageKind::kPointCloud, 2, code(0) + u32(9) + cloudSamples)},
+         {hello + HostileSensor::reply(MessageKind::PointCloud, 2, code(0) + u32(9) + cloudSamples)},
          fetchCloud,
          TAVRION_ERR_PROTOCOL},
         {"point cloud larger than the sensor",
-         {hello + HostileSensor::reply(MessageKind::kPointCloud, 2, code(0) + u32(8) + cloudSamples + Bytes(26, 0))},
+         {hello + HostileSensor::reply(MessageKind::PointCloud, 2, code(0) + u32(8) + cloudSamples + Bytes(26, 0))},
          fetchCloud,
          TAVRION_ERR_PROTOCOL},
         {"hang-up in mid-cloud",
-         {hello + header(MessageKind::kPointCloud, 2, cloudBody) + code(0) + u32(8) + Bytes(100, 0), 0, true},
+         {hello + header(MessageKind::PointCloud, 2, cloudBody) + code(0) + u32(8) + Bytes(100, 0), 0, true},
          fetchCloud,
          TAVRION_ERR_LINK_DOWN},
     };

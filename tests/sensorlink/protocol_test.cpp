@@ -50,8 +50,8 @@ TEST(Protocol, HelloReplyRoundTripsAndEveryTruncationIsRefused) {
 }
 
 TEST(Protocol, RequestLimits) {
-    EXPECT_EQ(maxRequestPayload(static_cast<std::uint8_t>(MessageKind::kCommand)), 1023u);
-    EXPECT_EQ(maxRequestPayload(static_cast<std::uint8_t>(MessageKind::kPointCloud)), 0u);
+    EXPECT_EQ(maxRequestPayload(static_cast<std::uint8_t>(MessageKind::Command)), 1023u);
+    EXPECT_EQ(maxRequestPayload(static_cast<std::uint8_t>(MessageKind::PointCloud)), 0u);
     EXPECT_EQ(maxRequestPayload(0x42), 0u);
     ByteWriter read;
     read.u32(10);

@@ -92,7 +92,7 @@ public:
             std::uint8_t head[sensorlink::kHeaderSize];
             std::vector<std::uint8_t> payload(64);
             // Hello: a proper answer.
-            if (peer.receiveAll(head, sizeof head, 5000) != sensorlink::IoStatus::kOk) return;
+            if (peer.receiveAll(head, sizeof head, 5000) != sensorlink::IoStatus::Ok) return;
             const auto hello = sensorlink::decodeHeader(head, sizeof head);
             peer.receiveAll(payload.data(), hello->payloadLength, 5000);
             const auto greeting =
@@ -100,7 +100,7 @@ public:
                                           sensorlink::encodeHelloReply({sensorlink::kProtocolVersion, 4, 3, "FAKE-1"}));
             peer.sendAll(greeting.data(), greeting.size(), 5000);
             // The next request: the bytes under test, then nothing until the client gives up.
-            if (peer.receiveAll(head, sizeof head, 5000) != sensorlink::IoStatus::kOk) return;
+            if (peer.receiveAll(head, sizeof head, 5000) != sensorlink::IoStatus::Ok) return;
             const auto request = sensorlink::decodeHeader(head, sizeof head);
             peer.receiveAll(payload.data(), request->payloadLength, 5000);
             peer.sendAll(reply.data(), reply.size(), 5000);
@@ -117,7 +117,7 @@ private:
 
 std::vector<std::uint8_t> commandReply(std::uint32_t requestId, std::vector<std::uint8_t> payload) {
     return sensorlink::encodeMessage(
-        static_cast<std::uint8_t>(sensorlink::MessageKind::kCommand) | sensorlink::kReplyBit, requestId, payload);
+        static_cast<std::uint8_t>(sensorlink::MessageKind::Command) | sensorlink::kReplyBit, requestId, payload);
 }
 
 }  // namespace

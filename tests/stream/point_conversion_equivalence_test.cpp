@@ -140,7 +140,7 @@ protected:
     void TearDown() override { useConversionCode(bestCode); }
 
     void expectSameAsReference(const Scaling& s, std::size_t pointCount, std::uint64_t seed) {
-        for (ConversionCode code : {ConversionCode::portable, ConversionCode::sse2, ConversionCode::avx2}) {
+        for (ConversionCode code : {ConversionCode::Portable, ConversionCode::Sse2, ConversionCode::Avx2}) {
             if (!useConversionCode(code)) continue;
             SCOPED_TRACE(conversionCodeName(code));
             expectSameAsReferenceWithCodeInUse(s, pointCount, seed);

@@ -1,3 +1,4 @@
+// Starting a test's child program with its output in files, and making sure it dies with the test process.
 #include "child_process.h"
 
 #include <fcntl.h>

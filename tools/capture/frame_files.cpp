@@ -1,3 +1,4 @@
+// Writing the capture client's frames: PLY point clouds, depth pictures and PNG images.
 #include "frame_files.h"
 
 #include <png.h>

@@ -1,3 +1,4 @@
+// The demo device's features and the callbacks that print every register access.
 #include "demo_features.h"
 
 #include <cstring>
@@ -10,29 +11,29 @@ void declareDemoFeatures(CGevCamera& camera, const char* serial) {
     camera.setUserDefinedName("demo");
 
     camera.addCategory("DeviceControl", "Root");
-    camera.addFeature(kGevString, "DeviceVendorName", "DeviceControl", kGevReadOnly, nullptr, 1);
+    camera.addFeature(GevString, "DeviceVendorName", "DeviceControl", GevReadOnly, nullptr, 1);
     camera.setStringValue("DeviceVendorName", "Pellicor");
-    camera.addFeature(kGevString, "DeviceModelName", "DeviceControl", kGevReadOnly, nullptr, 1);
+    camera.addFeature(GevString, "DeviceModelName", "DeviceControl", GevReadOnly, nullptr, 1);
     camera.setStringValue("DeviceModelName", "DemoDevice");
-    camera.addFeature(kGevString, "DeviceSerialNumber", "DeviceControl", kGevReadOnly, nullptr, 1);
+    camera.addFeature(GevString, "DeviceSerialNumber", "DeviceControl", GevReadOnly, nullptr, 1);
     camera.setStringValue("DeviceSerialNumber", serial);
 
     camera.addCategory("DemoControl", "Root");
     camera.setDescription("DemoControl", "Features of every type to try the library with");
-    camera.addFeature(kGevInteger, "DemoInteger", "DemoControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevInteger, "DemoInteger", "DemoControl", GevReadWrite, nullptr, 1);
     camera.setIntRange("DemoInteger", 0, 100, 1);
     camera.setDescription("DemoInteger", "An integer from 0 to 100");
     camera.setIntValue("DemoInteger", 42);
-    camera.addFeature(kGevInteger, "DemoReadCounter", "DemoControl", kGevReadOnly, nullptr, 1);
+    camera.addFeature(GevInteger, "DemoReadCounter", "DemoControl", GevReadOnly, nullptr, 1);
     camera.setDescription("DemoReadCounter", "Read-only: counts its own reads");
     camera.setNodeElement("regDemoReadCounter", "PollingTime", "1000", false);
-    camera.addFeature(kGevFloat, "DemoGain", "DemoControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevFloat, "DemoGain", "DemoControl", GevReadWrite, nullptr, 1);
     camera.setFloatRange("DemoGain", 0.0F, 24.0F);
     camera.setFloatValue("DemoGain", 1.5F);
-    camera.addFeature(kGevString, "DemoLabel", "DemoControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevString, "DemoLabel", "DemoControl", GevReadWrite, nullptr, 1);
     camera.setStringValue("DemoLabel", "hello");
-    camera.addFeature(kGevBoolean, "DemoEnable", "DemoControl", kGevReadWrite, nullptr, 1);
-    camera.addFeature(kGevEnumeration, "DemoMode", "DemoControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevBoolean, "DemoEnable", "DemoControl", GevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "DemoMode", "DemoControl", GevReadWrite, nullptr, 1);
     camera.addEnumEntry("DemoMode", "Slow", 0);
     camera.addEnumEntry("DemoMode", "Fast", 1);
     camera.addEnumEntry("DemoMode", "Auto", 2);
@@ -45,7 +46,7 @@ void declareDemoFeatures(CGevCamera& camera, const char* serial) {
     camera.setNodeElement("DemoModeIsFast", "Visibility", "Guru", false);
 
     camera.addChunkCategory("ChunkDataControl");
-    camera.addChunkFeature(0xFFFFF0, "ChunkTemperature", "ChunkDataControl", kGevReadOnly, 4,
+    camera.addChunkFeature(0xFFFFF0, "ChunkTemperature", "ChunkDataControl", GevReadOnly, 4,
                            "Device temperature in degrees Celsius");
     camera.addPixelFormat("Mono16");
     camera.setImageSize(640, 480, 0);

@@ -1,3 +1,5 @@
+// The demo device's stream features and its streaming thread: it waits for a start, then sends synthetic
+// frames until the stop.
 #include "demo_streamer.h"
 
 #include "synthetic_frame.h"
@@ -25,30 +27,30 @@ void declareStreamFeatures(CGevCamera& camera, std::uint16_t width, std::uint16_
     for (const char* format : {"Mono16", "RGB16", "Coord3D_ABC32f"}) camera.addPixelFormat(format);
     camera.setImageSize(width, height, 0);
     camera.addEnumEntry("AcquisitionMode", "SingleFrame", 2);
-    camera.addFeature(kGevEnumeration, "TriggerSelector", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "TriggerSelector", "AcquisitionControl", GevReadWrite, nullptr, 1);
     camera.addEnumEntry("TriggerSelector", "FrameStart", 0);
-    camera.addFeature(kGevEnumeration, "TriggerMode", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "TriggerMode", "AcquisitionControl", GevReadWrite, nullptr, 1);
     camera.addEnumEntry("TriggerMode", "Off", 0);
     camera.addEnumEntry("TriggerMode", "On", 1);
-    camera.addFeature(kGevEnumeration, "TriggerSource", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "TriggerSource", "AcquisitionControl", GevReadWrite, nullptr, 1);
     camera.addEnumEntry("TriggerSource", "Software", 0);
     // The rate frames leave at while acquiring; 0 means as fast as the link takes them.
-    camera.addFeature(kGevFloat, "AcquisitionFrameRate", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevFloat, "AcquisitionFrameRate", "AcquisitionControl", GevReadWrite, nullptr, 1);
     camera.setFloatRange("AcquisitionFrameRate", 0.0F, 100000.0F);
     camera.setFloatValue("AcquisitionFrameRate", static_cast<float>(fps));
     camera.setNodeElement("AcquisitionFrameRate", "Unit", "Hz", false);
     // Properties clients expect of a camera; the synthetic frames do not depend on them.
     for (const char* name : {"SensorWidth", "SensorHeight"}) {
-        camera.addFeature(kGevInteger, name, "ImageFormatControl", kGevReadOnly, nullptr, 1);
+        camera.addFeature(GevInteger, name, "ImageFormatControl", GevReadOnly, nullptr, 1);
     }
     camera.setIntValue("SensorWidth", width);
     camera.setIntValue("SensorHeight", height);
-    camera.addFeature(kGevFloat, "ExposureTime", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevFloat, "ExposureTime", "AcquisitionControl", GevReadWrite, nullptr, 1);
     camera.setFloatRange("ExposureTime", 10.0F, 1000000.0F);
     camera.setFloatValue("ExposureTime", 10000.0F);
     camera.setNodeElement("ExposureTime", "Unit", "us", false);
     camera.addCategory("AnalogControl", "Root");
-    camera.addFeature(kGevFloat, "Gain", "AnalogControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevFloat, "Gain", "AnalogControl", GevReadWrite, nullptr, 1);
     camera.setFloatRange("Gain", 0.0F, 24.0F);
     camera.setNodeElement("Gain", "Unit", "dB", false);
 }

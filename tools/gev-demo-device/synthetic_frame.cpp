@@ -1,3 +1,4 @@
+// Filling a synthetic frame with its format's pattern and stamping the frame number into it.
 #include "synthetic_frame.h"
 
 #include <cmath>

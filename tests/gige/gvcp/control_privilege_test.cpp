@@ -14,16 +14,16 @@ TEST(ControlPrivilege, OneControllerOthersReadButCannotWrite) {
     ControlPrivilege privilege;
     ControlPrivilege::Change change;
     EXPECT_TRUE(privilege.mayWrite(kOther));  // nobody controls yet
-    ASSERT_EQ(privilege.write(kOwner, kPrivilegeControl, 0, 0, change), Status::Success);
+    ASSERT_EQ(privilege.write(kOwner, PrivilegeControl, 0, 0, change), Status::Success);
     EXPECT_EQ(change, ControlPrivilege::Change::Gained);
-    EXPECT_EQ(privilege.value(), kPrivilegeControl);
+    EXPECT_EQ(privilege.value(), PrivilegeControl);
     EXPECT_TRUE(privilege.mayRead(kOther));
     EXPECT_FALSE(privilege.mayWrite(kOther));
-    EXPECT_EQ(privilege.write(kOther, kPrivilegeControl, 0, 0, change), Status::AccessDenied);
+    EXPECT_EQ(privilege.write(kOther, PrivilegeControl, 0, 0, change), Status::AccessDenied);
     EXPECT_EQ(privilege.write(kOther, 0, 0, 0, change), Status::AccessDenied);
 
     // Renewing the privilege is no new connection; exclusive access also denies reads to others.
-    ASSERT_EQ(privilege.write(kOwner, kPrivilegeExclusive, 0, 10, change), Status::Success);
+    ASSERT_EQ(privilege.write(kOwner, PrivilegeExclusive, 0, 10, change), Status::Success);
     EXPECT_EQ(change, ControlPrivilege::Change::None);
     EXPECT_FALSE(privilege.mayRead(kOther));
     EXPECT_TRUE(privilege.mayRead(kOwner));
@@ -39,7 +39,7 @@ TEST(ControlPrivilege, HeartbeatEndsControlOnTimeAndActivityPostponesIt) {
     privilege.configure(true, 0);
     EXPECT_EQ(privilege.heartbeatTimeout(), 3000U);
     ControlPrivilege::Change change;
-    privilege.write(kOwner, kPrivilegeControl, 0, 1000, change);
+    privilege.write(kOwner, PrivilegeControl, 0, 1000, change);
     EXPECT_EQ(privilege.msUntilExpiry(1000), 3000U);
     EXPECT_EQ(privilege.expire(3999), ControlPrivilege::Change::None);
     privilege.activity(kOther, 3500);  // another client's traffic keeps nobody alive
@@ -55,7 +55,7 @@ TEST(ControlPrivilege, HeartbeatSettings) {
     privilege.setHeartbeatTimeout(100);
     EXPECT_EQ(privilege.heartbeatTimeout(), 500U);  // below the minimum: stored as the minimum
     ControlPrivilege::Change change;
-    privilege.write(kOwner, kPrivilegeControl, 0, 0, change);
+    privilege.write(kOwner, PrivilegeControl, 0, 0, change);
     privilege.setHeartbeatDisabled(true);
     EXPECT_EQ(privilege.msUntilExpiry(0), ControlPrivilege::kNever);
     EXPECT_EQ(privilege.expire(100000), ControlPrivilege::Change::None);
@@ -64,15 +64,15 @@ TEST(ControlPrivilege, HeartbeatSettings) {
 
     ControlPrivilege lenient;
     lenient.configure(false, 1000);
-    lenient.write(kOwner, kPrivilegeControl, 0, 0, change);
+    lenient.write(kOwner, PrivilegeControl, 0, 0, change);
     EXPECT_EQ(lenient.expire(1000000), ControlPrivilege::Change::None);
 }
 
 TEST(ControlPrivilege, SwitchoverNeedsTheKey) {
     ControlPrivilege privilege;
     ControlPrivilege::Change change;
-    privilege.write(kOwner, kPrivilegeControl | kPrivilegeSwitchoverEnable, 0, 0, change);
-    EXPECT_EQ(privilege.write(kOther, (0x1234U << 16) | kPrivilegeControl, 0x4321, 0, change), Status::AccessDenied);
-    EXPECT_EQ(privilege.write(kOther, (0x1234U << 16) | kPrivilegeControl, 0x1234, 0, change), Status::Success);
+    privilege.write(kOwner, PrivilegeControl | PrivilegeSwitchoverEnable, 0, 0, change);
+    EXPECT_EQ(privilege.write(kOther, (0x1234U << 16) | PrivilegeControl, 0x4321, 0, change), Status::AccessDenied);
+    EXPECT_EQ(privilege.write(kOther, (0x1234U << 16) | PrivilegeControl, 0x1234, 0, change), Status::Success);
     EXPECT_TRUE(privilege.controller() == kOther);
 }

@@ -186,20 +186,19 @@ TEST(FeatureStoreInterface, DeclarationsRefuseWhatCannotWork) {
     EXPECT_FALSE(camera.addCategory("Mine", "Root"));
     EXPECT_FALSE(camera.addCategory("Other", "Missing"));
     EXPECT_FALSE(camera.addCategory(nullptr, "Root"));
-    EXPECT_TRUE(camera.addFeature(kGevInteger, "Count", "Mine", kGevReadWrite, nullptr, 1));
-    EXPECT_FALSE(camera.addFeature(kGevInteger, "Count", "Mine", kGevReadWrite, nullptr, 1));
-    EXPECT_FALSE(camera.addFeature(2, "BadType", "Mine", kGevReadWrite, nullptr, 1));
-    EXPECT_FALSE(camera.addFeature(kGevInteger, "BadAccess", "Mine", 2, nullptr, 1));
-    EXPECT_FALSE(
-        camera.addFeature(kGevInteger, "regCount", "Mine", kGevReadWrite, "x", 1));  // name of Count's register
+    EXPECT_TRUE(camera.addFeature(GevInteger, "Count", "Mine", GevReadWrite, nullptr, 1));
+    EXPECT_FALSE(camera.addFeature(GevInteger, "Count", "Mine", GevReadWrite, nullptr, 1));
+    EXPECT_FALSE(camera.addFeature(2, "BadType", "Mine", GevReadWrite, nullptr, 1));
+    EXPECT_FALSE(camera.addFeature(GevInteger, "BadAccess", "Mine", 2, nullptr, 1));
+    EXPECT_FALSE(camera.addFeature(GevInteger, "regCount", "Mine", GevReadWrite, "x", 1));  // name of Count's register
     EXPECT_FALSE(camera.addNode("Converter", "Conv", "Mine", 0));
     EXPECT_FALSE(camera.addNode("IntSwissKnife", "Knife", "Mine", 1));
-    EXPECT_FALSE(camera.addChunkFeature(1, "ChunkOdd", "Mine", kGevReadOnly, 3, nullptr));
+    EXPECT_FALSE(camera.addChunkFeature(1, "ChunkOdd", "Mine", GevReadOnly, 3, nullptr));
     EXPECT_FALSE(camera.setIntRange("Count", 5, 1, 1));
     EXPECT_FALSE(camera.addPixelFormat("NotAFormat"));
     EXPECT_FALSE(camera.setNodeElement("Missing", "Visibility", "Guru", false));
     EXPECT_FALSE(camera.removeNodeElement("Count", "Min", 0));  // integers get no literal limits by default
-    EXPECT_TRUE(camera.addFeature(kGevFloat, "Ratio", "Mine", kGevReadWrite, nullptr, 1));
+    EXPECT_TRUE(camera.addFeature(GevFloat, "Ratio", "Mine", GevReadWrite, nullptr, 1));
     EXPECT_TRUE(camera.removeNodeElement("Ratio", "Min", 0));
     EXPECT_FALSE(camera.removeNodeElement("Ratio", "Min", 0));
 }
@@ -207,9 +206,9 @@ TEST(FeatureStoreInterface, DeclarationsRefuseWhatCannotWork) {
 TEST(FeatureStoreInterface, ValuesRoundTripAndStayInTheirType) {
     gige::Camera camera;
     camera.addCategory("Mine", "Root");
-    camera.addFeature(kGevString, "Label", "Mine", kGevReadWrite, nullptr, 1);
-    camera.addFeature(kGevBoolean, "Flag", "Mine", kGevReadWrite, nullptr, 1);
-    camera.addFeature(kGevEnumeration, "Mode", "Mine", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevString, "Label", "Mine", GevReadWrite, nullptr, 1);
+    camera.addFeature(GevBoolean, "Flag", "Mine", GevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "Mode", "Mine", GevReadWrite, nullptr, 1);
     camera.addEnumEntry("Mode", "A", 3);
     camera.addEnumEntry("Mode", "B", 7);
     EXPECT_FALSE(camera.addEnumEntry("Mode", "A", 4));

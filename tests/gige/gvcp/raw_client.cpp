@@ -1,3 +1,4 @@
+// Building GVCP commands byte by byte and exchanging them with the server on plain UDP.
 #include "raw_client.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// Declaring the sample feature tree through the public CGevCamera interface.
 #include "sample_tree.h"
 
 #include <string>
@@ -23,11 +24,11 @@ void declareSampleTree(CGevCamera& camera) {
     for (const char* name : {"Scan3DControl", "DeviceControl", "FilterControl"}) camera.addCategory(name, "Root");
     camera.setNodeElement("FilterControl", "Visibility", "Guru", false);
 
-    feature(camera, kGevInteger, "TLParamsLocked", "TLParamsLockedCategory", kGevReadWrite);
+    feature(camera, GevInteger, "TLParamsLocked", "TLParamsLockedCategory", GevReadWrite);
     camera.setIntRange("TLParamsLocked", 0, 1, 1);
     camera.setNodeElement("TLParamsLocked", "Visibility", "Invisible", true);
     for (const char* name : {"Width", "Height", "OffsetX", "OffsetY"}) {
-        camera.setAccessMode(name, kGevReadOnly);
+        camera.setAccessMode(name, GevReadOnly);
         camera.setNodeElement((std::string("reg") + name).c_str(), "pInvalidator", "StackAcquisitionMode", false);
     }
     for (const char* name : {"Mono16", "RGB16", "Coord3D_ABC32f"}) camera.addPixelFormat(name);
@@ -36,10 +37,10 @@ void declareSampleTree(CGevCamera& camera) {
     camera.setImageSize(1280, 1024, 0);
     camera.setImageOffset(0, 0, 0);
 
-    feature(camera, kGevInteger, "SensorWidth", "ImageFormatControl", kGevReadOnly, "Effective width");
+    feature(camera, GevInteger, "SensorWidth", "ImageFormatControl", GevReadOnly, "Effective width");
     camera.setIntRange("SensorWidth", 1280, 1280, 1);
     camera.setIntValue("SensorWidth", 1280);
-    feature(camera, kGevString, "PathToMask", "ImageFormatControl", kGevReadWrite, "Defines the path");
+    feature(camera, GevString, "PathToMask", "ImageFormatControl", GevReadWrite, "Defines the path");
     camera.setNodeElement("PathToMask", "Visibility", "Invisible", false);
     camera.setNodeElement("PathToMask", "Streamable", "Yes", false);
     camera.setNodeElement("PathToMask", "Cachable", "WriteAround", false);
@@ -48,42 +49,42 @@ void declareSampleTree(CGevCamera& camera) {
     camera.addEnumEntry("AcquisitionMode", "SingleFrame", 2);
     camera.setNodeElement("regAcquisitionMode", "Cachable", "WriteAround", false);
 
-    feature(camera, kGevFloat, "ExposureTime", "AcquisitionControl", kGevReadWrite, "Exposure time in \xCE\xBCs.");
+    feature(camera, GevFloat, "ExposureTime", "AcquisitionControl", GevReadWrite, "Exposure time in \xCE\xBCs.");
     camera.setFloatRange("ExposureTime", 10.0F, 100000.0F);
-    feature(camera, kGevEnumeration, "StackAcquisitionMode", "AcquisitionControl", kGevReadWrite);
+    feature(camera, GevEnumeration, "StackAcquisitionMode", "AcquisitionControl", GevReadWrite);
     for (int i = 0; i <= 3; ++i) camera.addEnumEntry("StackAcquisitionMode", ("mode" + std::to_string(i)).c_str(), i);
     camera.setNodeElement("StackAcquisitionMode", "pIsLocked", "regTLParamsLocked", false);
-    feature(camera, kGevFloat, "Gain", "AnalogControl", kGevReadWrite, "Controls the gain");
+    feature(camera, GevFloat, "Gain", "AnalogControl", GevReadWrite, "Controls the gain");
     camera.setFloatRange("Gain", 0.0F, 24.0F);
     camera.setNodeElement("regGain", "Cachable", "WriteAround", false);
     camera.setNodeElement("regGain", "Streamable", "Yes", false);
-    feature(camera, kGevInteger, "LightBrightness", "LightControl", kGevReadWrite, "Controls the LED Power");
+    feature(camera, GevInteger, "LightBrightness", "LightControl", GevReadWrite, "Controls the LED Power");
     camera.setIntRange("LightBrightness", 0, 100, 1);
-    camera.addChunkFeature(0xFFFFF0, "ChunkTemperature", "ChunkDataControl", kGevReadOnly, 4, nullptr);
+    camera.addChunkFeature(0xFFFFF0, "ChunkTemperature", "ChunkDataControl", GevReadOnly, 4, nullptr);
 
-    feature(camera, kGevEnumeration, "Scan3dCoordinateSelector", "Scan3DControl", kGevReadWrite);
+    feature(camera, GevEnumeration, "Scan3dCoordinateSelector", "Scan3DControl", GevReadWrite);
     const char* axes[] = {"CoordinateA", "CoordinateB", "CoordinateC"};
     for (int i = 0; i < 3; ++i) camera.addEnumEntry("Scan3dCoordinateSelector", axes[i], i);
     const char* selected[] = {"Scan3dCoordinateScale",  "Scan3dCoordinateOffset", "Scan3dInvalidDataFlag",
                               "Scan3dInvalidDataValue", "Scan3dAxisMin",          "Scan3dAxisMax"};
     for (const char* name : selected) camera.setNodeElement("Scan3dCoordinateSelector", "pSelected", name, true);
     for (const char* name : selected) {
-        feature(camera, std::string(name) == "Scan3dInvalidDataFlag" ? kGevBoolean : kGevFloat, name, "Scan3DControl",
-                kGevReadOnly, "coordinate record");
+        feature(camera, std::string(name) == "Scan3dInvalidDataFlag" ? GevBoolean : GevFloat, name, "Scan3DControl",
+                GevReadOnly, "coordinate record");
         const std::string reg = std::string("reg") + name;
         camera.setNodeElement(reg.c_str(), "pInvalidator", "Scan3dCoordinateSelector", true);
         camera.setNodeElement(reg.c_str(), "pInvalidator", "PixelFormat", true);
     }
     for (const char* name : {"DeviceType", "DeviceModelName", "DeviceVendorName", "DeviceFamilyName", "DeviceVersion",
                              "DeviceFirmwareVersion", "DeviceSerialNumber", "DeviceTLType"}) {
-        feature(camera, kGevString, name, "DeviceControl", kGevReadOnly);
+        feature(camera, GevString, name, "DeviceControl", GevReadOnly);
         camera.setStringValue(name, name);
     }
-    feature(camera, kGevInteger, "DeviceTemperature", "DeviceControl", kGevReadOnly, "Device temperature");
+    feature(camera, GevInteger, "DeviceTemperature", "DeviceControl", GevReadOnly, "Device temperature");
     camera.setIntRange("DeviceTemperature", 0, 100, 1);
     camera.setNodeElement("regDeviceTemperature", "PollingTime", "10000", true);
 
-    feature(camera, kGevEnumeration, "FilterSelector", "FilterControl", kGevReadWrite);
+    feature(camera, GevEnumeration, "FilterSelector", "FilterControl", GevReadWrite);
     // Entry names come from the sensor's settings: one empty, one with a blank.
     for (int i = 0; i < 6; ++i) {
         const std::string name = i == 1 ? "" : (i == 2 ? "Median filter" : "Filter" + std::to_string(i));
@@ -100,10 +101,10 @@ void declareSampleTree(CGevCamera& camera) {
         camera.setNodeElement(node.c_str(), "pVariable", "FilterSelector", true);
         camera.setNodeElementAttribute(node.c_str(), "pVariable", "FilterSelector", "Name", "VAR1");
     }
-    feature(camera, kGevBoolean, "FilterMode", "FilterControl", kGevReadWrite);
+    feature(camera, GevBoolean, "FilterMode", "FilterControl", GevReadWrite);
     camera.setNodeElement("regFilterMode", "pInvalidator", "FilterSelector", false);
     camera.setNodeElement("regFilterMode", "Cachable", "WriteAround", false);
-    feature(camera, kGevEnumeration, "PropertySelector", "FilterControl", kGevReadWrite);
+    feature(camera, GevEnumeration, "PropertySelector", "FilterControl", GevReadWrite);
     camera.setNodeElement("PropertySelector", "pIsAvailable", "FilterMode", false);
     const int owner[kPropertyEntries] = {0, 1, 2, 3, 3, 3, 4, 5, 5, 5};
     for (int value = 0; value < kPropertyEntries; ++value) {
@@ -113,14 +114,14 @@ void declareSampleTree(CGevCamera& camera) {
                                    ("filterselected" + std::to_string(owner[value])).c_str(), true);
     }
     camera.setNodeElement("PropertySelector", "pSelected", "PropertyValue", true);
-    feature(camera, kGevFloat, "PropertyValue", "FilterControl", kGevReadWrite);
+    feature(camera, GevFloat, "PropertyValue", "FilterControl", GevReadWrite);
     camera.removeNodeElement("PropertyValue", "Max", 0);
     camera.removeNodeElement("PropertyValue", "Min", 0);
     camera.setNodeElement("PropertyValue", "pMax", "regPropertyValueMax", false);
     camera.setNodeElement("PropertyValue", "pMin", "regPropertyValueMin", false);
     camera.setNodeElement("PropertyValue", "pIsAvailable", "FilterMode", false);
     for (const char* name : {"PropertyValueMin", "PropertyValueMax"}) {
-        feature(camera, kGevFloat, name, "FilterControl", kGevReadWrite);
+        feature(camera, GevFloat, name, "FilterControl", GevReadWrite);
         camera.setNodeElement(name, "Visibility", "Invisible", false);
         const std::string reg = std::string("reg") + name;
         camera.setNodeElement(reg.c_str(), "pInvalidator", "FilterSelector", true);

@@ -38,18 +38,18 @@ struct Device {
         camera.setDeviceInfo("TestVendor", "TestModel", "2.0", "info", "SN42");
         camera.setMacAddress("02:11:22:33:44:55");
         camera.addCategory("Mine", "Root");
-        camera.addFeature(kGevInteger, "Ranged", "Mine", kGevReadWrite, nullptr, 1);
+        camera.addFeature(GevInteger, "Ranged", "Mine", GevReadWrite, nullptr, 1);
         camera.setIntRange("Ranged", 0, 10, 1);
-        camera.addFeature(kGevInteger, "Stepped", "Mine", kGevReadWrite, nullptr, 1);
+        camera.addFeature(GevInteger, "Stepped", "Mine", GevReadWrite, nullptr, 1);
         camera.setIntRange("Stepped", 2, 20, 3);
-        camera.addFeature(kGevInteger, "Fixed", "Mine", kGevReadOnly, nullptr, 1);
+        camera.addFeature(GevInteger, "Fixed", "Mine", GevReadOnly, nullptr, 1);
         camera.setIntValue("Fixed", 77);
-        camera.addFeature(kGevInteger, "Counter", "Mine", kGevReadOnly, nullptr, 1);
-        camera.addFeature(kGevFloat, "Ratio", "Mine", kGevReadWrite, nullptr, 1);
+        camera.addFeature(GevInteger, "Counter", "Mine", GevReadOnly, nullptr, 1);
+        camera.addFeature(GevFloat, "Ratio", "Mine", GevReadWrite, nullptr, 1);
         camera.setFloatRange("Ratio", -1.0F, 1.0F);
-        camera.addFeature(kGevInteger, "Lock", "Mine", kGevReadWrite, nullptr, 1);
+        camera.addFeature(GevInteger, "Lock", "Mine", GevReadWrite, nullptr, 1);
         camera.setIntRange("Lock", 0, 1, 1);
-        camera.addFeature(kGevInteger, "Guarded", "Mine", kGevReadWrite, nullptr, 1);
+        camera.addFeature(GevInteger, "Guarded", "Mine", GevReadWrite, nullptr, 1);
         camera.setNodeElement("Guarded", "pIsLocked", "regLock", false);
         EXPECT_EQ(camera.startServer(text(n).c_str()), 0);
         xml = camera.genicamXml();
@@ -383,7 +383,7 @@ TEST(GvcpServer, RegistersHoldWhatClientsExpect) {
     Bytes counter;
     ASSERT_EQ(client.readMem(device.reg("Counter"), 8, counter), 0);
     EXPECT_EQ(counter[7], static_cast<std::uint8_t>(device.reads.load()));
-    EXPECT_FALSE(device.camera.addFeature(kGevInteger, "Late", "Mine", kGevReadWrite, nullptr, 1));
+    EXPECT_FALSE(device.camera.addFeature(GevInteger, "Late", "Mine", GevReadWrite, nullptr, 1));
 }
 
 TEST(GvcpServer, RefusedWritesLockedFeaturesCommandsAndChunkMode) {

@@ -26,7 +26,7 @@ public:
     explicit Device(const char* address) : camera_(createCamera()), streamer_(*camera_) {
         camera_->setDeviceInfo("Corvastrum", "StreamTest", "1.0", "stream test", "ST0001");
         camera_->addChunkCategory("ChunkDataControl");
-        camera_->addChunkFeature(demo::kTemperatureChunkId, "ChunkTemperature", "ChunkDataControl", kGevReadOnly, 4,
+        camera_->addChunkFeature(demo::kTemperatureChunkId, "ChunkTemperature", "ChunkDataControl", GevReadOnly, 4,
                                  nullptr);
         demo::declareStreamFeatures(*camera_, kWidth, kHeight, 200);
         camera_->setWriteCallback(this, [](void* self, const char* name) {

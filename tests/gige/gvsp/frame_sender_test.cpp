@@ -38,12 +38,12 @@ protected:
     // The bridge's sequence for one frame.
     void prepare(const ImageSettings& image, bool temperature) {
         frame.assign(std::size_t{image.width} * image.height * bytesPerPixel(image.pixelFormat), 0x5A);
-        ASSERT_EQ(sender.beginFrame(0), kFrameOk);
+        ASSERT_EQ(sender.beginFrame(0), FrameOk);
         if (temperature) {
             const std::uint8_t bigEndian35[4] = {0, 0, 0, 35};
-            ASSERT_EQ(sender.addChunkData(bigEndian35, 4, 0xFFFFF0, 0), kFrameOk);
+            ASSERT_EQ(sender.addChunkData(bigEndian35, 4, 0xFFFFF0, 0), FrameOk);
         }
-        ASSERT_EQ(sender.addChunkData(nullptr, static_cast<std::uint32_t>(frame.size()), 0, 0), kFrameOk);
+        ASSERT_EQ(sender.addChunkData(nullptr, static_cast<std::uint32_t>(frame.size()), 0, 0), FrameOk);
     }
     std::vector<Packet> received() {
         std::vector<Packet> packets;
@@ -68,13 +68,13 @@ TEST_F(FrameSenderTest, PayloadSizeEqualsTheBytesOfEveryFormatWithChunksOnAndOff
             const bool cloud = isCoordinateFormat(image.pixelFormat);
             const int result = cloud ? sender.sendPointCloud(frame.data(), 40 * 30, 0, image, 99)
                                      : sender.sendImage(frame.data(), 0, 0, image, 99);
-            ASSERT_EQ(result, kFrameOk) << format;
+            ASSERT_EQ(result, FrameOk) << format;
             const auto packets = received();
             ASSERT_FALSE(packets.empty()) << format;
             const auto payload = assemble(packets, block, 1500 - 36);
             EXPECT_EQ(payload.size(), image.payloadSize) << format << " chunks " << chunks;
             const Packet& leader = packets.front();
-            EXPECT_EQ(be(&leader.body[2], 2), chunks ? kPayloadImageWithChunks : kPayloadImage);
+            EXPECT_EQ(be(&leader.body[2], 2), chunks ? PayloadImageWithChunks : PayloadImage);
             EXPECT_EQ(be(&leader.body[8], 4), 99u);  // low half of the timestamp
             EXPECT_EQ(be(&leader.body[12], 4), image.pixelFormat);
             EXPECT_EQ(be(&leader.body[24], 4), 4u);
@@ -94,26 +94,26 @@ TEST_F(FrameSenderTest, RefusedFramesSendNothing) {
     prepare(image, true);
     const std::uint8_t extra[4] = {};
     sender.addChunkData(extra, 4, 0x42, 0);
-    EXPECT_EQ(sender.sendImage(frame.data(), 0, 0, image, 0), kFrameTooLarge);
+    EXPECT_EQ(sender.sendImage(frame.data(), 0, 0, image, 0), FrameTooLarge);
 
     // The client switched the format after the frame was built: the leader would lie about the data.
     prepare(image, true);
     image.pixelFormat = findPixelFormat("Mono8")->code;
-    EXPECT_EQ(sender.sendImage(frame.data(), 0, 0, image, 0), kFrameSizeMismatch);
-    EXPECT_EQ(sender.sendPointCloud(frame.data(), 1200, 0, image, 0), kFrameSizeMismatch);
+    EXPECT_EQ(sender.sendImage(frame.data(), 0, 0, image, 0), FrameSizeMismatch);
+    EXPECT_EQ(sender.sendPointCloud(frame.data(), 1200, 0, image, 0), FrameSizeMismatch);
 
     image = settings("Coord3D_ABC16", false);
     prepare(image, false);
-    EXPECT_EQ(sender.sendPointCloud(frame.data(), 1199, 0, image, 0), kFrameSizeMismatch);
-    EXPECT_EQ(sender.sendPointCloud(frame.data(), -1, 0, image, 0), kFrameInvalid);
-    EXPECT_EQ(sender.sendPointCloud(nullptr, 1200, 0, image, 0), kFrameInvalid);
+    EXPECT_EQ(sender.sendPointCloud(frame.data(), 1199, 0, image, 0), FrameSizeMismatch);
+    EXPECT_EQ(sender.sendPointCloud(frame.data(), -1, 0, image, 0), FrameInvalid);
+    EXPECT_EQ(sender.sendPointCloud(nullptr, 1200, 0, image, 0), FrameInvalid);
     // The buffer is said to hold fewer bytes than the declared image part.
-    EXPECT_EQ(sender.sendImage(frame.data(), 100, 0, image, 0), kFrameInvalid);
+    EXPECT_EQ(sender.sendImage(frame.data(), 100, 0, image, 0), FrameInvalid);
 
-    EXPECT_EQ(sender.beginFrame(1), kFrameNoSuchStream);
-    EXPECT_EQ(sender.addChunkData(extra, 4, 1, 1), kFrameNoSuchStream);
-    EXPECT_EQ(sender.sendImage(frame.data(), 0, 1, image, 0), kFrameNoSuchStream);
-    EXPECT_EQ(sender.addChunkData(extra, 3, 1, 0), kFrameInvalid);
+    EXPECT_EQ(sender.beginFrame(1), FrameNoSuchStream);
+    EXPECT_EQ(sender.addChunkData(extra, 4, 1, 1), FrameNoSuchStream);
+    EXPECT_EQ(sender.sendImage(frame.data(), 0, 1, image, 0), FrameNoSuchStream);
+    EXPECT_EQ(sender.addChunkData(extra, 3, 1, 0), FrameInvalid);
     EXPECT_TRUE(host.drain(50).empty());
 }
 
@@ -121,10 +121,10 @@ TEST_F(FrameSenderTest, ImageSizeIsDerivedWhenNoPartIsDeclared) {
     const ImageSettings image = settings("Mono8", false);
     frame.assign(1200, 1);
     sender.beginFrame(0);
-    ASSERT_EQ(sender.sendImage(frame.data(), 0, 0, image, 0), kFrameOk);
+    ASSERT_EQ(sender.sendImage(frame.data(), 0, 0, image, 0), FrameOk);
     EXPECT_EQ(assemble(received(), 1, 1464), frame);
     // No destination: dropped without error.
     channel.closeChannel();
-    EXPECT_EQ(sender.sendImage(frame.data(), 1200, 0, image, 0), kFrameOk);
+    EXPECT_EQ(sender.sendImage(frame.data(), 1200, 0, image, 0), FrameOk);
     EXPECT_TRUE(host.drain(50).empty());
 }

@@ -23,7 +23,7 @@ std::uint32_t be32(const std::uint8_t* p) {
 
 TEST(GvspPackets, LeaderAndTrailerMatchHandCheckedBytes) {
     LeaderFields leader;
-    leader.payloadType = kPayloadImageWithChunks;
+    leader.payloadType = PayloadImageWithChunks;
     leader.timestamp = 0x0102030405060708ull;
     leader.pixelFormat = 0x026000C0;
     leader.width = 1280;
@@ -42,7 +42,7 @@ TEST(GvspPackets, LeaderAndTrailerMatchHandCheckedBytes) {
     EXPECT_EQ(bytesOf(packet, 44), expected);
 
     TrailerFields trailer;
-    trailer.payloadType = kPayloadImage;
+    trailer.payloadType = PayloadImage;
     trailer.linesSent = 1024;
     std::uint8_t tail[kMaxTrailerPacket];
     ASSERT_EQ(encodeTrailer(tail, sizeof tail, 1, 0x012345, trailer), 16u);
@@ -50,7 +50,7 @@ TEST(GvspPackets, LeaderAndTrailerMatchHandCheckedBytes) {
                                                     0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x04, 0x00};
     EXPECT_EQ(bytesOf(tail, 16), imageTrailer);
 
-    trailer.payloadType = kPayloadImageWithChunks;
+    trailer.payloadType = PayloadImageWithChunks;
     trailer.chunkDataLength = 0x1000;
     trailer.chunkLayoutId = 7;
     ASSERT_EQ(encodeTrailer(tail, sizeof tail, 1, 2, trailer), 24u);

@@ -92,7 +92,7 @@ TEST_F(StreamSenderTest, FrameIsLeaderFullPayloadPacketsAndTrailer) {
     EXPECT_EQ(leader.id, 0u);
     EXPECT_EQ(leader.block, 1);
     ASSERT_EQ(leader.body.size(), 36u);
-    EXPECT_EQ(be(&leader.body[2], 2), kPayloadImageWithChunks);
+    EXPECT_EQ(be(&leader.body[2], 2), PayloadImageWithChunks);
     EXPECT_EQ(be(&leader.body[12], 4), 0x023000B9u);
     EXPECT_EQ(be(&leader.body[16], 4), 100u);
     EXPECT_EQ(be(&leader.body[20], 4), 37u);
@@ -108,14 +108,14 @@ TEST_F(StreamSenderTest, FrameIsLeaderFullPayloadPacketsAndTrailer) {
     const Packet& trailer = packets.back();
     EXPECT_EQ(trailer.format, 2);
     EXPECT_EQ(trailer.id, payloadPackets + 1);
-    EXPECT_EQ(be(&trailer.body[2], 2), kPayloadImageWithChunks);
+    EXPECT_EQ(be(&trailer.body[2], 2), PayloadImageWithChunks);
     EXPECT_EQ(be(&trailer.body[4], 4), 37u);
     EXPECT_EQ(assemble(packets, 1, dataPerPacket), expectedPayload());
 
     // Without chunks the block is a plain image whose payload is the image alone.
     ASSERT_EQ(sendFrame(64, 48, 0x01080001, false), SendOutcome::Sent);
     const auto plain = received();
-    EXPECT_EQ(be(&plain.front().body[2], 2), kPayloadImage);
+    EXPECT_EQ(be(&plain.front().body[2], 2), PayloadImage);
     EXPECT_EQ(plain.front().block, 2);
     EXPECT_EQ(assemble(plain, 2, dataPerPacket), image);
     EXPECT_EQ(plain.back().body.size(), 8u);
@@ -171,7 +171,7 @@ TEST_F(StreamSenderTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) {
         channel.resend(block, 3, 4);
         const auto answer = received();
         ASSERT_EQ(answer.size(), 1u);
-        EXPECT_EQ(answer[0].status, kStatusPacketUnavailable);
+        EXPECT_EQ(answer[0].status, StatusPacketUnavailable);
         EXPECT_EQ(answer[0].block, block);
         EXPECT_EQ(answer[0].id, 3u);
         EXPECT_TRUE(answer[0].body.empty());
@@ -182,7 +182,7 @@ TEST_F(StreamSenderTest, ResendAnswersHeldPacketsAndReportsTheRestUnavailable) {
     channel.resend(newest, payloadPackets, payloadPackets + 10);
     const auto tail = received();
     ASSERT_EQ(tail.size(), 3u);
-    EXPECT_EQ(tail[2].status, kStatusPacketUnavailable);
+    EXPECT_EQ(tail[2].status, StatusPacketUnavailable);
     EXPECT_EQ(tail[2].id, payloadPackets + 2);
     // Extended block ids are never held.
     channel.resend(0x10005, 1, 1);

@@ -1,3 +1,4 @@
+// The stream tests' UDP receiver on POSIX sockets.
 #include "udp_receiver.h"
 
 #include <chrono>
