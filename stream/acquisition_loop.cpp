@@ -2,12 +2,20 @@
 // point cloud per cycle, build the frame in the pixel format fixed at the start, add the chunk data and hand
 // the frame to the device; stop on request, on a client's disconnect or after one frame in SingleFrame mode.
 // When an acquisition starts and ends is decided with the bridge (bridge/acquisition_control.cpp).
+//
+// Fetch ahead: in Continuous mode with a point-cloud format, once a frame's chunk data (the temperature read)
+// is done, the sensor's part of the next frame (status poll, trigger, fetch) runs on a helper thread into a
+// second set of point buffers while the frame is converted and sent. The sensor receives its commands in the
+// same order as without the overlap; only the next status poll, trigger and fetch go out before the current
+// frame has left. SingleFrame never fetches ahead, so each start triggers exactly once. A frame triggered
+// ahead is always fetched before the sensor is told to stop; when the client stopped meanwhile it is dropped.
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <string>
 
+#include "background_job.h"
 #include "frame_formats.h"
 #include "frame_stage_times.h"
 #include "main_class.h"
@@ -35,6 +43,7 @@ public:
             sizeWarned_ = false;
             bridge_.sendSensorCommand("SetAcquisitionStart=1");
             stageTimes_.start();
+            fetchTimes_.start();
             std::string formatName;
             {
                 std::lock_guard<std::mutex> lock(bridge_.stateMutex);
@@ -48,10 +57,13 @@ public:
                 bridge_.printError("ERROR: Frames in the pixel format " + formatName +
                                    " cannot be built; the acquisition stops\n");
             }
+            // A frame triggered ahead is fetched before the sensor is told to stop.
+            finishFetchAhead();
             endLossRun();
             // Whatever ended the acquisition, shut-down included, the sensor is told, so that it is never
             // left acquiring for nobody.
             bridge_.sendSensorCommand("SetAcquisitionStart=0");
+            stageTimes_.addStages(fetchTimes_);
             bridge_.trace("Acquisition stopped: " + stageTimes_.summary() + "\n");
             bridge_.acquisitionEnded(outcome == Outcome::Finished);
             if (bridge_.stopThreads) return;
@@ -63,6 +75,12 @@ private:
     // a frame the device refused); End: the program ends.
     enum class Outcome { Stopped, Finished, End };
     enum class Fetch { Done, Retry, StopBeforeFrame, End };
+
+    struct PointSlot {
+        std::unique_ptr<double[]> points;
+        std::unique_ptr<std::uint16_t[]> mono;
+        bool noData = false;  // the cycle had no data: the frame is zeros
+    };
 
     bool allocateBuffers() {
         std::size_t width = 0;
@@ -81,9 +99,13 @@ private:
         }
         frameBuffer_.reset(new (std::nothrow) std::uint8_t[kLargestBytesPerPixel * pixelCount_]);
         cameraImage_.reset(new (std::nothrow) std::uint8_t[pixelCount_]);
-        pointBuffer_.reset(new (std::nothrow) double[3 * pixelCount_]);
-        monoBuffer_.reset(new (std::nothrow) std::uint16_t[pixelCount_]);
-        if (!frameBuffer_ || !cameraImage_ || !pointBuffer_ || !monoBuffer_) {
+        bool allocated = frameBuffer_ && cameraImage_;
+        for (PointSlot& slot : slots_) {
+            slot.points.reset(new (std::nothrow) double[3 * pixelCount_]);
+            slot.mono.reset(new (std::nothrow) std::uint16_t[pixelCount_]);
+            allocated = allocated && slot.points && slot.mono;
+        }
+        if (!allocated) {
             bridge_.printError("ERROR: Not enough memory for the image buffers; the acquisition is not available\n");
             return false;
         }
@@ -111,43 +133,80 @@ private:
 
     Outcome runAcquisition() {
         for (;;) {
-            if (bridge_.stopThreads) return Outcome::End;
-            if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
-            std::int32_t code = 0;
-            {
-                StageTimer timer(stageTimes_, FrameStage::StatusPoll);
-                code = Tavrion_GetSensorStatus(bridge_.sensorHandle, &status_);
-            }
-            if (code != 0) report("WARNING: Failed GetSensorStatus. Error code ", code);
-
-            if ((status_ & TAVRION_STATUS_NO_DATA) != 0) {
-                noData_ = true;
-                StageTimer timer(stageTimes_, FrameStage::Pause);
-                os::sleepMs(kNoDataPauseMs);
+            Fetch fetched = Fetch::Retry;
+            if (fetchingAhead_) {
+                fetched = finishFetchAhead();
             } else {
-                noData_ = false;
-                switch (fetch()) {
-                    case Fetch::Done: endLossRun(); break;
-                    case Fetch::Retry: continue;
-                    case Fetch::StopBeforeFrame: return Outcome::Stopped;
-                    case Fetch::End: return Outcome::End;
-                }
+                if (bridge_.stopThreads) return Outcome::End;
+                if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
+                fetched = fetchCycle(slots_[current_]);
+            }
+            switch (fetched) {
+                case Fetch::Done: endLossRun(); break;
+                case Fetch::Retry: continue;
+                case Fetch::StopBeforeFrame: return Outcome::Stopped;
+                case Fetch::End: return Outcome::End;
             }
 
             if (bridge_.stopThreads) return Outcome::End;
             if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
             bridge_.camera->beginFrame(0);
             if (bridge_.stopThreads) return Outcome::End;
-            if (!handOverFrame()) return Outcome::Finished;
-
             std::uint16_t mode = 0;
             {
                 std::lock_guard<std::mutex> lock(bridge_.stateMutex);
                 mode = bridge_.acquisitionMode;
             }
+            // A 2D frame is followed by a pause: fetching ahead would only make the next image older.
+            const bool ahead = mode != kSingleFrame && format_->sending == FrameSending::PointCloud;
+            if (!handOverFrame(ahead)) return Outcome::Finished;
+
             if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
             if (mode == kSingleFrame) return Outcome::Finished;
         }
+    }
+
+    // The sensor's part of one frame: the status poll, then (unless the sensor has no data this cycle) the
+    // trigger and the fetch. On the loop's thread or the helper's, never on both at once.
+    Fetch fetchCycle(PointSlot& slot) {
+        std::int32_t code = 0;
+        {
+            StageTimer timer(fetchTimes_, FrameStage::StatusPoll);
+            code = Tavrion_GetSensorStatus(bridge_.sensorHandle, &status_);
+        }
+        if (code != 0) report("WARNING: Failed GetSensorStatus. Error code ", code);
+        slot.noData = (status_ & TAVRION_STATUS_NO_DATA) != 0;
+        if (slot.noData) {
+            StageTimer timer(fetchTimes_, FrameStage::Pause);
+            os::sleepMs(kNoDataPauseMs);
+            return Fetch::Done;
+        }
+        return fetch(slot);
+    }
+
+    // Starts the next frame's fetch cycle on the helper thread; it sends nothing to the sensor when the
+    // acquisition is being stopped by then.
+    void startFetchAhead() {
+        fetchingAhead_ = true;
+        PointSlot& next = slots_[current_ ^ 1];
+        fetchAhead_.start([this, &next] {
+            if (bridge_.stopThreads) {
+                aheadResult_ = Fetch::End;
+            } else if (bridge_.acquisitionStopRequested) {
+                aheadResult_ = Fetch::StopBeforeFrame;
+            } else {
+                aheadResult_ = fetchCycle(next);
+            }
+        });
+    }
+
+    // Waits for the fetch started ahead (if any) and returns what it brought.
+    Fetch finishFetchAhead() {
+        if (!fetchingAhead_) return Fetch::Retry;
+        fetchAhead_.wait();
+        fetchingAhead_ = false;
+        current_ ^= 1;
+        return aheadResult_;
     }
 
     // What follows a failed fetch: end, stop, or (after `pause`) the next cycle.
@@ -158,11 +217,11 @@ private:
         return Fetch::Retry;
     }
 
-    Fetch fetch() {
+    Fetch fetch(PointSlot& slot) {
         if (format_->build == FrameBuild::CopyCameraImage) {
             std::int32_t code = 0;
             {
-                StageTimer timer(stageTimes_, FrameStage::Fetch);
+                StageTimer timer(fetchTimes_, FrameStage::Fetch);
                 code = Tavrion_GetCameraImage(bridge_.sensorHandle, cameraImage_.get(),
                                               static_cast<std::int32_t>(pixelCount_), 0, 0);
             }
@@ -174,13 +233,13 @@ private:
         // anew, so no frame is ever built from what the buffers hold from an earlier acquisition.
         std::int32_t code = 0;
         {
-            StageTimer timer(stageTimes_, FrameStage::Trigger);
+            StageTimer timer(fetchTimes_, FrameStage::Trigger);
             code = bridge_.sendSensorCommand("SetTriggerSoftware");
         }
         if (code != 0) return afterFailedFetch(kRetryPauseMs);
-        void* buffers[2] = {pointBuffer_.get(), monoBuffer_.get()};
+        void* buffers[2] = {slot.points.get(), slot.mono.get()};
         {
-            StageTimer timer(stageTimes_, FrameStage::Fetch);
+            StageTimer timer(fetchTimes_, FrameStage::Fetch);
             code =
                 Tavrion_GetPointCloud(bridge_.sensorHandle, buffers, static_cast<std::int32_t>(26 * pixelCount_), 0, 0);
         }
@@ -190,8 +249,9 @@ private:
     }
 
     // False when the device refused the frame: it describes frames differently from what the loop builds,
-    // so no later frame would reach the client either.
-    bool handOverFrame() {
+    // so no later frame would reach the client either. `fetchAhead`: the next frame's fetch cycle starts before
+    // this frame is converted and sent.
+    bool handOverFrame(bool fetchAhead) {
         const int width = bridge_.camera->getWidth(0);
         const int height = bridge_.camera->getHeight(0);
         if (width < 0 || height < 0 ||
@@ -206,13 +266,16 @@ private:
             return true;
         }
         const std::int32_t pixels = width * height;
-        {
-            StageTimer timer(stageTimes_, FrameStage::Conversion);
-            fillFrame(width, height, pixels);
-        }
+        // The chunk data first: its temperature read is the current frame's last sensor command, which the next
+        // frame's commands must not overtake.
         {
             StageTimer timer(stageTimes_, FrameStage::ChunkData);
             addChunks(static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(format_->bytesPerPixel));
+        }
+        if (fetchAhead) startFetchAhead();
+        {
+            StageTimer timer(stageTimes_, FrameStage::Conversion);
+            fillFrame(width, height, pixels);
         }
         const int refused = sendFrame(pixels);
         if (refused == 0) stageTimes_.frameSent();
@@ -230,8 +293,8 @@ private:
             case FrameBuild::CopyMonoImage: {
                 const void* source = format_->build == FrameBuild::CopyCameraImage
                                          ? static_cast<const void*>(cameraImage_.get())
-                                         : static_cast<const void*>(monoBuffer_.get());
-                if (noData_) {
+                                         : static_cast<const void*>(slots_[current_].mono.get());
+                if (slots_[current_].noData) {
                     std::memset(frame, 0, bytes);
                 } else {
                     std::memcpy(frame, source, bytes);
@@ -239,11 +302,11 @@ private:
                 break;
             }
             case FrameBuild::Convert16Bit:
-                bridge_.convertPointsToU16(width, height, noData_, pointBuffer_.get(),
+                bridge_.convertPointsToU16(width, height, slots_[current_].noData, slots_[current_].points.get(),
                                            reinterpret_cast<std::uint16_t*>(frame));
                 break;
             case FrameBuild::ConvertFloat:
-                bridge_.convertPointsToFloat(width, height, noData_, pointBuffer_.get(),
+                bridge_.convertPointsToFloat(width, height, slots_[current_].noData, slots_[current_].points.get(),
                                              reinterpret_cast<float*>(frame));
                 break;
         }
@@ -288,14 +351,20 @@ private:
     std::size_t pixelCount_ = 0;
     std::unique_ptr<std::uint8_t[]> frameBuffer_;
     std::unique_ptr<std::uint8_t[]> cameraImage_;
-    std::unique_ptr<double[]> pointBuffer_;
-    std::unique_ptr<std::uint16_t[]> monoBuffer_;
+    // Two sets of what a fetch brings: one is built into a frame while the other is fetched ahead. A camera
+    // image is never fetched ahead, so it has one buffer, and its cycle's no-data flag is the current slot's.
+    PointSlot slots_[2];
+    int current_ = 0;
     const FrameFormat* format_ = nullptr;  // fixed at the start of an acquisition
-    bool noData_ = false;
     bool sizeWarned_ = false;
     std::uint32_t lostInARow_ = 0;
-    FrameStageTimes stageTimes_;
+    FrameStageTimes stageTimes_;  // the loop's own thread: conversion, chunk data, send
+    FrameStageTimes fetchTimes_;  // the fetch cycles, on whichever thread ran them
     std::int32_t status_ = 0;
+    bool fetchingAhead_ = false;  // a fetch cycle was started on the helper and not yet waited for
+    Fetch aheadResult_ = Fetch::Retry;
+    // Last member: destroyed first, so a job still running ends before the members it uses go away.
+    BackgroundJob fetchAhead_;
 };
 
 }  // namespace

@@ -19,6 +19,10 @@ void FrameStageTimes::start() {
     startedAt_ = Clock::now();
 }
 
+void FrameStageTimes::addStages(const FrameStageTimes& other) {
+    for (std::size_t stage = 0; stage < kStages; ++stage) sums_[stage] += other.sums_[stage];
+}
+
 std::string FrameStageTimes::summary() const {
     const double elapsed = milliseconds(Clock::now() - startedAt_);
     const double frames = static_cast<double>(frames_);

@@ -17,6 +17,8 @@ public:
     void start();  // an acquisition begins: all sums back to zero
     void add(FrameStage stage, Clock::duration time) { sums_[static_cast<std::size_t>(stage)] += time; }
     void frameSent() { ++frames_; }
+    // Adds the stage sums of `other` (kept on another thread) to these.
+    void addStages(const FrameStageTimes& other);
     // One line: the frame count, the frames per second since start(), and the mean milliseconds per frame of
     // each stage, e.g. "120 frames, 14.2 fps; ms per frame: status poll 0.21, trigger 0.05, ...".
     std::string summary() const;

@@ -440,6 +440,7 @@ int RecordingCamera::checkFrame(std::int64_t imageBytes, bool pointCloud) {
 }
 
 int RecordingCamera::sendImage(const void* frame, std::int64_t byteCount, int stream) {
+    runSendHook();
     record(call("sendImage", byteCount, stream));
     std::lock_guard<std::mutex> lock(mutex_);
     const auto format = ints_.find("PixelFormat");
@@ -460,7 +461,22 @@ int RecordingCamera::sendImage(const void* frame, std::int64_t byteCount, int st
     return 0;
 }
 
+void RecordingCamera::setSendHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sendHook_ = std::move(hook);
+}
+
+void RecordingCamera::runSendHook() {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hook = sendHook_;
+    }
+    if (hook) hook();
+}
+
 int RecordingCamera::sendPointCloud(const void* frame, std::int64_t pointCount, int stream) {
+    runSendHook();
     record(call("sendPointCloud", pointCount, stream));
     std::lock_guard<std::mutex> lock(mutex_);
     const auto format = ints_.find("PixelFormat");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -35,6 +36,8 @@ public:
     void clearCalls();
     void setInterfaces(std::vector<std::string> addresses);
     void setStartResult(int result);
+    // Runs at the start of every sendImage and sendPointCloud, on the sender's thread (null: nothing).
+    void setSendHook(std::function<void()> hook);
     bool fireRead(const std::string& feature);   // as a client's read: the read callback
     bool fireWrite(const std::string& feature);  // the write callback alone (a command: as executed)
     // A client's write, with the device library's rules: a value outside the declared limits or of a feature
@@ -120,6 +123,7 @@ public:
     static constexpr std::int64_t kCoord3dAbc32f = 0x026000C0;
 
 private:
+    void runSendHook();
     void record(const std::string& call);
     bool lockedLocked(const std::string& feature);  // with mutex_ held
     // Stores a client's value, runs the write callback and puts the old value back when it refuses.
@@ -150,6 +154,7 @@ private:
     std::uint16_t chunkBytes_ = 0;
     std::uint16_t chunkCount_ = 0;
     RecordedFrame pending_;
+    std::function<void()> sendHook_;
     std::int64_t imagePartLength_ = -1;
     std::vector<RecordedFrame> frames_;
     std::size_t refusedFrames_ = 0;

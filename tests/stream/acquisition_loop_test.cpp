@@ -2,6 +2,7 @@
 // writes, SingleFrame, failed fetches, blank cycles, a format change mid-acquisition, the temperature chunk,
 // an image size beyond the sensor's resolution, and shut-down while idle or running.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -193,6 +194,62 @@ TEST_F(AcquisitionLoopTest, AStopBeforeAnyFrameStopsTheSensorWithoutAFrame) {
     EXPECT_EQ(commands.back(), "SetAcquisitionStart=0");
     EXPECT_NE(console.find("WARNING: Image is lost\n"), std::string::npos);
     EXPECT_EQ(console.find("3D image is lost"), std::string::npos);  // that report follows the trace switches
+}
+
+// Continuous point clouds: the next frame's trigger and fetch go out while the current frame is being sent, yet
+// the sensor sees each frame's commands in the same order as one frame after the other, and a frame triggered
+// ahead is fetched before the sensor is told to stop. (Status polls are left out: the watchdog polls too.)
+TEST_F(AcquisitionLoopTest, ContinuousPointCloudsFetchTheNextFrameWhileSendingInTheSameCommandOrder) {
+    enableTemperatureChunk();
+    writeInt("PixelFormat", RecordingCamera::kCoord3dAbc32f);
+    static std::atomic<int> fetches;
+    fetches = 0;
+    sensor().setPointCloudSource([](double* points, std::uint16_t*, std::size_t pixels) {
+        const double number = ++fetches;
+        for (std::size_t i = 0; i < 3 * pixels; ++i) points[i] = number;
+    });
+    sensor().clearCalls();
+    std::atomic<int> overlapped{0};
+    camera->setSendHook([&] {
+        const int next = static_cast<int>(camera->frameCount()) + 2;
+        if (waitUntil([&] { return sensor().count("WriteData SetTriggerSoftware") >= next; },
+                      std::chrono::milliseconds(2000)))
+            ++overlapped;
+    });
+    runUntil([&] { return camera->frameCount() >= 4; });
+    camera->setSendHook(nullptr);
+
+    const int sent = static_cast<int>(camera->frameCount());
+    EXPECT_GE(overlapped, sent - 1);  // the stop may come before the last frame's next trigger
+    const std::string fetch = "GetPointCloud " + std::to_string(26 * kPixels);
+    Commands calls;
+    for (const std::string& call : sensor().calls())
+        if (call != "GetSensorStatus") calls.push_back(call);
+    Commands expected{"WriteData SetAcquisitionStart=1"};
+    for (int frame = 0; frame < sent; ++frame)
+        expected.insert(expected.end(), {"WriteData SetTriggerSoftware", fetch, "ReadData GetTemperature"});
+    if (calls.size() == expected.size() + 3) {  // the frame triggered ahead, fetched and dropped at the stop
+        expected.insert(expected.end(), {"WriteData SetTriggerSoftware", fetch});
+    }
+    expected.push_back("WriteData SetAcquisitionStart=0");
+    EXPECT_EQ(calls, expected);
+    // Each frame is built from its own fetch, never from the one under way.
+    const std::vector<RecordedFrame> frames = camera->frames();
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        ASSERT_EQ(frames[i].image.size(), 12 * kPixels);
+        float first = 0;
+        float last = 0;
+        std::memcpy(&first, frames[i].image.data(), sizeof first);
+        std::memcpy(&last, frames[i].image.data() + 12 * kPixels - sizeof last, sizeof last);
+        EXPECT_EQ(first, static_cast<float>(i + 1)) << i;
+        EXPECT_EQ(last, static_cast<float>(i + 1)) << i;
+    }
+
+    // SingleFrame never fetches ahead: one trigger per start.
+    sensor().clearCalls();
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    EXPECT_EQ(sensor().count("WriteData SetTriggerSoftware"), 1);
+    EXPECT_EQ(sensorCalls("GetPointCloud"), 1);
 }
 
 TEST_F(AcquisitionLoopTest, AFailedCameraImageIsReportedAlwaysAndSendsNothing) {
