@@ -1,6 +1,7 @@
 // The few operating-system services the program needs, the same on Windows and Linux.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -42,6 +43,12 @@ int readConsoleCharacter();
 std::string executablePath();
 // The character that separates folders in executablePath().
 char pathSeparator();
+
+// Memory in whole pages straight from the operating system, given back to it at once when released: for
+// large buffers that come and go with the size of the frames, which the general heap may keep after they are
+// freed. Null when the system refuses; `bytes` of the release is the size allocated.
+void* allocatePages(std::size_t bytes);
+void releasePages(void* memory, std::size_t bytes);
 
 // Host to network (big-endian) byte order.
 std::uint32_t hostToNetwork32(std::uint32_t value);

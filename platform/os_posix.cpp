@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -95,5 +96,15 @@ std::string executablePath() {
 char pathSeparator() { return '/'; }
 
 std::uint32_t hostToNetwork32(std::uint32_t value) { return htonl(value); }
+
+void* allocatePages(std::size_t bytes) {
+    if (bytes == 0) return nullptr;
+    void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return memory == MAP_FAILED ? nullptr : memory;
+}
+
+void releasePages(void* memory, std::size_t bytes) {
+    if (memory != nullptr) ::munmap(memory, bytes);
+}
 
 }  // namespace os

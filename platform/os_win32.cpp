@@ -170,4 +170,13 @@ char pathSeparator() { return '\\'; }
 
 std::uint32_t hostToNetwork32(std::uint32_t value) { return htonl(value); }
 
+void* allocatePages(std::size_t bytes) {
+    if (bytes == 0) return nullptr;
+    return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void releasePages(void* memory, std::size_t) {
+    if (memory != nullptr) ::VirtualFree(memory, 0, MEM_RELEASE);
+}
+
 }  // namespace os

@@ -5,7 +5,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "os.h"
+
 namespace gvsp {
+
+bool PageBlock::reset(std::uint64_t bytes) {
+    os::releasePages(data_, static_cast<std::size_t>(bytes_));
+    data_ = static_cast<std::uint8_t*>(os::allocatePages(static_cast<std::size_t>(bytes)));
+    bytes_ = data_ != nullptr ? bytes : 0;
+    return data_ != nullptr || bytes == 0;
+}
 
 ResendStore::ResendStore(std::uint64_t byteBudget) : byteBudget_(byteBudget) {}
 
@@ -34,8 +43,27 @@ std::uint64_t ResendStore::bytesReserved() const {
     return total;
 }
 
+void ResendStore::releaseBeyond(std::uint64_t budget, const Slot* keep) {
+    std::uint64_t reserved = 0;
+    for (const Slot& slot : slots_) reserved += slot.capacity;
+    while (reserved > budget) {
+        // Memory that holds no frame goes first (age 0), then the oldest frames.
+        Slot* victim = nullptr;
+        for (Slot& slot : slots_) {
+            if (&slot == keep || slot.claimed || slot.capacity == 0) continue;
+            if (victim == nullptr || slot.age < victim->age) victim = &slot;
+        }
+        if (victim == nullptr) return;
+        reserved -= victim->capacity;
+        victim->memory.reset();
+        victim->capacity = 0;
+        victim->age = 0;
+    }
+}
+
 ResendStore::Slot* ResendStore::claimSlot(std::uint64_t bytes) {
-    if (!enabled_ || bytes > byteBudget_) return nullptr;
+    const std::uint64_t byteBudget = std::min(byteBudget_, std::max(kSmallFramesBytes, kFramesKept * bytes));
+    if (!enabled_ || bytes > byteBudget) return nullptr;
     std::uint64_t reserved = 0;
     Slot* spare = nullptr;      // holds no frame and has room: no allocation at all
     Slot* unused = nullptr;     // holds no frame and no memory
@@ -51,7 +79,7 @@ ResendStore::Slot* ResendStore::claimSlot(std::uint64_t bytes) {
     }
     // Steady streaming reuses memory: growth only while the budget allows, else the oldest frame gives way.
     Slot* chosen = spare;
-    if (chosen == nullptr && unused != nullptr && reserved + bytes <= byteBudget_) chosen = unused;
+    if (chosen == nullptr && unused != nullptr && reserved + bytes <= byteBudget) chosen = unused;
     if (chosen == nullptr) chosen = oldestFit;
     if (chosen == nullptr) {
         // A larger frame than before: release the oldest frames until it fits, then allocate.
@@ -61,7 +89,7 @@ ResendStore::Slot* ResendStore::claimSlot(std::uint64_t bytes) {
                 if (slot.claimed || slot.capacity == 0) continue;
                 if (victim == nullptr || slot.age < victim->age) victim = &slot;
             }
-            if (reserved + bytes <= byteBudget_ && (unused != nullptr || victim == nullptr)) break;
+            if (reserved + bytes <= byteBudget && (unused != nullptr || victim == nullptr)) break;
             if (victim == nullptr) return nullptr;
             reserved -= victim->capacity;
             victim->memory.reset();
@@ -71,14 +99,18 @@ ResendStore::Slot* ResendStore::claimSlot(std::uint64_t bytes) {
         }
         if (unused == nullptr) return nullptr;
         chosen = unused;
-        chosen->memory.reset(new std::uint8_t[bytes]);
-        chosen->capacity = bytes;
-    } else if (chosen->capacity < bytes) {
-        chosen->memory.reset(new std::uint8_t[bytes]);
+        chosen->capacity = 0;
+    }
+    // Memory far larger than the frame would outlive the large frames it was made for.
+    if (chosen->capacity < bytes || chosen->capacity / 2 > bytes) {
+        chosen->capacity = 0;
+        chosen->age = 0;
+        if (!chosen->memory.reset(bytes)) return nullptr;
         chosen->capacity = bytes;
     }
     chosen->age = 0;
     chosen->claimed = true;
+    releaseBeyond(byteBudget, chosen);
     return chosen;
 }
 

@@ -1,11 +1,13 @@
 // The last frames sent, kept so that a client can ask for packets it missed (PACKETRESEND).
 //
-// Memory: at most kFrameCount frames and at most `byteBudget` bytes of payload in total (by default 256 MiB,
-// so at least three frames of up to 85 MiB each). Many small frames are kept because a client asks for a
-// missing packet only after its packet time-out (20 ms for common clients), and a fast device has sent
-// several frames by then. A frame's buffer is reused for later frames, so steady streaming allocates
-// nothing. When a new frame does not fit in the budget the oldest frames are released first; a frame larger
-// than the whole budget is not kept, and resend requests for it are answered as unavailable.
+// Memory: what a client can still ask for, and no more. A client asks for missing packets within a few of
+// its packet time-outs (20 ms for common clients), so the last kFramesKept frames are kept; small frames are
+// kept up to kSmallFramesBytes in all, since a fast device sends many of them within that time. Both are
+// bounded by kFrameCount frames and by `byteBudget` (256 MiB by default). The budget follows the size of the
+// frame being sent: memory of larger frames that were sent before is released, so a stream of small frames
+// after large ones holds only what the small ones need. A frame's buffer is reused for later frames, so steady
+// streaming allocates nothing. A frame larger than the whole budget is not kept, and resend requests for it
+// are answered as unavailable.
 //
 // Threads: the sender copies a frame in while it sends it (begin, append in order, finish), so each part is
 // copied while it is still in the cache and the packets leave from the copy; the control thread looks a frame
@@ -17,10 +19,27 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 
 namespace gvsp {
+
+// A frame's copy: pages from the operating system, so that memory released when frames shrink or the store
+// is disabled is given back rather than kept by the heap.
+class PageBlock {
+public:
+    PageBlock() = default;
+    ~PageBlock() { reset(); }
+    PageBlock(const PageBlock&) = delete;
+    PageBlock& operator=(const PageBlock&) = delete;
+
+    // Replaces the block by one of `bytes` (0: none); false when the system refused it.
+    bool reset(std::uint64_t bytes = 0);
+    std::uint8_t* get() const { return data_; }
+
+private:
+    std::uint8_t* data_ = nullptr;
+    std::uint64_t bytes_ = 0;
+};
 
 struct HeldFrame {
     std::uint16_t blockId = 0;
@@ -36,6 +55,8 @@ struct HeldFrame {
 class ResendStore {
 public:
     static constexpr std::size_t kFrameCount = 64;
+    static constexpr std::uint64_t kFramesKept = 3;
+    static constexpr std::uint64_t kSmallFramesBytes = 32ull << 20;
     static constexpr std::uint64_t kDefaultByteBudget = 256ull << 20;
 
     explicit ResendStore(std::uint64_t byteBudget = kDefaultByteBudget);
@@ -66,7 +87,7 @@ public:
 
 private:
     struct Slot {
-        std::unique_ptr<std::uint8_t[]> memory;
+        PageBlock memory;
         std::uint64_t capacity = 0;
         std::uint64_t age = 0;     // order of keeping; 0 = empty
         bool claimed = false;      // the sender is still copying into it: never replaced meanwhile
@@ -77,6 +98,8 @@ private:
     };
 
     Slot* claimSlot(std::uint64_t bytes);
+    // Releases the memory of the oldest slots (never `keep` or a claimed one) while more than `budget` is held.
+    void releaseBeyond(std::uint64_t budget, const Slot* keep);
 
     mutable std::mutex mutex_;
     Slot slots_[kFrameCount];

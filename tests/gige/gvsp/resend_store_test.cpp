@@ -85,3 +85,20 @@ TEST(ResendStore, DisabledKeepsNothing) {
     EXPECT_FALSE(held(store, 1));
     EXPECT_EQ(store.bytesReserved(), 0u);
 }
+
+TEST(ResendStore, KeepsWhatClientsStillAskForAndGivesMemoryBackWhenFramesShrink) {
+    ResendStore store;
+    const std::vector<std::uint8_t> large(20 << 20, 1);
+    for (std::uint16_t block = 1; block <= 5; ++block) ASSERT_TRUE(keep(store, block, large));
+    for (std::uint16_t block = 3; block <= 5; ++block) EXPECT_TRUE(held(store, block)) << block;
+    EXPECT_FALSE(held(store, 2));
+    EXPECT_EQ(store.bytesReserved(), 3u * large.size());  // the last three, not the whole 256 MiB
+
+    // Small frames: many of them within the smaller budget, and the large copies are released.
+    const std::vector<std::uint8_t> small(1 << 20, 2);
+    for (std::uint16_t block = 6; block <= 60; ++block) ASSERT_TRUE(keep(store, block, small));
+    EXPECT_LE(store.bytesReserved(), ResendStore::kSmallFramesBytes);
+    EXPECT_TRUE(held(store, 60));
+    EXPECT_TRUE(held(store, 40));
+    EXPECT_FALSE(held(store, 5));
+}
