@@ -14,9 +14,16 @@ constexpr std::uint8_t kExtendedIds = 0x10;
 }  // namespace
 
 // Called by startServer under the camera's lock, after the channel has taken the registers' settings.
-bool StreamPath::open(std::uint32_t address, std::string& error) { return channel_.open(address, &error); }
+bool StreamPath::open(std::uint32_t address, std::string& error) {
+    if (!channel_.open(address, &error)) return false;
+    resends_.start();
+    return true;
+}
 
-void StreamPath::close() { channel_.close(); }
+void StreamPath::close() {
+    resends_.stop();
+    channel_.close();
+}
 
 void StreamPath::packetResend(const std::uint8_t* payload, std::size_t size, std::uint8_t flags) {
     gvsp::ResendRequest request;
@@ -30,7 +37,7 @@ void StreamPath::packetResend(const std::uint8_t* payload, std::size_t size, std
         request.lastPacket >= request.firstPacket && request.lastPacket - request.firstPacket >= kMaxResendPackets
             ? request.firstPacket + (kMaxResendPackets - 1)
             : request.lastPacket;
-    channel_.resend(request.blockId, request.firstPacket, last);
+    resends_.request(request.blockId, request.firstPacket, last);
 }
 
 void StreamPath::stop() { channel_.closeChannel(); }

@@ -1,7 +1,7 @@
 // Stream channel 0 of the camera: the stream path (gige/gvsp/) plugged into the camera's hooks. The camera
 // keeps and checks the channel's registers; this object takes the settings they hold, owns the socket the
-// stream leaves from (bound to the served address, its port is SCSP), answers PACKETRESEND and sends the
-// frames.
+// stream leaves from (bound to the served address, its port is SCSP), answers PACKETRESEND on a thread of its
+// own (a resend, paced or not, never holds up the control channel) and sends the frames.
 #pragma once
 
 #include <atomic>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "gvsp/frame_sender.h"
+#include "gvsp/resend_worker.h"
 #include "gvsp/stream_sender.h"
 
 namespace gige {
@@ -50,6 +51,7 @@ public:
 private:
     gvsp::StreamSender channel_;
     gvsp::FrameSender frames_{channel_};
+    gvsp::ResendWorker resends_{channel_};  // after the channel: it ends first
     std::atomic<unsigned> reported_{0};
 };
 

@@ -50,6 +50,15 @@ char pathSeparator();
 void* allocatePages(std::size_t bytes);
 void releasePages(void* memory, std::size_t bytes);
 
+// Lowers the scheduling priority of the calling thread a little below the program's other threads: for threads
+// that move bulk data, so that a thread answering a request gets a processor as soon as it has work even while
+// they keep every processor busy. Needs no privileges; false when the system refused.
+bool lowerThreadPriority();
+// Asks for the calling thread to run soon after it wakes, for threads that answer requests and then sleep
+// again: on Linux a short time slice, so that the scheduler lets it in before a busy thread's slice has run
+// out; on Windows a raised priority. Needs no privileges; false when the system refused.
+bool favourThreadLatency();
+
 // Host to network (big-endian) byte order.
 std::uint32_t hostToNetwork32(std::uint32_t value);
 

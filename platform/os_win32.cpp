@@ -179,4 +179,8 @@ void releasePages(void* memory, std::size_t) {
     if (memory != nullptr) ::VirtualFree(memory, 0, MEM_RELEASE);
 }
 
+bool lowerThreadPriority() { return ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL) != 0; }
+
+bool favourThreadLatency() { return ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL) != 0; }
+
 }  // namespace os

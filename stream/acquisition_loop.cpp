@@ -34,6 +34,8 @@ public:
     explicit AcquisitionLoop(CMainClass& bridge) : bridge_(bridge) {}
 
     void run() {
+        // The loop and its helper move whole frames; the server's thread answers clients in between.
+        os::lowerThreadPriority();
         if (!allocateBuffers()) {
             while (bridge_.refuseAcquisitionStart()) {
             }

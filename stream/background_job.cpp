@@ -1,6 +1,8 @@
 // The acquisition loop's helper thread (see background_job.h).
 #include "background_job.h"
 
+#include "os.h"
+
 BackgroundJob::BackgroundJob() : thread_([this] { serve(); }) {}
 
 BackgroundJob::~BackgroundJob() {
@@ -29,6 +31,7 @@ void BackgroundJob::wait() {
 }
 
 void BackgroundJob::serve() {
+    os::lowerThreadPriority();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return busy_ || ending_; });

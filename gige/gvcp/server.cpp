@@ -75,6 +75,8 @@ void Server::stop() {
 
 void Server::run() {
     serverOfThisThread = this;
+    // Clients wait on every answer, while streaming threads may keep every processor busy.
+    os::favourThreadLatency();
     std::uint8_t buffer[kReceiveSize];
     gige::UdpSocket* sockets[2] = {&socket_, &broadcast_};
     while (!stopping_) {

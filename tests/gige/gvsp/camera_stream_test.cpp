@@ -1,8 +1,8 @@
 // Stream channel 0 through the camera, driven by a plain GVCP client on 127.0.0.1 against a device on
 // 127.0.7.80: registers through READREG and READMEM alike, packets from the served address and SCSP,
 // refused packet sizes, the test packet, PACKETRESEND answers, the stream stopping on SCP = 0, on
-// release of control and on heartbeat expiry, and the throughput limit. Each test serves its own address
-// (127.0.7.80 to .85), so the tests can run in parallel.
+// release of control and on heartbeat expiry, the throughput limit, and paced resends beside the control
+// channel. Each test serves its own address (127.0.7.80 to .86), so the tests can run in parallel.
 #include "camera.h"
 #include "gev_camera.h"
 #include "gvcp/raw_client.h"
@@ -65,6 +65,16 @@ protected:
         std::vector<Packet> packets;
         for (const Datagram& datagram : host.drain(quietMs)) packets.push_back(parse(datagram));
         return packets;
+    }
+    // DeviceLinkThroughputLimit (bytes per second) and its mode, written as a client does.
+    void limitThroughput(std::uint32_t bytesPerSecond, bool on) {
+        const std::string xml = dynamic_cast<gige::Camera&>(*camera).genicamXml();
+        const std::uint32_t limit = gvcp_test::registerAddress(xml, "regDeviceLinkThroughputLimit");
+        const std::uint32_t mode = gvcp_test::registerAddress(xml, "regDeviceLinkThroughputLimitMode");
+        ASSERT_NE(limit, 0u);
+        ASSERT_NE(mode, 0u);
+        ASSERT_EQ(client->writeMem(limit, gvcp_test::concat(be32(0), be32(bytesPerSecond))), 0);
+        ASSERT_EQ(client->writeReg(mode, on ? 1 : 0), 0);
     }
     Bytes resendCommand(std::uint16_t channel, std::uint16_t block, std::uint32_t first, std::uint32_t last) {
         Bytes payload = {static_cast<std::uint8_t>(channel >> 8), static_cast<std::uint8_t>(channel),
@@ -188,22 +198,31 @@ TEST_F(CameraStreamTest, StreamStopsWhenTheHeartbeatExpires) {
 TEST_F(CameraStreamTest, ThroughputLimitPacesTheStreamOnlyWhileItsModeIsOn) {
     // 2 MB frames: at once without the limit, two seconds at the 1 MB/s the client sets.
     start(85, 0, 2048, 1024);
-    const std::string xml = dynamic_cast<gige::Camera&>(*camera).genicamXml();
-    const std::uint32_t limit = gvcp_test::registerAddress(xml, "regDeviceLinkThroughputLimit");
-    const std::uint32_t mode = gvcp_test::registerAddress(xml, "regDeviceLinkThroughputLimitMode");
-    ASSERT_NE(limit, 0u);
-    ASSERT_NE(mode, 0u);
-    ASSERT_EQ(client->writeMem(limit, gvcp_test::concat(be32(0), be32(1000000))), 0);
+    ASSERT_NO_FATAL_FAILURE(limitThroughput(1000000, false));
     const std::size_t framePackets = (image.size() + 1500 - 36 - 1) / (1500 - 36) + 2;
 
     sendFrame();
     EXPECT_EQ(received().size(), framePackets);  // the mode is still Off
 
-    ASSERT_EQ(client->writeReg(mode, 1), 0);
+    ASSERT_NO_FATAL_FAILURE(limitThroughput(1000000, true));
     std::thread paced([this] { sendFrame(); });
     const std::size_t beforeClosing = host.drain(100).size();  // a second at most
     ASSERT_EQ(client->writeReg(kScp, 0), 0);                   // ends the paced frame early
     paced.join();
     EXPECT_GT(beforeClosing, 0u);
     EXPECT_LT(beforeClosing + host.drain(50).size(), framePackets * 3 / 4);
+}
+
+TEST_F(CameraStreamTest, APacedResendDoesNotHoldUpTheControlChannel) {
+    start(86, 0, 1024, 256);  // 180 payload packets of 1464 bytes
+    sendFrame();
+    ASSERT_EQ(received().size(), 182u);
+    // At 1 MB/s the resend of the whole frame takes about a quarter of a second.
+    ASSERT_NO_FATAL_FAILURE(limitThroughput(1000000, true));
+    client->send(resendCommand(0, 1, 1, 180));
+    std::uint32_t port = 0;
+    ASSERT_EQ(client->readReg(kScp, port), 0);
+    const std::size_t beforeTheAnswer = host.drain(0).size();
+    EXPECT_LT(beforeTheAnswer, 180u);
+    EXPECT_EQ(beforeTheAnswer + host.drain(100).size(), 180u);
 }
