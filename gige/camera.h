@@ -95,6 +95,9 @@ public:
     bool setDeviceInfo(const char* vendor, const char* model, const char* version, const char* info,
                        const char* serial) override;
     bool setUserDefinedName(const char* text) override;
+    bool setMultipartOffered(bool offered) override;
+    bool setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) override;
+    int sendMultipart(const GevPart* parts, int partCount, int stream) override;
 
     // Stream path hooks (see the file comment).
     void setStreamHooks(StreamHooks* hooks);
@@ -177,6 +180,9 @@ private:
     std::uint64_t clockOrigin_ = 0;  // steady-clock ns at the last timestamp reset
     std::uint16_t chunkBytes_ = 0;
     std::uint16_t chunkCount_ = 0;
+    bool multipartOffered_ = false;
+    std::uint64_t multipartBytes_ = 0;
+    int multipartParts_ = 0;
     // Last member: destroyed first, after the destructor has stopped the server.
     StreamPath streamPath_;
 };

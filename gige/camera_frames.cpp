@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "gvcp/protocol.h"
 #include "gvsp/pixel_formats.h"
 
 namespace gige {
@@ -54,6 +55,44 @@ int Camera::sendPointCloud(const void* frame, std::int64_t pointCount, int strea
     const gvsp::ImageSettings image = imageSettings();
     return streamPath_.reportRefusal(
         streamPath_.frames().sendPointCloud(frame, pointCount, stream, image, timestampTicks()));
+}
+
+bool Camera::setMultipartOffered(bool offered) {
+    std::lock_guard lock(mutex_);
+    if (!declarable()) return false;
+    multipartOffered_ = offered;
+    setChannelRegister(gvsp::kRegCapability,
+                       gvsp::kCapabilityExtendedChunk | (offered ? gvsp::kCapabilityMultipart : 0));
+    // Multipart blocks came with version 2.1 of the protocol.
+    bootstrap_.setWord(gvcp::reg::kVersion, offered ? 0x00020001 : 0x00020000);
+    return true;
+}
+
+bool Camera::setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) {
+    if (stream != 0 || partCount < 0 || partCount >= static_cast<int>(gvsp::kMaxParts)) return false;
+    std::lock_guard lock(mutex_);
+    multipartBytes_ = partCount > 0 ? partBytes : 0;
+    multipartParts_ = partCount;
+    updatePayloadSize();
+    return true;
+}
+
+int Camera::sendMultipart(const GevPart* parts, int partCount, int stream) {
+    if (parts == nullptr || partCount <= 0 || partCount >= static_cast<int>(gvsp::kMaxParts))
+        return streamPath_.reportRefusal(gvsp::kFrameInvalid);
+    gvsp::FramePart frameParts[gvsp::kMaxParts];
+    for (int i = 0; i < partCount; ++i) {
+        frameParts[i].data = parts[i].data;
+        frameParts[i].length = parts[i].length;
+        frameParts[i].info.dataType = parts[i].dataType;
+        frameParts[i].info.pixelFormat = parts[i].pixelFormat;
+        frameParts[i].info.width = parts[i].width;
+        frameParts[i].info.height = parts[i].height;
+        frameParts[i].info.purposeId = parts[i].componentId;
+    }
+    const gvsp::ImageSettings image = imageSettings();
+    return streamPath_.reportRefusal(streamPath_.frames().sendMultipart(
+        frameParts, static_cast<std::uint32_t>(partCount), stream, image, timestampTicks()));
 }
 
 bool Camera::addPixelFormat(const char* name) {
@@ -120,6 +159,12 @@ void Camera::updatePayloadSize() {
     std::int64_t chunkMode = 0;
     store_.getInt("ChunkModeActive", chunkMode);
     const bool chunks = chunkMode != 0;
+    if (multipartParts_ > 0) {
+        // The image parts, then the chunk part: every chunk's value and tail.
+        const std::uint64_t chunkPart = chunks ? chunkBytes_ + std::uint64_t{gvsp::kChunkTailSize} * chunkCount_ : 0;
+        store_.setInt("PayloadSize", static_cast<std::int64_t>(multipartBytes_ + chunkPart));
+        return;
+    }
     const std::uint64_t size =
         gvsp::payloadSize(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
                           static_cast<std::uint32_t>(format), chunks ? chunkBytes_ : 0, chunks ? chunkCount_ : 0);

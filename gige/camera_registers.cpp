@@ -97,15 +97,20 @@ Status Camera::writeBootstrap(std::uint32_t address, const std::uint8_t* data, s
         const Access access = bootstrap_.access(word);
         if (access == Access::Unmapped) return Status::InvalidAddress;
         if (access == Access::ReadOnly) return Status::WriteProtect;
-        // A packet size outside what GevSCPSPacketSize declares is refused, not stored.
+        // A packet size outside the bounds GevSCPSPacketSize declares is refused, not stored.
         if (word == kPacketSizeAddress &&
-            !gvsp::packetSizeAllowed(wire::loadBe32(data + (word - address)) & gvsp::kPacketSizeMask))
+            gvsp::roundedPacketSize(wire::loadBe32(data + (word - address)) & gvsp::kPacketSizeMask) == 0)
             return Status::InvalidParameter;
     }
     for (std::uint32_t word = address; word - address < count; word += 4) {
-        const std::uint32_t value = wire::loadBe32(data + (word - address));
+        std::uint32_t value = wire::loadBe32(data + (word - address));
+        // Within the bounds but off the increment: the next smaller size the channel sends.
+        if (word == kPacketSizeAddress)
+            value = (value & ~gvsp::kPacketSizeMask) | gvsp::roundedPacketSize(value & gvsp::kPacketSizeMask);
         writeBootstrapWord(word, value);
-        if (word >= gvsp::kChannelBase && word < kChannelEnd) channelWritten = true;
+        // The id layout is a stream setting too, though its register lies outside the channel's block.
+        if ((word >= gvsp::kChannelBase && word < kChannelEnd) || word == gvcp::reg::kGvspConfiguration)
+            channelWritten = true;
         if (word == kPacketSizeAddress && (value & gvsp::kPacketSizeFireTest) != 0) fireTest = true;
     }
     return Status::Success;
@@ -130,15 +135,18 @@ void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
             bootstrap_.setWord(address, value & 0x3);  // heartbeat disable, PENDING_ACK enable
             privilege_.setHeartbeatDisabled((value & gvcp::kGvcpConfigHeartbeatDisable) != 0);
             break;
-        case kGvspConfiguration: bootstrap_.setWord(address, 0); break;  // 64-bit block ids are not offered
+        case kGvspConfiguration: bootstrap_.setWord(address, value & gvsp::kGvspConfigExtendedIds); break;
         case kUserDefinedName + 12: bootstrap_.setWord(address, value & 0xFFFFFF00U); break;  // keep a NUL
         case gvsp::kChannelBase + gvsp::RegPort: bootstrap_.setWord(address, value & gvsp::kPortMask); break;
         // Big-endian pixels are not offered; the fire-test bit acts at once and so always reads back clear.
         case gvsp::kChannelBase + gvsp::RegPacketSize:
             bootstrap_.setWord(address, value & (gvsp::kPacketSizeDoNotFragment | gvsp::kPacketSizeMask));
             break;
-        case gvsp::kChannelBase + gvsp::RegConfig:  // only extended chunk data
-            bootstrap_.setWord(address, value & gvsp::kConfigExtendedChunk);
+        // Extended chunk data, and multipart when it is offered: clients that set the multipart bit regardless
+        // read it back clear from a device without it.
+        case gvsp::kChannelBase + gvsp::kRegConfig:
+            bootstrap_.setWord(address,
+                               value & (gvsp::kConfigExtendedChunk | (multipartOffered_ ? gvsp::kConfigMultipart : 0)));
             break;
         default: bootstrap_.setWord(address, value); break;
     }
@@ -283,8 +291,13 @@ void Camera::controlChanged(bool controlled) {
     void* context = nullptr;
     {
         std::lock_guard lock(mutex_);
-        // Without a controlling client nobody receives the stream: the channel closes.
-        if (!controlled) setChannelRegister(gvsp::RegPort, 0);
+        // Without a controlling client nobody receives the stream: the channel closes, and the next client
+        // starts from standard ids and single-part blocks whatever the last one chose.
+        if (!controlled) {
+            setChannelRegister(gvsp::kRegPort, 0);
+            setChannelRegister(gvsp::kRegConfig, channelRegister(gvsp::kRegConfig) & ~gvsp::kConfigMultipart);
+            bootstrap_.setWord(gvcp::reg::kGvspConfiguration, 0);
+        }
         hooks = controlled ? nullptr : streamHooks_;
         callback = connectionCallback_;
         context = connectionContext_;
@@ -319,6 +332,8 @@ gvsp::ChannelSettings Camera::channelSettings() const {
     if (store_.getInt(kThroughputLimitMode, limitOn) && limitOn != 0 && store_.getInt(kThroughputLimit, limit) &&
         limit > 0)
         settings.throughputLimit = static_cast<std::uint64_t>(limit);
+    settings.extendedIds = (bootstrap_.word(gvcp::reg::kGvspConfiguration) & gvsp::kGvspConfigExtendedIds) != 0;
+    settings.multipart = (channelRegister(gvsp::kRegConfig) & gvsp::kConfigMultipart) != 0;
     return settings;
 }
 

@@ -37,7 +37,7 @@ void StreamPath::packetResend(const std::uint8_t* payload, std::size_t size, std
         request.lastPacket >= request.firstPacket && request.lastPacket - request.firstPacket >= kMaxResendPackets
             ? request.firstPacket + (kMaxResendPackets - 1)
             : request.lastPacket;
-    resends_.request(request.blockId, request.firstPacket, last);
+    resends_.request(request.blockId, request.firstPacket, last, (flags & kExtendedIds) != 0);
 }
 
 void StreamPath::stop() { channel_.closeChannel(); }

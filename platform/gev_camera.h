@@ -42,6 +42,25 @@ using GevRegisterCallback = bool (*)(void* context, const char* featureName);
 // it or its heartbeat expired. Called once per change.
 using GevConnectionCallback = void (*)(void* context, bool connected);
 
+// What a part of a multipart block holds (sendMultipart).
+enum GevPartDataType : std::uint16_t {
+    kGevPart2DImage = 0x0001,
+    kGevPart3DImage = 0x0005,
+    kGevPartConfidenceMap = 0x0009,
+};
+
+// One part of a multipart block: `length` bytes at `data`, exactly width x height pixels of `pixelFormat`
+// (a PFNC code), and the identifier of the component it shows.
+struct GevPart {
+    const void* data = nullptr;
+    std::uint64_t length = 0;
+    std::uint32_t pixelFormat = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint16_t dataType = kGevPart2DImage;
+    std::uint16_t componentId = 0;
+};
+
 class CGevCamera {
 public:
     // 1. Stops the server if it runs and releases every resource of the device.
@@ -186,6 +205,19 @@ public:
     virtual bool setDeviceInfo(const char* vendor, const char* model, const char* version, const char* info,
                                const char* serial) = 0;
     virtual bool setUserDefinedName(const char* text) = 0;
+
+    // 17. Multipart blocks on stream channel `stream` (only 0 exists).
+    //     Offers multipart in the stream channel's capabilities; given once before startServer.
+    virtual bool setMultipartOffered(bool offered) = 0;
+    //     The blocks sent now carry `partCount` image parts of `partBytes` bytes in total (sendMultipart), or
+    //     single images when `partCount` is 0 (sendImage, sendPointCloud); PayloadSize follows, with the chunk
+    //     part when chunks are on.
+    virtual bool setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) = 0;
+    //     Sends the parts of one trigger as one multipart block, the chunks added since beginFrame in a chunk
+    //     part at its end. A multipart block needs a client that enabled multipart (stream channel
+    //     configuration) and extended ids (GVSP configuration): without them the first part goes out alone as
+    //     an image block, with the chunks, as sendImage would send it. Results as sendImage; at most 7 parts.
+    virtual int sendMultipart(const GevPart* parts, int partCount, int stream) = 0;
 };
 
 // Creates a new device. The caller owns it and releases it with delete. Never null.

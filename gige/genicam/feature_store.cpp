@@ -198,6 +198,15 @@ bool FeatureStore::addBootstrapFeature(int type, const std::string& name, const 
     return addRegisterNode(*node, "reg" + name, mask != 0 ? NodeKind::MaskedIntReg : NodeKind::IntReg) != nullptr;
 }
 
+bool FeatureStore::addBootstrapCommand(const std::string& name, const std::string& category, std::uint32_t address,
+                                       std::uint32_t mask) {
+    if (!addBootstrapFeature(kGevInteger, name, category, kGevReadWrite, address, 4, mask)) return false;
+    Node* node = find(name);
+    node->kind = NodeKind::Command;
+    node->isSigned = false;
+    return true;
+}
+
 bool FeatureStore::addComputedNode(const std::string& kind, const std::string& name, const std::string& category) {
     const Node* parent = find(category);
     if (kind != "IntSwissKnife" || parent == nullptr || parent->kind != NodeKind::Category) return false;

@@ -99,6 +99,9 @@ public:
     // A feature whose register is a bootstrap register (or bits of it).
     bool addBootstrapFeature(int type, const std::string& name, const std::string& category, std::uint16_t access,
                              std::uint32_t address, std::uint32_t length, std::uint32_t mask);
+    // A command that sets the bits `mask` of a bootstrap register.
+    bool addBootstrapCommand(const std::string& name, const std::string& category, std::uint32_t address,
+                             std::uint32_t mask);
     bool addComputedNode(const std::string& kind, const std::string& name, const std::string& category);
     bool addChunkCategory(const std::string& name);
     bool addChunkFeature(std::uint32_t chunkId, const std::string& name, const std::string& category,

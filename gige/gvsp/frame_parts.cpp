@@ -39,6 +39,17 @@ int FrameParts::add(const void* data, std::uint32_t length, std::uint32_t chunkI
     return 0;
 }
 
+Span FrameParts::composeChunkPart() {
+    wire::ByteWriter writer(section_.get(), kSectionCapacity);
+    for (std::uint32_t i = 0; i < chunkCount_; ++i) {
+        const Chunk& chunk = chunks_[i];
+        writer.bytes(values_.get() + chunk.offset, chunk.length);
+        writer.u32(chunk.id);
+        writer.u32(chunk.length);
+    }
+    return Span{section_.get(), writer.size()};
+}
+
 bool FrameParts::compose(const void* frame, std::uint64_t imageBytes, ComposedPayload* out) {
     *out = ComposedPayload{};
     out->imageBytes = imageBytes;

@@ -5,6 +5,10 @@
 // length, 4 bytes each, big-endian), then every chunk's data followed by its own tail, in the order the
 // chunks were added. A client finds a chunk by walking the tails backwards from the end, so nothing may
 // follow the last tail. Without chunks the payload is the image alone.
+//
+// A multipart block carries the chunks in a part of their own, last: every chunk's data and tail as above,
+// without an image tail (the images are parts of their own). A client walking back from the end of the block
+// finds the same tails.
 #pragma once
 
 #include "payload_span.h"
@@ -46,6 +50,8 @@ public:
     // the result is valid until the next begin/add/compose. False when the image is too large to be
     // described in a chunk tail (4 GiB).
     bool compose(const void* frame, std::uint64_t imageBytes, ComposedPayload* out);
+    // The chunk part of a multipart block, valid until the next begin/add/compose; empty without chunks.
+    Span composeChunkPart();
 
 private:
     struct Chunk {

@@ -62,14 +62,70 @@ int FrameSender::send(const void* frame, std::uint64_t imageBytes, const ImageSe
     leader.height = image.height;
     leader.offsetX = image.offsetX;
     leader.offsetY = image.offsetY;
-    switch (channel_.send(leader, payload_)) {
+    return result(channel_.send(leader, payload_));
+}
+
+int FrameSender::result(SendOutcome outcome) {
+    switch (outcome) {
         case SendOutcome::Sent:
         case SendOutcome::NoDestination:
-        case SendOutcome::Stopped: return FrameOk;
-        case SendOutcome::TooManyPackets: return FrameTooLarge;
+        case SendOutcome::Stopped: return kFrameOk;
+        case SendOutcome::TooManyPackets: return kFrameTooLarge;
+        case SendOutcome::MultipartOff: return kFrameInvalid;
         case SendOutcome::NetworkFailed: break;
     }
     return FrameNetworkFailed;
+}
+
+int FrameSender::sendMultipart(const FramePart* parts, std::uint32_t count, int stream, const ImageSettings& image,
+                               std::uint64_t timestamp) {
+    if (stream != 0) return kFrameNoSuchStream;
+    // One record stays free for the chunk part.
+    if (parts == nullptr || count == 0 || count >= kMaxParts) return kFrameInvalid;
+    std::lock_guard<std::mutex> lock(mutex_);
+    MultipartBlock block;
+    block.timestamp = timestamp;
+    std::uint64_t total = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const FramePart& part = parts[i];
+        if (part.data == nullptr || part.length == 0) return kFrameInvalid;
+        // The record tells the client the part's shape; bytes of another size would be misread.
+        const std::uint64_t expected =
+            std::uint64_t{part.info.width} * part.info.height * bytesPerPixel(part.info.pixelFormat);
+        if (part.length != expected) return kFrameSizeMismatch;
+        block.parts[i] = part.info;
+        block.parts[i].length = part.length;
+        block.parts[i].offsetX = image.offsetX;
+        block.parts[i].offsetY = image.offsetY;
+        block.data[i] = Span{static_cast<const std::uint8_t*>(part.data), static_cast<std::size_t>(part.length)};
+        total += part.length;
+    }
+    block.partCount = count;
+    const Span chunks = parts_.composeChunkPart();
+    if (chunks.length > 0) {
+        PartInfo& chunkPart = block.parts[block.partCount];
+        chunkPart = PartInfo{};
+        chunkPart.dataType = kPartChunkData;
+        chunkPart.length = chunks.length;
+        block.data[block.partCount++] = chunks;
+        block.payloadType = kPayloadMultipartWithChunks;
+        total += chunks.length;
+    }
+    if (total > image.payloadSize) return kFrameTooLarge;
+    const SendOutcome outcome = channel_.sendMultipart(block);
+    if (outcome != SendOutcome::MultipartOff) return result(outcome);
+
+    // The client receives single-part blocks only: the first part goes out as today's image block.
+    const PartInfo& first = block.parts[0];
+    if (!parts_.compose(parts[0].data, first.length, &payload_)) return kFrameTooLarge;
+    LeaderFields leader;
+    leader.timestamp = timestamp;
+    leader.pixelFormat = first.pixelFormat;
+    leader.width = first.width;
+    leader.height = first.height;
+    leader.offsetX = image.offsetX;
+    leader.offsetY = image.offsetY;
+    return result(channel_.send(leader, payload_));
 }
 
 }  // namespace gvsp

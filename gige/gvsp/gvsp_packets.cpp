@@ -8,27 +8,55 @@ namespace gvsp {
 
 namespace {
 
-void writeHeader(wire::ByteWriter& writer, std::uint16_t status, std::uint16_t blockId, PacketFormat format,
-                 std::uint32_t packetId) {
-    writer.u16(status);
-    writer.u16(blockId);
-    // The top bit of the format byte is the extended-id flag, clear for 16-bit block ids.
-    writer.u8(static_cast<std::uint8_t>(format));
-    writer.u24(packetId & 0xFFFFFF);
+void writeHeader(wire::ByteWriter& writer, const PacketHeader& header) {
+    writer.u16(header.status);
+    if (header.extendedIds) {
+        writer.u16(header.flags);
+        // The top bit of the format byte is the extended-id flag.
+        writer.u8(static_cast<std::uint8_t>(0x80 | static_cast<std::uint8_t>(header.format)));
+        writer.u16(0);
+        writer.u8(header.formatInfo);
+        writer.u64(header.blockId);
+        writer.u32(header.packetId);
+    } else {
+        writer.u16(static_cast<std::uint16_t>(header.blockId));
+        writer.u8(static_cast<std::uint8_t>(header.format));
+        writer.u24(header.packetId & 0xFFFFFF);
+    }
+}
+
+void writeU48(wire::ByteWriter& writer, std::uint64_t value) {
+    writer.u16(static_cast<std::uint16_t>(value >> 32));
+    writer.u32(static_cast<std::uint32_t>(value));
+}
+
+bool imagePart(std::uint16_t dataType) {
+    return dataType == kPart2DImage || dataType == kPart3DImage || dataType == kPartConfidenceMap;
 }
 
 }  // namespace
 
-std::size_t encodeHeader(std::uint8_t* out, std::size_t capacity, std::uint16_t status, std::uint16_t blockId,
-                         PacketFormat format, std::uint32_t packetId) {
+std::size_t encodeHeader(std::uint8_t* out, std::size_t capacity, const PacketHeader& header) {
     wire::ByteWriter writer(out, capacity);
-    writeHeader(writer, status, blockId, format, packetId);
-    return writer.size();
+    writeHeader(writer, header);
+    return writer.ok() ? writer.size() : 0;
 }
 
-std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, std::uint16_t blockId, const LeaderFields& leader) {
+std::size_t encodeHeader(std::uint8_t* out, std::size_t capacity, std::uint16_t status, std::uint16_t blockId,
+                         PacketFormat format, std::uint32_t packetId) {
+    PacketHeader header;
+    header.status = status;
+    header.blockId = blockId;
+    header.format = format;
+    header.packetId = packetId;
+    return encodeHeader(out, capacity, header);
+}
+
+std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, PacketHeader header, const LeaderFields& leader) {
     wire::ByteWriter writer(out, capacity);
-    writeHeader(writer, StatusSuccess, blockId, PacketFormat::Leader, 0);
+    header.format = PacketFormat::Leader;
+    header.packetId = 0;
+    writeHeader(writer, header);
     writer.u8(0);  // field info: progressive, one field
     writer.u8(0);  // reserved
     writer.u16(leader.payloadType);
@@ -40,21 +68,96 @@ std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, std::uint16_t 
     writer.u32(leader.offsetY);
     writer.u16(0);  // no padding at line ends
     writer.u16(0);  // no padding at the image end
-    return writer.size();
+    return writer.ok() ? writer.size() : 0;
+}
+
+std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, std::uint16_t blockId, const LeaderFields& leader) {
+    PacketHeader header;
+    header.blockId = blockId;
+    return encodeLeader(out, capacity, header, leader);
+}
+
+std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, PacketHeader header, const TrailerFields& trailer) {
+    wire::ByteWriter writer(out, capacity);
+    header.format = PacketFormat::Trailer;
+    writeHeader(writer, header);
+    writer.u16(0);
+    writer.u16(trailer.payloadType);
+    writer.u32(trailer.linesSent);
+    if (trailer.payloadType & kPayloadChunkFlag) {
+        writer.u32(trailer.chunkDataLength);
+        writer.u32(trailer.chunkLayoutId);
+    }
+    return writer.ok() ? writer.size() : 0;
 }
 
 std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, std::uint16_t blockId, std::uint32_t packetId,
                           const TrailerFields& trailer) {
+    PacketHeader header;
+    header.blockId = blockId;
+    header.packetId = packetId;
+    return encodeTrailer(out, capacity, header, trailer);
+}
+
+std::size_t encodeMultipartLeader(std::uint8_t* out, std::size_t capacity, PacketHeader header,
+                                  std::uint16_t payloadType, std::uint64_t timestamp, const PartInfo* parts,
+                                  std::uint32_t partCount) {
+    if (partCount > kMaxParts) return 0;
     wire::ByteWriter writer(out, capacity);
-    writeHeader(writer, StatusSuccess, blockId, PacketFormat::Trailer, packetId);
+    header.format = PacketFormat::Leader;
+    header.packetId = 0;
+    header.formatInfo = static_cast<std::uint8_t>(partCount);
+    writeHeader(writer, header);
     writer.u16(0);
-    writer.u16(trailer.payloadType);
-    writer.u32(trailer.linesSent);
-    if (trailer.payloadType & 0x4000) {
-        writer.u32(trailer.chunkDataLength);
-        writer.u32(trailer.chunkLayoutId);
+    writer.u16(payloadType);
+    writer.u64(timestamp);
+    for (std::uint32_t i = 0; i < partCount; ++i) {
+        const PartInfo& part = parts[i];
+        writer.u16(part.dataType);
+        writeU48(writer, part.length);
+        writer.u32(part.pixelFormat);
+        writer.u16(0);  // reserved
+        writer.u8(0);   // source 0: every part comes from the one sensor
+        writer.u8(0);   // no additional zones
+        writer.u32(0);  // zone directions
+        writer.u16(part.purposeId);
+        writer.u16(0);  // region 0: the whole field of view
+        writer.u32(part.width);
+        writer.u32(part.height);
+        writer.u32(part.offsetX);
+        writer.u32(part.offsetY);
+        writer.u16(0);  // no padding at line ends
+        writer.u16(0);  // no padding at the part's end
+        writer.u32(0);  // reserved
     }
-    return writer.size();
+    return writer.ok() ? writer.size() : 0;
+}
+
+std::size_t encodeMultipartTrailer(std::uint8_t* out, std::size_t capacity, PacketHeader header,
+                                   std::uint16_t payloadType, const PartInfo* parts, std::uint32_t partCount) {
+    if (partCount > kMaxParts) return 0;
+    wire::ByteWriter writer(out, capacity);
+    header.format = PacketFormat::Trailer;
+    writeHeader(writer, header);
+    writer.u16(0);
+    writer.u16(payloadType);
+    for (std::uint32_t i = 0; i < partCount; ++i) {
+        writer.u16(parts[i].dataType);
+        writeU48(writer, parts[i].length);
+        // Image-like parts report the lines sent; the chunk part has nothing of its own to say.
+        writer.u32(imagePart(parts[i].dataType) ? parts[i].height : 0);
+        writer.u32(0);
+    }
+    return writer.ok() ? writer.size() : 0;
+}
+
+std::size_t encodeMultipartInfo(std::uint8_t* out, std::size_t capacity, std::uint8_t partIndex,
+                                std::uint64_t blockOffset) {
+    wire::ByteWriter writer(out, capacity);
+    writer.u8(partIndex);
+    writer.u8(0);  // zone information: one zone
+    writeU48(writer, blockOffset);
+    return writer.ok() ? writer.size() : 0;
 }
 
 }  // namespace gvsp

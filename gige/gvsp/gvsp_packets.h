@@ -1,4 +1,5 @@
-// Encoders of the stream packets the device sends: header, image leader, image trailer. Each writes
+// Encoders of the stream packets the device sends: header (standard or extended ids), image leader and
+// trailer, multipart leader and trailer, and the part information of a multipart payload packet. Each writes
 // into a caller's buffer and returns the packet's length, 0 when the buffer is too small.
 #pragma once
 
@@ -8,6 +9,19 @@
 #include <cstdint>
 
 namespace gvsp {
+
+// The fields of a packet header. With standard ids the block id is cut to 16 bits and the packet id to 24;
+// `flags` and `formatInfo` exist only in the extended-id header.
+struct PacketHeader {
+    std::uint16_t status = kStatusSuccess;
+    std::uint64_t blockId = 0;
+    PacketFormat format = PacketFormat::Payload;
+    std::uint32_t packetId = 0;
+    bool extendedIds = false;
+    std::uint16_t flags = 0;
+    // The low byte of the reserved field after the format: a multipart leader's part count.
+    std::uint8_t formatInfo = 0;
+};
 
 struct LeaderFields {
     std::uint16_t payloadType = PayloadImage;
@@ -27,16 +41,43 @@ struct TrailerFields {
     std::uint32_t chunkLayoutId = 0;
 };
 
-constexpr std::size_t kMaxLeaderPacket = kHeaderSize + kImageLeaderSize;
-constexpr std::size_t kMaxTrailerPacket = kHeaderSize + kChunkTrailerSize;
+// One part of a multipart block as its leader and trailer records describe it.
+struct PartInfo {
+    std::uint16_t dataType = kPart2DImage;
+    std::uint64_t length = 0;  // exact bytes of the part (48 bits on the wire)
+    std::uint32_t pixelFormat = 0;
+    std::uint16_t purposeId = 0;  // the component's identifier (ComponentIDValue)
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t offsetX = 0;
+    std::uint32_t offsetY = 0;
+};
 
+constexpr std::size_t kMaxLeaderPacket = kMaxHeaderSize + kMultipartLeaderFixedSize + kMaxParts * kPartLeaderRecordSize;
+constexpr std::size_t kMaxTrailerPacket =
+    kMaxHeaderSize + kMultipartTrailerFixedSize + kMaxParts * kPartTrailerRecordSize;
+
+std::size_t encodeHeader(std::uint8_t* out, std::size_t capacity, const PacketHeader& header);
 // The 8-byte header of a standard-id packet (24-bit packet id, 16-bit block id).
 std::size_t encodeHeader(std::uint8_t* out, std::size_t capacity, std::uint16_t status, std::uint16_t blockId,
                          PacketFormat format, std::uint32_t packetId);
-// Leader, always packet 0.
+// Image leader, always packet 0; `header` gives the block id and the id mode.
+std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, PacketHeader header, const LeaderFields& leader);
 std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, std::uint16_t blockId, const LeaderFields& leader);
+std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, PacketHeader header, const TrailerFields& trailer);
 std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, std::uint16_t blockId, std::uint32_t packetId,
                           const TrailerFields& trailer);
+// Multipart leader (packet 0) and trailer with one record per part; the leader's header carries the part
+// count. 0 for more than kMaxParts parts.
+std::size_t encodeMultipartLeader(std::uint8_t* out, std::size_t capacity, PacketHeader header,
+                                  std::uint16_t payloadType, std::uint64_t timestamp, const PartInfo* parts,
+                                  std::uint32_t partCount);
+std::size_t encodeMultipartTrailer(std::uint8_t* out, std::size_t capacity, PacketHeader header,
+                                   std::uint16_t payloadType, const PartInfo* parts, std::uint32_t partCount);
+// What follows the header of a multipart payload packet: the part's index in the leader and the byte
+// offset of the packet's data from the start of the block.
+std::size_t encodeMultipartInfo(std::uint8_t* out, std::size_t capacity, std::uint8_t partIndex,
+                                std::uint64_t blockOffset);
 
 }  // namespace gvsp
 

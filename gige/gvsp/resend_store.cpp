@@ -114,9 +114,9 @@ ResendStore::Slot* ResendStore::claimSlot(std::uint64_t bytes) {
     return chosen;
 }
 
-int ResendStore::begin(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
-                       std::uint64_t payloadBytes) {
-    if (packetDataSize == 0 || leader.length > sizeof(Slot::leader) || trailer.length > sizeof(Slot::trailer)) {
+int ResendStore::begin(std::uint64_t blockId, const BlockLayout& layout, const Span& leader, const Span& trailer) {
+    const std::uint64_t payloadBytes = layout.payloadBytes;
+    if (layout.dataPerPacket == 0 || leader.length > sizeof(Slot::leader) || trailer.length > sizeof(Slot::trailer)) {
         return -1;
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -127,14 +127,14 @@ int ResendStore::begin(std::uint16_t blockId, std::uint32_t packetDataSize, cons
     slot->filled = 0;
     HeldFrame& frame = slot->frame;
     frame.blockId = blockId;
-    frame.packetDataSize = packetDataSize;
-    frame.payloadPackets = static_cast<std::uint32_t>((payloadBytes + packetDataSize - 1) / packetDataSize);
+    frame.layout = layout;
+    frame.payloadPackets = static_cast<std::uint32_t>(layout.payloadPackets);
     frame.payload = slot->memory.get();
     frame.payloadBytes = payloadBytes;
     frame.availableBytes = 0;
     frame.leader = Span{slot->leader, leader.length};
     frame.trailer = Span{slot->trailer, trailer.length};
-    // A block id can come round again after 65535 frames; only the newest copy may answer for it.
+    // A 16-bit block id comes round again after 65535 frames; only the newest copy may answer for it.
     for (Slot& other : slots_) {
         if (&other != slot && other.age != 0 && other.frame.blockId == blockId) other.age = 0;
     }
@@ -170,18 +170,18 @@ void ResendStore::finish(int handle) {
     slots_[handle].claimed = false;
 }
 
-bool ResendStore::keep(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
+bool ResendStore::keep(std::uint64_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
                        const Span* segments, std::size_t segmentCount) {
     std::uint64_t bytes = 0;
     for (std::size_t i = 0; i < segmentCount; ++i) bytes += segments[i].length;
-    const int handle = begin(blockId, packetDataSize, leader, trailer, bytes);
+    const int handle = begin(blockId, BlockLayout::single(bytes, packetDataSize, false), leader, trailer);
     if (handle < 0) return false;
     append(handle, segments, segmentCount, bytes);
     finish(handle);
     return true;
 }
 
-void ResendStore::visit(std::uint16_t blockId, const std::function<void(const HeldFrame*)>& visit) {
+void ResendStore::visit(std::uint64_t blockId, const std::function<void(const HeldFrame*)>& visit) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const Slot& slot : slots_) {
         if (slot.age != 0 && slot.frame.blockId == blockId) {

@@ -15,6 +15,8 @@
 // and the sender never writes those again until the frame is replaced, which the lock orders.
 #pragma once
 
+#include "block_layout.h"
+#include "gvsp_packets.h"
 #include "payload_span.h"
 
 #include <cstdint>
@@ -42,8 +44,8 @@ private:
 };
 
 struct HeldFrame {
-    std::uint16_t blockId = 0;
-    std::uint32_t packetDataSize = 0;  // data bytes per payload packet when it was sent
+    std::uint64_t blockId = 0;
+    BlockLayout layout;                // how the payload was cut into packets, and their headers
     std::uint32_t payloadPackets = 0;  // packets 1..payloadPackets carry data; the trailer follows
     const std::uint8_t* payload = nullptr;
     std::uint64_t payloadBytes = 0;
@@ -64,11 +66,10 @@ public:
     void setEnabled(bool enabled);
     bool enabled() const;
 
-    // Starts keeping frame `blockId`: its leader and trailer packets now, its `payloadBytes` through
+    // Starts keeping frame `blockId`: its leader and trailer packets now, its layout's payload bytes through
     // append(). Replaces the oldest frame. Returns a handle, or -1 when the frame is not kept (store
     // disabled, or over the budget).
-    int begin(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
-              std::uint64_t payloadBytes);
+    int begin(std::uint64_t blockId, const BlockLayout& layout, const Span& leader, const Span& trailer);
     // Copies the payload from where the last append stopped up to byte `end` (taken from `segments`, the
     // whole payload) and makes it available to resends.
     void append(int handle, const Span* segments, std::size_t segmentCount, std::uint64_t end);
@@ -76,11 +77,11 @@ public:
     const std::uint8_t* payloadCopy(int handle) const;
     // The sender is done with the frame; it may now be replaced.
     void finish(int handle);
-    // begin, append of everything and finish in one call; false when the frame is not kept.
-    bool keep(std::uint16_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
+    // begin, append of everything and finish in one call for a single-part frame; false when it is not kept.
+    bool keep(std::uint64_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,
               const Span* segments, std::size_t segmentCount);
     // Calls `visit` with the frame of `blockId` under the store's lock, or with null when it is not held.
-    void visit(std::uint16_t blockId, const std::function<void(const HeldFrame*)>& visit);
+    void visit(std::uint64_t blockId, const std::function<void(const HeldFrame*)>& visit);
     // Forgets every frame (the memory stays for reuse).
     void clear();
     std::uint64_t bytesReserved() const;
@@ -92,8 +93,8 @@ private:
         std::uint64_t age = 0;     // order of keeping; 0 = empty
         bool claimed = false;      // the sender is still copying into it: never replaced meanwhile
         std::uint64_t filled = 0;  // sender's progress (its thread only)
-        std::uint8_t leader[64] = {};
-        std::uint8_t trailer[64] = {};
+        std::uint8_t leader[kMaxLeaderPacket] = {};
+        std::uint8_t trailer[kMaxTrailerPacket] = {};
         HeldFrame frame;
     };
 

@@ -21,12 +21,12 @@ void ResendWorker::stop() {
     thread_.join();
 }
 
-void ResendWorker::request(std::uint64_t blockId, std::uint32_t first, std::uint32_t last) {
+void ResendWorker::request(std::uint64_t blockId, std::uint32_t first, std::uint32_t last, bool extendedIds) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!thread_.joinable() || stopping_) return;
         if (queue_.size() == kQueueLength) queue_.pop_front();
-        queue_.push_back(Request{blockId, first, last});
+        queue_.push_back(Request{blockId, first, last, extendedIds});
     }
     changed_.notify_one();
 }
@@ -39,7 +39,7 @@ void ResendWorker::serve() {
         const Request next = queue_.front();
         queue_.pop_front();
         lock.unlock();
-        channel_.resend(next.blockId, next.first, next.last);
+        channel_.resend(next.blockId, next.first, next.last, next.extendedIds);
         lock.lock();
     }
 }

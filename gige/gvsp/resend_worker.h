@@ -27,14 +27,15 @@ public:
     void start();
     // Forgets the waiting requests and ends the thread once the resend under way is done.
     void stop();
-    // Queues packets first..last of a block for StreamSender::resend.
-    void request(std::uint64_t blockId, std::uint32_t first, std::uint32_t last);
+    // Queues packets first..last of a block for StreamSender::resend; `extendedIds`: the request's id layout.
+    void request(std::uint64_t blockId, std::uint32_t first, std::uint32_t last, bool extendedIds = false);
 
 private:
     struct Request {
         std::uint64_t blockId;
         std::uint32_t first;
         std::uint32_t last;
+        bool extendedIds;
     };
     void serve();
 

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
+#include "byte_writer.h"
 #include "os.h"
 
 namespace gvsp {
@@ -97,9 +99,19 @@ bool StreamSender::shouldDrop() {
     return dropState_ % 1000000 < perMillion;
 }
 
-std::uint16_t StreamSender::nextBlockId() const { return nextBlock_.load(); }
+std::uint16_t StreamSender::nextBlockId() const {
+    const std::uint64_t next = nextBlock_.load();
+    return next > 0xFFFF ? 1 : static_cast<std::uint16_t>(next);
+}
 
-void StreamSender::setNextBlockId(std::uint16_t id) { nextBlock_ = id == 0 ? 1 : id; }
+void StreamSender::setNextBlockId(std::uint64_t id) { nextBlock_ = id == 0 ? 1 : id; }
+
+std::uint64_t StreamSender::takeBlockId(bool extendedIds) {
+    std::uint64_t id = nextBlock_.load();
+    if (!extendedIds && id > 0xFFFF) id = 1;  // back from extended ids: the 16-bit sequence starts again
+    nextBlock_ = extendedIds ? (id + 1 == 0 ? 1 : id + 1) : gvsp::nextBlockId(static_cast<std::uint16_t>(id));
+    return id;
+}
 
 bool StreamSender::pace(const OutPacket* packets, std::size_t count, std::uint32_t generation) {
     std::uint64_t bytes = 0;
@@ -122,27 +134,63 @@ SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedP
     const ChannelSettings config = settings();
     if (config.port == 0 || config.destination == 0) return SendOutcome::NoDestination;
 
-    const std::uint32_t dataPerPacket = config.packetSize - kPacketOverhead;
-    const std::uint64_t payloadPackets = (payload.totalBytes + dataPerPacket - 1) / dataPerPacket;
-    if (payloadPackets + 1 > 0xFFFFFF) return SendOutcome::TooManyPackets;
+    const BlockLayout layout = BlockLayout::single(
+        payload.totalBytes, packetDataSize(config.packetSize, config.extendedIds, false), config.extendedIds);
+    if (!layout.fitsPacketIds()) return SendOutcome::TooManyPackets;
 
-    const std::uint16_t blockId = nextBlock_.load();
+    PacketHeader header;
+    header.extendedIds = config.extendedIds;
+    header.blockId = takeBlockId(config.extendedIds);
     LeaderFields leader = leaderFields;
     leader.payloadType = payload.hasChunks ? PayloadImageWithChunks : PayloadImage;
     std::uint8_t leaderPacket[kMaxLeaderPacket];
-    const std::size_t leaderLength = encodeLeader(leaderPacket, sizeof leaderPacket, blockId, leader);
+    const std::size_t leaderLength = encodeLeader(leaderPacket, sizeof leaderPacket, header, leader);
     TrailerFields trailer;
     trailer.payloadType = leader.payloadType;
     trailer.linesSent = leader.height;
     trailer.chunkDataLength = static_cast<std::uint32_t>(payload.totalBytes);
     trailer.chunkLayoutId = payload.chunkLayoutId;
-    const auto trailerId = static_cast<std::uint32_t>(payloadPackets + 1);
+    header.packetId = static_cast<std::uint32_t>(layout.trailerId());
     std::uint8_t trailerPacket[kMaxTrailerPacket];
-    const std::size_t trailerLength = encodeTrailer(trailerPacket, sizeof trailerPacket, blockId, trailerId, trailer);
+    const std::size_t trailerLength = encodeTrailer(trailerPacket, sizeof trailerPacket, header, trailer);
+    return transmit(config, generation, header.blockId, layout, Span{leaderPacket, leaderLength},
+                    Span{trailerPacket, trailerLength}, payload.segments, payload.segmentCount);
+}
 
+SendOutcome StreamSender::sendMultipart(const MultipartBlock& block) {
+    std::lock_guard<std::mutex> frameLock(frameMutex_);
+    const std::uint32_t generation = generation_.load();
+    const ChannelSettings config = settings();
+    if (config.port == 0 || config.destination == 0) return SendOutcome::NoDestination;
+    if (!config.multipart || !config.extendedIds) return SendOutcome::MultipartOff;
+
+    std::uint64_t lengths[kMaxParts];
+    for (std::uint32_t i = 0; i < block.partCount && i < kMaxParts; ++i) lengths[i] = block.data[i].length;
+    const BlockLayout layout =
+        BlockLayout::ofParts(lengths, block.partCount, packetDataSize(config.packetSize, true, true), true);
+    if (layout.partCount == 0 || !layout.fitsPacketIds()) return SendOutcome::TooManyPackets;
+
+    PacketHeader header;
+    header.extendedIds = true;
+    header.blockId = takeBlockId(true);
+    std::uint8_t leaderPacket[kMaxLeaderPacket];
+    const std::size_t leaderLength = encodeMultipartLeader(leaderPacket, sizeof leaderPacket, header, block.payloadType,
+                                                           block.timestamp, block.parts, block.partCount);
+    header.packetId = static_cast<std::uint32_t>(layout.trailerId());
+    std::uint8_t trailerPacket[kMaxTrailerPacket];
+    const std::size_t trailerLength = encodeMultipartTrailer(trailerPacket, sizeof trailerPacket, header,
+                                                             block.payloadType, block.parts, block.partCount);
+    return transmit(config, generation, header.blockId, layout, Span{leaderPacket, leaderLength},
+                    Span{trailerPacket, trailerLength}, block.data, block.partCount);
+}
+
+SendOutcome StreamSender::transmit(const ChannelSettings& config, std::uint32_t generation, std::uint64_t blockId,
+                                   const BlockLayout& layout, const Span& leader, const Span& trailer,
+                                   const Span* segments, std::size_t segmentCount) {
+    const std::uint64_t trailerId = layout.trailerId();
+    const std::uint64_t totalBytes = layout.payloadBytes;
     // The resend copy is made a batch ahead of the packets, which then leave from it while it is in the cache.
-    const int kept = store_.begin(blockId, dataPerPacket, Span{leaderPacket, leaderLength},
-                                  Span{trailerPacket, trailerLength}, payload.totalBytes);
+    const int kept = store_.begin(blockId, layout, leader, trailer);
     struct Finish {
         ResendStore& store;
         int handle;
@@ -152,14 +200,14 @@ SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedP
     } finish{store_, kept};
     const std::uint8_t* copy = kept >= 0 ? store_.payloadCopy(kept) : nullptr;
     std::uint64_t copied = 0;
-    nextBlock_ = gvsp::nextBlockId(blockId);
 
     std::shared_lock<std::shared_mutex> socketLock(socketMutex_);
     const bool paced = pacer_.active();
     const std::size_t batchLimit = pacer_.burstPackets(config.packetSize, StreamSocket::kMaxBatch);
 
+    constexpr std::size_t kPayloadHeaderCapacity = kMaxHeaderSize + kMultipartPacketInfoSize;
     OutPacket batch[StreamSocket::kMaxBatch];
-    std::uint8_t headers[StreamSocket::kMaxBatch][kHeaderSize];
+    std::uint8_t headers[StreamSocket::kMaxBatch][kPayloadHeaderCapacity];
     std::uint64_t next = 0;  // packet id about to be queued
     while (next <= trailerId) {
         if (generation_.load() != generation) return SendOutcome::Stopped;
@@ -167,34 +215,32 @@ SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedP
         for (; count < batchLimit && next <= trailerId; ++next) {
             OutPacket& packet = batch[count];
             if (next == 0) {
-                packet.spans[0] = Span{leaderPacket, leaderLength};
+                packet.spans[0] = leader;
                 packet.spanCount = 1;
             } else if (next == trailerId) {
                 // Dropped last packets (the test switch) leave the copy short: complete it first.
-                if (copy != nullptr && copied < payload.totalBytes) {
-                    copied = payload.totalBytes;
-                    store_.append(kept, payload.segments, payload.segmentCount, copied);
+                if (copy != nullptr && copied < totalBytes) {
+                    copied = totalBytes;
+                    store_.append(kept, segments, segmentCount, copied);
                 }
-                packet.spans[0] = Span{trailerPacket, trailerLength};
+                packet.spans[0] = trailer;
                 packet.spanCount = 1;
             } else {
                 if (shouldDrop()) continue;
-                const std::uint64_t offset = (next - 1) * dataPerPacket;
-                const auto length =
-                    static_cast<std::size_t>(std::min<std::uint64_t>(dataPerPacket, payload.totalBytes - offset));
-                encodeHeader(headers[count], kHeaderSize, StatusSuccess, blockId, PacketFormat::Payload,
-                             static_cast<std::uint32_t>(next));
-                packet.spans[0] = Span{headers[count], kHeaderSize};
+                const BlockLayout::Slice slice = layout.slice(next);
+                const std::size_t headerLength =
+                    layout.encodePayloadHeader(headers[count], kPayloadHeaderCapacity, blockId, next, 0);
+                packet.spans[0] = Span{headers[count], headerLength};
                 if (copy != nullptr) {
-                    if (offset + length > copied) {
+                    if (slice.offset + slice.length > copied) {
                         copied = std::min<std::uint64_t>(
-                            payload.totalBytes, offset + std::uint64_t{dataPerPacket} * StreamSocket::kMaxBatch);
-                        store_.append(kept, payload.segments, payload.segmentCount, copied);
+                            totalBytes, slice.offset + std::uint64_t{layout.dataPerPacket} * StreamSocket::kMaxBatch);
+                        store_.append(kept, segments, segmentCount, copied);
                     }
-                    packet.spans[1] = Span{copy + offset, length};
+                    packet.spans[1] = Span{copy + slice.offset, slice.length};
                     packet.spanCount = 2;
                 } else {
-                    packet.spanCount = 1 + sliceSegments(payload.segments, payload.segmentCount, offset, length,
+                    packet.spanCount = 1 + sliceSegments(segments, segmentCount, slice.offset, slice.length,
                                                          packet.spans + 1, OutPacket::kMaxSpans - 1);
                 }
             }
@@ -208,7 +254,7 @@ SendOutcome StreamSender::send(const LeaderFields& leaderFields, const ComposedP
     return SendOutcome::Sent;
 }
 
-void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last) {
+void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last, bool extendedIds) {
     if (first > last) return;
     const ChannelSettings config = settings();
     if (config.port == 0 || config.destination == 0) return;
@@ -221,51 +267,61 @@ void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint3
         return socket_.send(config.destination, config.port, packets, count) == count;
     };
 
-    auto unavailable = [&](std::uint16_t block, std::uint32_t packetId) {
-        std::uint8_t header[kHeaderSize];
-        encodeHeader(header, sizeof header, StatusPacketUnavailable, block, PacketFormat::Payload, packetId);
+    auto unavailable = [&](std::uint32_t packetId) {
+        PacketHeader header;
+        header.status = kStatusPacketUnavailable;
+        header.blockId = blockId;
+        header.packetId = packetId;
+        header.extendedIds = extendedIds;
+        std::uint8_t bytes[kMaxHeaderSize];
         OutPacket packet;
-        packet.spans[0] = Span{header, sizeof header};
+        packet.spans[0] = Span{bytes, encodeHeader(bytes, sizeof bytes, header)};
         packet.spanCount = 1;
         sendBatch(&packet, 1);
     };
-    // Extended (64-bit) block ids are never used by this device, so such a block is not held.
-    if (blockId == 0 || blockId > 0xFFFF) {
-        unavailable(static_cast<std::uint16_t>(blockId), first);
+    // A 16-bit request names only blocks sent with 16-bit ids.
+    if (blockId == 0 || (!extendedIds && blockId > 0xFFFF)) {
+        unavailable(first);
         return;
     }
-    const auto block = static_cast<std::uint16_t>(blockId);
-    store_.visit(block, [&](const HeldFrame* frame) {
-        if (frame == nullptr) {
-            unavailable(block, first);
+    store_.visit(blockId, [&](const HeldFrame* frame) {
+        if (frame == nullptr || frame->layout.extendedIds != extendedIds) {
+            unavailable(first);
             return;
         }
-        const std::uint32_t trailerId = frame->payloadPackets + 1;
-        const bool complete = frame->availableBytes == frame->payloadBytes;
-        // Packets of the frame being sent are held once copied; the trailer once all are.
-        const auto copiedPackets = static_cast<std::uint32_t>(frame->availableBytes / frame->packetDataSize);
-        const std::uint32_t held = complete ? trailerId : copiedPackets;
-        const std::uint32_t end = std::min(last, held);
+        const BlockLayout& layout = frame->layout;
+        const std::uint64_t trailerId = layout.trailerId();
+        // Resent copies are the originals; with extended ids their flags say they are resent.
+        const std::uint16_t flags = extendedIds ? kFlagResent : 0;
+        std::uint8_t leader[kMaxLeaderPacket];
+        std::uint8_t trailer[kMaxTrailerPacket];
+        std::memcpy(leader, frame->leader.data, frame->leader.length);
+        std::memcpy(trailer, frame->trailer.data, frame->trailer.length);
+        if (extendedIds) {
+            wire::ByteWriter(leader + 2, 2).u16(flags);
+            wire::ByteWriter(trailer + 2, 2).u16(flags);
+        }
+        constexpr std::size_t kPayloadHeaderCapacity = kMaxHeaderSize + kMultipartPacketInfoSize;
         OutPacket batch[StreamSocket::kMaxBatch];
-        std::uint8_t headers[StreamSocket::kMaxBatch][kHeaderSize];
+        std::uint8_t headers[StreamSocket::kMaxBatch][kPayloadHeaderCapacity];
         std::size_t count = 0;
-        for (std::uint64_t id = first; id <= end; ++id) {
+        std::uint64_t id = first;
+        for (; id <= last && id <= trailerId; ++id) {
             OutPacket& packet = batch[count];
             if (id == 0) {
-                packet.spans[0] = frame->leader;
+                packet.spans[0] = Span{leader, frame->leader.length};
                 packet.spanCount = 1;
             } else if (id == trailerId) {
-                packet.spans[0] = frame->trailer;
+                // Packets of the frame being sent are held once copied; the trailer once all are.
+                if (frame->availableBytes != frame->payloadBytes) break;
+                packet.spans[0] = Span{trailer, frame->trailer.length};
                 packet.spanCount = 1;
             } else {
-                const std::uint64_t offset = (id - 1) * frame->packetDataSize;
-                const auto length = static_cast<std::size_t>(
-                    std::min<std::uint64_t>(frame->packetDataSize, frame->payloadBytes - offset));
-                // A resent packet is the original, status 0: standard-id clients expect it unchanged.
-                encodeHeader(headers[count], kHeaderSize, StatusSuccess, block, PacketFormat::Payload,
-                             static_cast<std::uint32_t>(id));
-                packet.spans[0] = Span{headers[count], kHeaderSize};
-                packet.spans[1] = Span{frame->payload + offset, length};
+                const BlockLayout::Slice slice = layout.slice(id);
+                if (slice.offset + slice.length > frame->availableBytes) break;
+                packet.spans[0] = Span{headers[count], layout.encodePayloadHeader(
+                                                           headers[count], kPayloadHeaderCapacity, blockId, id, flags)};
+                packet.spans[1] = Span{frame->payload + slice.offset, slice.length};
                 packet.spanCount = 2;
             }
             if (++count == batchLimit) {
@@ -274,7 +330,7 @@ void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint3
             }
         }
         if (count != 0 && !sendBatch(batch, count)) return;
-        if (last > held) unavailable(block, std::max(first, held + 1));
+        if (id <= last) unavailable(static_cast<std::uint32_t>(id));
     });
 }
 

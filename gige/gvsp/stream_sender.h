@@ -27,7 +27,8 @@ enum class SendOutcome {
     NoDestination,   // the client has not configured the channel (or closed it): dropped on purpose
     Stopped,         // the channel was closed while the frame was on its way
     NetworkFailed,   // the socket refused a packet or blocked longer than the send limit
-    TooManyPackets,  // the payload needs more than 24-bit packet ids can number
+    TooManyPackets,  // the payload needs more packets than the packet ids can number
+    MultipartOff,    // a multipart block, but the client has not enabled multipart and extended ids
 };
 
 struct ChannelSettings {
@@ -37,6 +38,17 @@ struct ChannelSettings {
     bool doNotFragment = false;
     std::uint32_t packetDelay = 0;      // SCPD, in ticks of the device clock
     std::uint64_t throughputLimit = 0;  // bytes per second of IP packets, 0 for no limit
+    bool extendedIds = false;  // 64-bit block ids and 32-bit packet ids (GVSP configuration register)
+    bool multipart = false;    // the client accepts multipart blocks (SCCFG)
+};
+
+// One multipart block: the parts' records and their bytes, one span per part in the records' order.
+struct MultipartBlock {
+    std::uint64_t timestamp = 0;
+    std::uint16_t payloadType = kPayloadMultipart;
+    PartInfo parts[kMaxParts];
+    Span data[kMaxParts];
+    std::uint32_t partCount = 0;
 };
 
 class StreamSender {
@@ -70,18 +82,24 @@ public:
     // Sends one frame as one block. `leader` gives everything but the payload type, which follows from
     // whether the payload has chunks.
     SendOutcome send(const LeaderFields& leader, const ComposedPayload& payload);
+    // Sends one multipart block. A multipart leader carries its part count in the extended-id header only, so
+    // the block goes out only while the client has enabled both multipart and extended ids (MultipartOff
+    // otherwise, nothing sent). Every part must have at least one byte.
+    SendOutcome sendMultipart(const MultipartBlock& block);
 
-    // PACKETRESEND for packets first..last of a block: held packets are sent again unchanged; one packet
-    // with status PACKET_UNAVAILABLE answers for a block or packets no longer (or never) held. A reversed
-    // range is ignored. Resent packets keep the channel's pace, so a paced resend holds the caller.
-    void resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last);
+    // PACKETRESEND for packets first..last of a block: held packets are sent again unchanged (with extended
+    // ids, flagged as resent); one packet with status PACKET_UNAVAILABLE answers for a block or packets no
+    // longer (or never) held. A reversed range is ignored. Resent packets keep the channel's pace, so a paced
+    // resend holds the caller. `extendedIds`: the request's id layout.
+    void resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last, bool extendedIds = false);
 
     // Ends the frame being sent: its remaining packets and pacing waits are skipped; send() returns Stopped.
     void abortFrame() { ++generation_; }
 
+    // The id the next frame gets with standard ids.
     std::uint16_t nextBlockId() const;
     // For tests of the wrap: the id the next frame gets (0 is skipped).
-    void setNextBlockId(std::uint16_t id);
+    void setNextBlockId(std::uint64_t id);
     // Test-only: drop this share of first-time payload packets (0..0.5) so resends can be proven. A new
     // channel starts with the share of the test seam (test_packet_loss.h).
     void setTestDropRatio(double ratio);
@@ -91,6 +109,12 @@ private:
     bool shouldDrop();
     // Books the wire time of `count` packets and waits for it; false when the channel changed meanwhile.
     bool pace(const OutPacket* packets, std::size_t count, std::uint32_t generation);
+    // Takes the next block id: 1..0xFFFF with standard ids, 64-bit with extended ones.
+    std::uint64_t takeBlockId(bool extendedIds);
+    // Sends leader, payload packets and trailer of a block whose packets are numbered by `layout`.
+    SendOutcome transmit(const ChannelSettings& config, std::uint32_t generation, std::uint64_t blockId,
+                         const BlockLayout& layout, const Span& leader, const Span& trailer, const Span* segments,
+                         std::size_t segmentCount);
 
     const std::uint64_t tickFrequency_;
     mutable std::mutex configMutex_;
@@ -103,7 +127,7 @@ private:
     std::atomic<std::uint16_t> sourcePort_{0};
 
     std::mutex frameMutex_;  // one frame at a time
-    std::atomic<std::uint16_t> nextBlock_{1};
+    std::atomic<std::uint64_t> nextBlock_{1};
     ResendStore store_;
 
     std::atomic<std::uint32_t> dropPerMillion_{0};

@@ -20,7 +20,8 @@ bool isCommand(const std::string& feature) {
 
 std::int64_t bytesPerPixel(std::int64_t format) {
     switch (format) {
-        case RecordingCamera::kMono8: return 1;
+        case RecordingCamera::kMono8:
+        case RecordingCamera::kConfidence8: return 1;
         case RecordingCamera::kMono16: return 2;
         case RecordingCamera::kRgb16:
         case RecordingCamera::kCoord3dAbc16: return 6;
@@ -418,6 +419,10 @@ int RecordingCamera::beginFrame(int stream) {
 // The library's checks: the image part is exactly what Width, Height and the current PixelFormat describe,
 // a point cloud needs a Coord3D format, and image and chunks together fit PayloadSize.
 std::int64_t RecordingCamera::payloadSizeLocked() {
+    if (multipartParts_ > 0) {
+        const bool chunks = chunkCount_ != 0 && ints_["ChunkModeActive"] != 0;
+        return static_cast<std::int64_t>(multipartBytes_) + (chunks ? chunkBytes_ + 8 * std::int64_t{chunkCount_} : 0);
+    }
     const auto format = ints_.find("PixelFormat");
     const std::int64_t image =
         std::int64_t{width_} * height_ * bytesPerPixel(format == ints_.end() ? kMono8 : format->second);
@@ -491,6 +496,55 @@ int RecordingCamera::sendPointCloud(const void* frame, std::int64_t pointCount, 
     if (imagePartLength_ > 0) {
         const auto* bytes = static_cast<const std::uint8_t*>(frame);
         pending_.image.assign(bytes, bytes + imagePartLength_);
+    }
+    frames_.push_back(pending_);
+    return 0;
+}
+
+bool RecordingCamera::setMultipartOffered(bool offered) {
+    record(call("setMultipartOffered", offered ? 1 : 0));
+    return true;
+}
+
+bool RecordingCamera::setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) {
+    record(call("setMultipartLayout", static_cast<std::int64_t>(partBytes), partCount, stream));
+    if (stream != 0 || partCount < 0 || partCount > 7) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    multipartBytes_ = partCount > 0 ? partBytes : 0;
+    multipartParts_ = partCount;
+    return true;
+}
+
+// As strict as the library: every part is exactly its width x height pixels, the block fits PayloadSize, and
+// at most seven parts leave room for the chunk part.
+int RecordingCamera::sendMultipart(const GevPart* parts, int partCount, int stream) {
+    record(call("sendMultipart", partCount, stream));
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stream != 0) return 1;
+    if (parts == nullptr || partCount <= 0 || partCount > 7) return 4;
+    std::int64_t total = 0;
+    pending_.kind = "multipart";
+    pending_.count = partCount;
+    pending_.parts.clear();
+    pending_.partRecords.clear();
+    for (int i = 0; i < partCount; ++i) {
+        const GevPart& part = parts[i];
+        if (part.data == nullptr || part.length == 0) return 4;
+        if (part.length != std::uint64_t{part.width} * part.height * bytesPerPixel(part.pixelFormat)) {
+            ++refusedFrames_;
+            return 3;
+        }
+        const auto* bytes = static_cast<const std::uint8_t*>(part.data);
+        pending_.parts.emplace_back(bytes, bytes + part.length);
+        GevPart record = part;
+        record.data = nullptr;
+        pending_.partRecords.push_back(record);
+        total += static_cast<std::int64_t>(part.length);
+    }
+    for (const auto& chunk : pending_.chunks) total += static_cast<std::int64_t>(chunk.size()) + 8;
+    if (total > payloadSizeLocked()) {
+        ++refusedFrames_;
+        return 2;
     }
     frames_.push_back(pending_);
     return 0;

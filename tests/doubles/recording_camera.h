@@ -17,6 +17,9 @@ struct RecordedFrame {
     std::vector<std::uint8_t> image;                // the declared image part, copied from the frame buffer
     std::vector<std::vector<std::uint8_t>> chunks;  // chunk data in the order added
     std::vector<std::uint32_t> chunkIds;
+    // Multipart frames ("multipart"): each part's bytes and record, in order.
+    std::vector<std::vector<std::uint8_t>> parts;
+    std::vector<GevPart> partRecords;  // data pointers are cleared
 };
 
 class RecordingCamera final : public CGevCamera {
@@ -114,6 +117,9 @@ public:
     bool setDeviceInfo(const char* vendor, const char* model, const char* version, const char* info,
                        const char* serial) override;
     bool setUserDefinedName(const char* text) override;
+    bool setMultipartOffered(bool offered) override;
+    bool setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) override;
+    int sendMultipart(const GevPart* parts, int partCount, int stream) override;
 
     // PFNC codes of the formats the bridge uses.
     static constexpr std::int64_t kMono8 = 0x01080001;
@@ -121,6 +127,7 @@ public:
     static constexpr std::int64_t kRgb16 = 0x02300033;
     static constexpr std::int64_t kCoord3dAbc16 = 0x023000B9;
     static constexpr std::int64_t kCoord3dAbc32f = 0x026000C0;
+    static constexpr std::int64_t kConfidence8 = 0x010800C6;
 
 private:
     void runSendHook();
@@ -153,6 +160,8 @@ private:
     std::map<std::string, std::pair<float, float>> floatRanges_;
     std::uint16_t chunkBytes_ = 0;
     std::uint16_t chunkCount_ = 0;
+    std::uint64_t multipartBytes_ = 0;
+    int multipartParts_ = 0;
     RecordedFrame pending_;
     std::function<void()> sendHook_;
     std::int64_t imagePartLength_ = -1;
