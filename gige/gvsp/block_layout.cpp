@@ -20,7 +20,7 @@ BlockLayout BlockLayout::single(std::uint64_t payloadBytes, std::uint32_t dataPe
 }
 
 BlockLayout BlockLayout::ofParts(const std::uint64_t* lengths, std::uint32_t count, std::uint32_t dataPerPacket,
-                                   bool extendedIds) {
+                                 bool extendedIds) {
     BlockLayout layout;
     layout.extendedIds = extendedIds;
     layout.multipart = true;

@@ -26,7 +26,7 @@ struct BlockLayout {
     // `count` parts of the given lengths (each at least 1 byte), sent as multipart payload packets. A layout
     // with partCount 0 when there are more than kMaxParts.
     static BlockLayout ofParts(const std::uint64_t* lengths, std::uint32_t count, std::uint32_t dataPerPacket,
-                                 bool extendedIds);
+                               bool extendedIds);
 
     // The bytes packet `packetId` (1..payloadPackets) carries.
     Slice slice(std::uint64_t packetId) const;

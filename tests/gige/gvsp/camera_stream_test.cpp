@@ -1,8 +1,9 @@
 // Stream channel 0 through the camera, driven by a plain GVCP client on 127.0.0.1 against a device on
 // 127.0.7.80: registers through READREG and READMEM alike, packets from the served address and SCSP,
-// refused packet sizes, the test packet, PACKETRESEND answers, the stream stopping on SCP = 0, on
-// release of control and on heartbeat expiry, the throughput limit, and paced resends beside the control
-// channel. Each test serves its own address (127.0.7.80 to .86), so the tests can run in parallel.
+// packet sizes refused or rounded, the test packet, PACKETRESEND answers in both id layouts, multipart blocks,
+// the stream stopping on SCP = 0, on release of control and on heartbeat expiry, the throughput limit, and paced
+// resends beside the control channel. Each test serves its own address (127.0.7.80 to .88), so the tests can run
+// in parallel.
 #include "camera.h"
 #include "gev_camera.h"
 #include "gvcp/raw_client.h"
@@ -28,6 +29,10 @@ constexpr std::uint32_t kScp = 0x0D00;
 constexpr std::uint32_t kScps = 0x0D04;
 constexpr std::uint32_t kScda = 0x0D18;
 constexpr std::uint32_t kScsp = 0x0D1C;
+constexpr std::uint32_t kScc = 0x0D20;
+constexpr std::uint32_t kSccfg = 0x0D24;
+constexpr std::uint32_t kGvspConfig = 0x0960;
+constexpr std::uint32_t kExtendedIds = 0x40000000;
 
 class CameraStreamTest : public ::testing::Test {
 protected:
@@ -76,6 +81,12 @@ protected:
         ASSERT_EQ(client->writeMem(limit, gvcp_test::concat(be32(0), be32(bytesPerSecond))), 0);
         ASSERT_EQ(client->writeReg(mode, on ? 1 : 0), 0);
     }
+    Bytes extendedResendCommand(std::uint64_t block, std::uint32_t first, std::uint32_t last) {
+        Bytes payload = gvcp_test::concat(gvcp_test::concat(Bytes{0, 0, 0, 0}, be32(first)), be32(last));
+        payload = gvcp_test::concat(payload, be32(static_cast<std::uint32_t>(block >> 32)));
+        payload = gvcp_test::concat(payload, be32(static_cast<std::uint32_t>(block)));
+        return gvcp_test::makeCommand(0x0040, payload, client->nextId(), 0x10);
+    }
     Bytes resendCommand(std::uint16_t channel, std::uint16_t block, std::uint32_t first, std::uint32_t last) {
         Bytes payload = {static_cast<std::uint8_t>(channel >> 8), static_cast<std::uint8_t>(channel),
                          static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block)};
@@ -107,6 +118,13 @@ TEST_F(CameraStreamTest, PacketsLeaveFromTheServedAddressAndTheAdvertisedPort) {
     EXPECT_NE(capability & 0x4, 0u) << "PACKETRESEND capability";
     client->readReg(0x092C, capability);
     EXPECT_EQ(capability, 0xC0000000u) << "SCSP and 16-bit block ids";
+    // Without multipart blocks from the program, the multipart bit is neither offered nor kept, though some
+    // clients set it on every run.
+    client->readReg(kScc, capability);
+    EXPECT_EQ(capability, 0x1u);
+    ASSERT_EQ(client->writeReg(kSccfg, 0x41), 0);
+    client->readReg(kSccfg, capability);
+    EXPECT_EQ(capability, 0x1u);
 
     sendFrame();
     std::vector<std::pair<std::uint32_t, std::uint16_t>> sources;
@@ -127,6 +145,10 @@ TEST_F(CameraStreamTest, PacketSizeIsCheckedAndTheTestPacketHasTheRequestedSize)
     std::uint32_t size = 0;
     client->readReg(kScps, size);
     EXPECT_EQ(size & 0xFFFF, 1500u);
+    // A client writing its MTU off the increment gets the next smaller size instead of no stream.
+    EXPECT_EQ(client->writeReg(kScps, 1503), 0);
+    client->readReg(kScps, size);
+    EXPECT_EQ(size, 1500u);
 
     EXPECT_EQ(client->writeMem(kScps, be32(0xC0000000 | 1400)), 0);
     const auto datagrams = host.drain(100);
@@ -225,4 +247,135 @@ TEST_F(CameraStreamTest, APacedResendDoesNotHoldUpTheControlChannel) {
     const std::size_t beforeTheAnswer = host.drain(0).size();
     EXPECT_LT(beforeTheAnswer, 180u);
     EXPECT_EQ(beforeTheAnswer + host.drain(100).size(), 180u);
+}
+
+TEST_F(CameraStreamTest, ExtendedIdsOnceEnabledWithTheirResendsAndStandardIdsForTheNextClient) {
+    start(87);
+    std::uint32_t value = 0;
+    ASSERT_EQ(client->writeReg(kGvspConfig, kExtendedIds), 0);
+    client->readReg(kGvspConfig, value);
+    EXPECT_EQ(value, kExtendedIds);
+    sendFrame();
+    sendFrame();
+    const auto packets = received();
+    ASSERT_EQ(packets.size(), 10u);  // per block: leader, 3 payload packets of 1452 + 1452 + 168 bytes, trailer
+    for (const Packet& packet : packets) EXPECT_TRUE(packet.extended);
+    EXPECT_EQ(packets[6].block64, 2u);
+    EXPECT_EQ(packets[6].id, 1u);
+    EXPECT_EQ(packets[6].body.size(), 1500u - 48);
+    EXPECT_EQ(packets[9].format, 2);
+    EXPECT_EQ(packets[9].id, 4u);
+
+    // PACKETRESEND with 64-bit block ids: the same bytes, flagged as resent.
+    client->send(extendedResendCommand(2, 2, 4));
+    auto answer = received();
+    ASSERT_EQ(answer.size(), 3u);
+    EXPECT_EQ(answer[0].body, packets[7].body);
+    EXPECT_EQ(answer[0].flags, 0x0001);
+    EXPECT_EQ(answer[2].format, 2);
+    client->send(extendedResendCommand(0x100000002ull, 1, 1));  // never sent
+    answer = received();
+    ASSERT_EQ(answer.size(), 1u);
+    EXPECT_EQ(answer[0].status, 0x800C);
+    EXPECT_EQ(answer[0].block64, 0x100000002ull);
+
+    // The next client that never asks for extended ids gets today's headers.
+    ASSERT_EQ(client->writeReg(kCcp, 0), 0);
+    ASSERT_EQ(client->writeReg(kCcp, 2), 0);
+    client->readReg(kGvspConfig, value);
+    EXPECT_EQ(value, 0u);
+    ASSERT_EQ(client->writeReg(kScp, host.port()), 0);
+    sendFrame();
+    answer = received();
+    ASSERT_EQ(answer.size(), 5u);
+    EXPECT_FALSE(answer[0].extended);
+}
+
+TEST_F(CameraStreamTest, MultipartBlocksStartEachPartInAPacketOfItsOwn) {
+    camera->setMultipartOffered(true);
+    camera->setChunkLayout(4, 1, 0);
+    camera->setMultipartLayout(64 * 48 * 12 + 64 * 48 * 2 + 64 * 48, 3, 0);
+    start(88);
+    std::uint32_t value = 0;
+    client->readReg(kScc, value);
+    EXPECT_EQ(value, 0x41u) << "multipart and extended chunk data";
+    std::int64_t payload = 0;
+    camera->getIntValue("PayloadSize", &payload);
+    EXPECT_EQ(payload, 64 * 48 * 15 + 4 + 8);
+
+    std::vector<std::uint8_t> range(64 * 48 * 12), intensity(64 * 48 * 2), confidence(64 * 48);
+    for (std::size_t i = 0; i < range.size(); ++i) range[i] = static_cast<std::uint8_t>(i * 7);
+    for (std::size_t i = 0; i < intensity.size(); ++i) intensity[i] = static_cast<std::uint8_t>(i * 3);
+    for (std::size_t i = 0; i < confidence.size(); ++i) confidence[i] = i % 5 == 0 ? 0 : 255;
+    const GevPart parts[] = {
+        {range.data(), range.size(), 0x026000C0, 64, 48, kGevPart3DImage, 1},
+        {intensity.data(), intensity.size(), 0x01100007, 64, 48, kGevPart2DImage, 2},
+        {confidence.data(), confidence.size(), 0x010800C6, 64, 48, kGevPartConfidenceMap, 3},
+    };
+    const std::uint8_t temperature[4] = {0, 0, 0, 41};
+    auto sendParts = [&] {
+        camera->beginFrame(0);
+        camera->addChunkData(nullptr, temperature, 4, 0xFFFFF0, 0);
+        return camera->sendMultipart(parts, 3, 0);
+    };
+
+    // Multipart selected on the channel but no extended ids: the first part alone, as an image with chunks.
+    ASSERT_EQ(client->writeReg(kSccfg, 0x40), 0);
+    ASSERT_EQ(sendParts(), 0);
+    auto packets = received();
+    ASSERT_GE(packets.size(), 3u);
+    EXPECT_FALSE(packets[0].extended);
+    EXPECT_EQ(be(&packets[0].body[2], 2), 0x4001u);
+    EXPECT_EQ(be(&packets[0].body[12], 4), 0x026000C0u);
+    EXPECT_EQ(assemble(packets, packets[0].block, 1464).size(), range.size() + 8 + 12);
+
+    ASSERT_EQ(client->writeReg(kGvspConfig, kExtendedIds), 0);
+    ASSERT_EQ(sendParts(), 0);
+    packets = received();
+    ASSERT_FALSE(packets.empty());
+    const Packet& leader = packets.front();
+    EXPECT_EQ(leader.formatInfo, 4) << "three images and the chunk part";
+    EXPECT_EQ(be(&leader.body[2], 2), 0x400Au);
+    ASSERT_EQ(leader.body.size(), 12u + 4 * 48);
+    const std::uint32_t types[] = {5, 1, 9, 0x0A};
+    const std::uint32_t formats[] = {0x026000C0, 0x01100007, 0x010800C6, 0};
+    const std::size_t lengths[] = {range.size(), intensity.size(), confidence.size(), 12};
+    for (std::size_t part = 0; part < 4; ++part) {
+        const std::uint8_t* record = &leader.body[12 + part * 48];
+        EXPECT_EQ(be(record, 2), types[part]) << part;
+        EXPECT_EQ(be(record + 4, 4), lengths[part]) << part;
+        EXPECT_EQ(be(record + 8, 4), formats[part]) << part;
+        EXPECT_EQ(be(record + 20, 2), part < 3 ? part + 1 : 0) << "component id";
+        EXPECT_EQ(be(record + 24, 4), part < 3 ? 64u : 0u) << part;
+    }
+    // Each part from a new packet of 1500 - 56 data bytes, placed by the offset the packet carries.
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(payload), 0xEE);
+    std::vector<std::uint32_t> firstPacketOfPart(4, 0);
+    for (const Packet& packet : packets) {
+        if (packet.format != 7) continue;
+        const std::uint8_t part = packet.body[0];
+        const std::uint64_t offset = (std::uint64_t{be(&packet.body[2], 2)} << 32) | be(&packet.body[4], 4);
+        ASSERT_LT(part, 4);
+        if (firstPacketOfPart[part] == 0) firstPacketOfPart[part] = packet.id;
+        ASSERT_LE(offset + packet.body.size() - 8, block.size());
+        std::copy(packet.body.begin() + 8, packet.body.end(), block.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
+    EXPECT_EQ(firstPacketOfPart, (std::vector<std::uint32_t>{1, 27, 32, 35}));  // 36864 bytes take 26 packets
+    std::vector<std::uint8_t> expected = range;
+    expected.insert(expected.end(), intensity.begin(), intensity.end());
+    expected.insert(expected.end(), confidence.begin(), confidence.end());
+    expected.insert(expected.end(), temperature, temperature + 4);
+    for (std::uint8_t byte : {0x00, 0xFF, 0xFF, 0xF0, 0x00, 0x00, 0x00, 0x04}) expected.push_back(byte);
+    EXPECT_EQ(block, expected);
+    EXPECT_EQ(packets.back().format, 2);
+    EXPECT_EQ(packets.back().id, 36u);
+    EXPECT_EQ(packets.back().body.size(), 4u + 4 * 16);
+
+    // A resent packet of the chunk part names its part and offset again.
+    client->send(extendedResendCommand(leader.block64, 35, 35));
+    const auto again = received();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].body[0], 3);
+    EXPECT_EQ(std::vector<std::uint8_t>(again[0].body.begin() + 8, again[0].body.end()),
+              std::vector<std::uint8_t>(expected.end() - 12, expected.end()));
 }
