@@ -66,8 +66,10 @@ constexpr std::size_t kRangeComponent = 0;
 constexpr std::size_t kIntensityComponent = 1;
 constexpr std::size_t kConfidenceComponent = 2;
 constexpr ComponentInfo kComponents[kComponentCount] = {{"Range", 1}, {"Intensity", 2}, {"Confidence", 3}};
-// AcquisitionMultiPartMode values; only single-component blocks are offered so far.
+// AcquisitionMultiPartMode values: one image per block in PixelFormat, or every enabled component of one
+// trigger in one multipart block (stream/multipart_frame.h).
 constexpr std::uint16_t kMultiPartSingleComponent = 0;
+constexpr std::uint16_t kMultiPartSynchronizedComponents = 1;
 
 class CMainClass {
 public:

@@ -49,10 +49,13 @@ void declareIdentification(CMainClass& bridge, CGevCamera& camera) {
 }
 
 void declareComponents(CGevCamera& camera) {
-    camera.addFeature(GevEnumeration, "AcquisitionMultiPartMode", "AcquisitionControl", GevReadWrite, nullptr, 1);
-    // Only single-component blocks are streamed so far; the synchronized entry comes with multipart streaming.
-    camera.setDescription("AcquisitionMultiPartMode", "SingleComponent: one image per block, in PixelFormat");
+    camera.addFeature(kGevEnumeration, "AcquisitionMultiPartMode", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.setDescription("AcquisitionMultiPartMode",
+                          "SingleComponent: one image per block, in PixelFormat. SynchronizedComponents: with a 3D "
+                          "PixelFormat, the enabled components of one trigger in one multipart block");
     camera.addEnumEntry("AcquisitionMultiPartMode", "SingleComponent", kMultiPartSingleComponent);
+    camera.addEnumEntry("AcquisitionMultiPartMode", "SynchronizedComponents", kMultiPartSynchronizedComponents);
+    camera.setMultipartOffered(true);
     camera.setEnumValue("AcquisitionMultiPartMode", "SingleComponent");
     camera.setNodeElement("AcquisitionMultiPartMode", "pIsLocked", kLock, false);
 

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "frame_formats.h"
+#include "multipart_frame.h"
 #include "main_class.h"
 #include "trace_format.h"
 
@@ -84,6 +85,7 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
             pixelFormat = previous;
         }
         applyCoordinateScaling();
+        applyMultipartLayout(*this);
         return switched;
     } else if (name == "PathToMask") {
         char text[128] = {};
@@ -150,14 +152,23 @@ bool CMainClass::onRegisterWrite(const char* featureName) {
         componentSelector = low16();
     } else if (name == "ComponentEnable") {
         readInteger();
-        std::lock_guard<std::mutex> lock(stateMutex);
-        if (componentSelector >= kComponentCount || (integer != 0 && integer != 1)) return false;
-        componentEnabled[componentSelector] = integer == 1;
+        // The parts make up the payload, which stays as it is while an acquisition runs.
+        if (isAcquisitionActive()) return false;
+        {
+            std::lock_guard<std::mutex> lock(stateMutex);
+            if (componentSelector >= kComponentCount || (integer != 0 && integer != 1)) return false;
+            componentEnabled[componentSelector] = integer == 1;
+        }
+        applyMultipartLayout(*this);
     } else if (name == "AcquisitionMultiPartMode") {
         readInteger();
-        std::lock_guard<std::mutex> lock(stateMutex);
-        if (integer != kMultiPartSingleComponent) return false;
-        multiPartMode = low16();
+        if (isAcquisitionActive()) return false;
+        {
+            std::lock_guard<std::mutex> lock(stateMutex);
+            if (integer != kMultiPartSingleComponent && integer != kMultiPartSynchronizedComponents) return false;
+            multiPartMode = low16();
+        }
+        applyMultipartLayout(*this);
     } else if (name == "FilterSelector") {
         readInteger();
         std::lock_guard<std::mutex> lock(stateMutex);

@@ -19,6 +19,7 @@
 #include "frame_formats.h"
 #include "frame_stage_times.h"
 #include "main_class.h"
+#include "multipart_frame.h"
 #include "tavrion.h"
 
 namespace {
@@ -52,6 +53,7 @@ public:
                 formatName = bridge_.pixelFormat;
             }
             format_ = findFrameFormat(formatName);
+            multipart_ = chooseMultipart(bridge_, format_);
             Outcome outcome = Outcome::Finished;
             if (format_ != nullptr) {
                 outcome = runAcquisition();
@@ -101,7 +103,7 @@ private:
         }
         frameBuffer_.reset(new (std::nothrow) std::uint8_t[kLargestBytesPerPixel * pixelCount_]);
         cameraImage_.reset(new (std::nothrow) std::uint8_t[pixelCount_]);
-        bool allocated = frameBuffer_ && cameraImage_;
+        bool allocated = frameBuffer_ && cameraImage_ && parts_.allocate(pixelCount_);
         for (PointSlot& slot : slots_) {
             slot.points.reset(new (std::nothrow) double[3 * pixelCount_]);
             slot.mono.reset(new (std::nothrow) std::uint16_t[pixelCount_]);
@@ -279,7 +281,7 @@ private:
             StageTimer timer(stageTimes_, FrameStage::Conversion);
             fillFrame(width, height, pixels);
         }
-        const int refused = sendFrame(pixels);
+        const int refused = multipart_.active ? sendParts(width, height) : sendFrame(pixels);
         if (refused == 0) stageTimes_.frameSent();
         if (refused == 0) return true;
         bridge_.printError("ERROR: The device refused a " + std::string(format_->name) + " frame (code " +
@@ -349,7 +351,18 @@ private:
         return bridge_.camera->sendPointCloud(frameBuffer_.get(), pixels, 0);
     }
 
+    // The frame buffer holds the Range part; the other parts come from the same fetch (the current slot, while
+    // the next fetch fills the other one).
+    int sendParts(int width, int height) {
+        StageTimer timer(stageTimes_, FrameStage::Send);
+        PointSlot& slot = slots_[current_];
+        return parts_.send(bridge_, multipart_, *format_, width, height, slot.noData, frameBuffer_.get(),
+                           slot.points.get(), slot.mono.get());
+    }
+
     CMainClass& bridge_;
+    MultipartChoice multipart_;  // fixed at the start of an acquisition, as the format
+    MultipartFrame parts_;
     std::size_t pixelCount_ = 0;
     std::unique_ptr<std::uint8_t[]> frameBuffer_;
     std::unique_ptr<std::uint8_t[]> cameraImage_;

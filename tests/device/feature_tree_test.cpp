@@ -49,6 +49,7 @@ std::string nodeOf(const std::string& call) {
     if (operation == "setImageSize" || operation == "setImageOffset" || operation == "addPixelFormat") {
         return "PixelFormat";
     }
+    if (operation == "setMultipartOffered") return "AcquisitionMultiPartMode";
     const std::string& node = arguments[0];
     return node.rfind("reg", 0) == 0 ? node.substr(3) : node;
 }
@@ -93,8 +94,11 @@ void appendComponentNodes(std::vector<Node>& tree) {
     }
     tree.push_back({"AcquisitionMultiPartMode",
                     {feature(7, "AcquisitionMultiPartMode", "AcquisitionControl", 3),
-                     "setDescription(AcquisitionMultiPartMode, SingleComponent: one image per block, in PixelFormat)",
+                     "setDescription(AcquisitionMultiPartMode, SingleComponent: one image per block, in PixelFormat. "
+                     "SynchronizedComponents: with a 3D PixelFormat, the enabled components of one trigger in one "
+                     "multipart block)",
                      "addEnumEntry(AcquisitionMultiPartMode, SingleComponent, 0)",
+                     "addEnumEntry(AcquisitionMultiPartMode, SynchronizedComponents, 1)", "setMultipartOffered(1)",
                      "setEnumValue(AcquisitionMultiPartMode, SingleComponent)",
                      element("AcquisitionMultiPartMode", "pIsLocked", "regTLParamsLocked", false)}});
     tree.push_back({"ComponentSelector",

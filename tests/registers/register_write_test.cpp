@@ -113,9 +113,11 @@ TEST_F(RegisterWriteTest, ComponentFeaturesFollowTheSelectorAndRefuseValuesOutsi
     EXPECT_TRUE(bridge->componentEnabled[kRangeComponent]);
     EXPECT_TRUE(bridge->componentEnabled[kIntensityComponent]);
 
-    // Only the offered mode is taken.
-    writeInt("AcquisitionMultiPartMode", 1);
+    // Only the offered modes are taken.
+    writeInt("AcquisitionMultiPartMode", 2);
     EXPECT_EQ(bridge->multiPartMode, kMultiPartSingleComponent);
+    writeInt("AcquisitionMultiPartMode", 1);
+    EXPECT_EQ(bridge->multiPartMode, kMultiPartSynchronizedComponents);
     EXPECT_TRUE(sensor().commands().empty());
 }
 
