@@ -17,7 +17,7 @@ class CMainClass;
 
 // The parts a multipart block carries under the current settings.
 struct MultipartChoice {
-    bool active = false;  // multipart blocks are sent
+    bool active = false;                      // multipart blocks are sent
     bool enabled[3] = {false, false, false};  // Range, Intensity, Confidence
     int partCount = 0;
     // Bytes of all parts for `pixels` points.

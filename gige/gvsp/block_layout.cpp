@@ -63,8 +63,9 @@ std::size_t BlockLayout::encodePayloadHeader(std::uint8_t* out, std::size_t capa
     const std::size_t length = encodeHeader(out, capacity, header);
     if (length == 0 || !multipart) return length;
     const Slice where = slice(packetId);
-    const std::size_t info =
-        encodeMultipartInfo(out + length, capacity - length, static_cast<std::uint8_t>(where.part), where.offset);
+    const bool endOfPart = where.offset + where.length == partStart[where.part] + partLength[where.part];
+    const std::size_t info = encodeMultipartInfo(out + length, capacity - length, static_cast<std::uint8_t>(where.part),
+                                                 endOfPart, where.offset);
     return info == 0 ? 0 : length + info;
 }
 

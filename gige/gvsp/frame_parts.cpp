@@ -39,14 +39,21 @@ int FrameParts::add(const void* data, std::uint32_t length, std::uint32_t chunkI
     return 0;
 }
 
-Span FrameParts::composeChunkPart() {
+Span FrameParts::composeChunkPart(std::uint32_t* layoutId) {
     wire::ByteWriter writer(section_.get(), kSectionCapacity);
+    std::uint32_t layout = 2166136261u;  // FNV-1a over ids and lengths, as compose()
+    auto mix = [&layout](std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) layout = (layout ^ ((value >> (8 * i)) & 0xFF)) * 16777619u;
+    };
     for (std::uint32_t i = 0; i < chunkCount_; ++i) {
         const Chunk& chunk = chunks_[i];
         writer.bytes(values_.get() + chunk.offset, chunk.length);
         writer.u32(chunk.id);
         writer.u32(chunk.length);
+        mix(chunk.id);
+        mix(chunk.length);
     }
+    *layoutId = layout == 0 ? 1 : layout;
     return Span{section_.get(), writer.size()};
 }
 

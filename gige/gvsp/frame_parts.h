@@ -51,7 +51,8 @@ public:
     // described in a chunk tail (4 GiB).
     bool compose(const void* frame, std::uint64_t imageBytes, ComposedPayload* out);
     // The chunk part of a multipart block, valid until the next begin/add/compose; empty without chunks.
-    Span composeChunkPart();
+    // `layoutId` receives the chunk layout id.
+    Span composeChunkPart(std::uint32_t* layoutId);
 
 private:
     struct Chunk {

@@ -101,8 +101,11 @@ int FrameSender::sendMultipart(const FramePart* parts, std::uint32_t count, int 
         total += part.length;
     }
     block.partCount = count;
-    const Span chunks = parts_.composeChunkPart();
+    std::uint32_t layoutId = 0;
+    const Span chunks = parts_.composeChunkPart(&layoutId);
     if (chunks.length > 0) {
+        block.chunkDataLength = static_cast<std::uint32_t>(chunks.length);
+        block.chunkLayoutId = layoutId;
         PartInfo& chunkPart = block.parts[block.partCount];
         chunkPart = PartInfo{};
         chunkPart.dataType = kPartChunkData;

@@ -134,7 +134,8 @@ std::size_t encodeMultipartLeader(std::uint8_t* out, std::size_t capacity, Packe
 }
 
 std::size_t encodeMultipartTrailer(std::uint8_t* out, std::size_t capacity, PacketHeader header,
-                                   std::uint16_t payloadType, const PartInfo* parts, std::uint32_t partCount) {
+                                   std::uint16_t payloadType, const PartInfo* parts, std::uint32_t partCount,
+                                   std::uint32_t chunkDataLength, std::uint32_t chunkLayoutId) {
     if (partCount > kMaxParts) return 0;
     wire::ByteWriter writer(out, capacity);
     header.format = PacketFormat::Trailer;
@@ -148,14 +149,18 @@ std::size_t encodeMultipartTrailer(std::uint8_t* out, std::size_t capacity, Pack
         writer.u32(imagePart(parts[i].dataType) ? parts[i].height : 0);
         writer.u32(0);
     }
+    if (payloadType & kPayloadChunkFlag) {
+        writer.u32(chunkDataLength);
+        writer.u32(chunkLayoutId);
+    }
     return writer.ok() ? writer.size() : 0;
 }
 
-std::size_t encodeMultipartInfo(std::uint8_t* out, std::size_t capacity, std::uint8_t partIndex,
+std::size_t encodeMultipartInfo(std::uint8_t* out, std::size_t capacity, std::uint8_t partIndex, bool endOfPart,
                                 std::uint64_t blockOffset) {
     wire::ByteWriter writer(out, capacity);
     writer.u8(partIndex);
-    writer.u8(0);  // zone information: one zone
+    writer.u8(endOfPart ? 0x40 : 0);  // zone information: one zone (0), and the end-of-part flag
     writeU48(writer, blockOffset);
     return writer.ok() ? writer.size() : 0;
 }

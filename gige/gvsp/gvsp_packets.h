@@ -55,7 +55,7 @@ struct PartInfo {
 
 constexpr std::size_t kMaxLeaderPacket = kMaxHeaderSize + kMultipartLeaderFixedSize + kMaxParts * kPartLeaderRecordSize;
 constexpr std::size_t kMaxTrailerPacket =
-    kMaxHeaderSize + kMultipartTrailerFixedSize + kMaxParts * kPartTrailerRecordSize;
+    kMaxHeaderSize + kMultipartTrailerFixedSize + kMaxParts * kPartTrailerRecordSize + 8;
 
 std::size_t encodeHeader(std::uint8_t* out, std::size_t capacity, const PacketHeader& header);
 // The 8-byte header of a standard-id packet (24-bit packet id, 16-bit block id).
@@ -72,11 +72,14 @@ std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, std::uint16_t
 std::size_t encodeMultipartLeader(std::uint8_t* out, std::size_t capacity, PacketHeader header,
                                   std::uint16_t payloadType, std::uint64_t timestamp, const PartInfo* parts,
                                   std::uint32_t partCount);
+// With chunks the trailer ends, as an image trailer with chunks does, with the chunk data's length and the
+// chunk layout id.
 std::size_t encodeMultipartTrailer(std::uint8_t* out, std::size_t capacity, PacketHeader header,
-                                   std::uint16_t payloadType, const PartInfo* parts, std::uint32_t partCount);
-// What follows the header of a multipart payload packet: the part's index in the leader and the byte
-// offset of the packet's data from the start of the block.
-std::size_t encodeMultipartInfo(std::uint8_t* out, std::size_t capacity, std::uint8_t partIndex,
+                                   std::uint16_t payloadType, const PartInfo* parts, std::uint32_t partCount,
+                                   std::uint32_t chunkDataLength = 0, std::uint32_t chunkLayoutId = 0);
+// What follows the header of a multipart payload packet: the part's index in the leader, whether the packet
+// ends its part, and the byte offset of the packet's data from the start of the block.
+std::size_t encodeMultipartInfo(std::uint8_t* out, std::size_t capacity, std::uint8_t partIndex, bool endOfPart,
                                 std::uint64_t blockOffset);
 
 }  // namespace gvsp

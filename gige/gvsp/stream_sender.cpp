@@ -178,8 +178,9 @@ SendOutcome StreamSender::sendMultipart(const MultipartBlock& block) {
                                                            block.timestamp, block.parts, block.partCount);
     header.packetId = static_cast<std::uint32_t>(layout.trailerId());
     std::uint8_t trailerPacket[kMaxTrailerPacket];
-    const std::size_t trailerLength = encodeMultipartTrailer(trailerPacket, sizeof trailerPacket, header,
-                                                             block.payloadType, block.parts, block.partCount);
+    const std::size_t trailerLength =
+        encodeMultipartTrailer(trailerPacket, sizeof trailerPacket, header, block.payloadType, block.parts,
+                               block.partCount, block.chunkDataLength, block.chunkLayoutId);
     return transmit(config, generation, header.blockId, layout, Span{leaderPacket, leaderLength},
                     Span{trailerPacket, trailerLength}, block.data, block.partCount);
 }

@@ -49,6 +49,9 @@ struct MultipartBlock {
     PartInfo parts[kMaxParts];
     Span data[kMaxParts];
     std::uint32_t partCount = 0;
+    // With chunks: the chunk part's length and its layout id, for the trailer.
+    std::uint32_t chunkDataLength = 0;
+    std::uint32_t chunkLayoutId = 0;
 };
 
 class StreamSender {

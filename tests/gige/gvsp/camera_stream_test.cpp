@@ -369,7 +369,7 @@ TEST_F(CameraStreamTest, MultipartBlocksStartEachPartInAPacketOfItsOwn) {
     EXPECT_EQ(block, expected);
     EXPECT_EQ(packets.back().format, 2);
     EXPECT_EQ(packets.back().id, 36u);
-    EXPECT_EQ(packets.back().body.size(), 4u + 4 * 16);
+    EXPECT_EQ(packets.back().body.size(), 4u + 4 * 16 + 8) << "part records, chunk length and layout id";
 
     // A resent packet of the chunk part names its part and offset again.
     client->send(extendedResendCommand(leader.block64, 35, 35));
