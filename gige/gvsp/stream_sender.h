@@ -38,8 +38,8 @@ struct ChannelSettings {
     bool doNotFragment = false;
     std::uint32_t packetDelay = 0;      // SCPD, in ticks of the device clock
     std::uint64_t throughputLimit = 0;  // bytes per second of IP packets, 0 for no limit
-    bool extendedIds = false;  // 64-bit block ids and 32-bit packet ids (GVSP configuration register)
-    bool multipart = false;    // the client accepts multipart blocks (SCCFG)
+    bool extendedIds = false;           // 64-bit block ids and 32-bit packet ids (GVSP configuration register)
+    bool multipart = false;             // the client accepts multipart blocks (SCCFG)
 };
 
 // One multipart block: the parts' records and their bytes, one span per part in the records' order.

@@ -55,8 +55,7 @@ public:
         sender_ = std::thread([this] {
             const GevPart parts[] = {
                 {pattern_.range.data(), pattern_.range.size(), 0x026000C0, kWidth, kHeight, kGevPart3DImage, 1},
-                {pattern_.intensity.data(), pattern_.intensity.size(), 0x01100007, kWidth, kHeight, kGevPart2DImage,
-                 2},
+                {pattern_.intensity.data(), pattern_.intensity.size(), 0x01100007, kWidth, kHeight, kGevPart2DImage, 2},
                 {pattern_.confidence.data(), pattern_.confidence.size(), 0x010800C6, kWidth, kHeight,
                  kGevPartConfidenceMap, 3},
             };
@@ -195,8 +194,8 @@ TEST(AravisMultipart, TsharkDecodesMultipartBlocksWithoutMalformedOrExpertItems)
     std::remove(capture.c_str());
     // The capture ends by itself after a few seconds, so nothing has to be stopped from here.
     std::thread tshark([&capture] {
-        std::system(("tshark -i lo -f 'udp and src host 127.0.14.2' -a duration:5 -w " + capture + " >/dev/null 2>&1")
-                        .c_str());
+        std::system(
+            ("tshark -i lo -f 'udp and src host 127.0.14.2' -a duration:5 -w " + capture + " >/dev/null 2>&1").c_str());
     });
     // Capturing once the file has its header.
     for (int i = 0; i < 300 && std::system(("test -s " + capture).c_str()) != 0; ++i)
