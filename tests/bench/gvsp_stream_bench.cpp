@@ -1,7 +1,9 @@
 // Streaming throughput of the device to a libaravis receiver on loopback, next to what a plain UDP sender
 // achieves with the same datagram size in the same run (the yardstick). Full-resolution Coord3D_ABC32f
-// frames, 1500- and 9000-byte packets; the figure is the best rate with no incomplete frame. Figures only:
-// nothing here fails a test run.
+// frames, 1500- and 9000-byte packets; the figure is the best rate with no incomplete frame. Then multipart
+// blocks (Range Coord3D_ABC32f + Intensity Mono16 + Confidence8, extended ids) against single-part
+// Coord3D_ABC32f frames in the same run: the device's send time and the bytes on the wire per payload byte.
+// Figures only: nothing here fails a test run.
 #include "gev_camera.h"
 
 #include <arv.h>
@@ -13,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <thread>
@@ -72,22 +75,41 @@ struct Trial {
     std::uint64_t incomplete = 0;
 };
 
+// What the device spent on its sends, and what went on the wire, per frame.
+struct SendFigures {
+    double sendNsPerFrame = 0;
+    double payloadBytes = 0;
+    double wireBytes = 0;  // IP and UDP headers, GVSP headers, leader, trailer and payload
+};
+
 // The device (this library, in this process) streams Coord3D_ABC32f frames back to back; a libaravis
 // stream receives them. A frame that arrives incomplete counts against the trial.
 class AravisSession {
 public:
-    AravisSession(unsigned packetSize, std::uint16_t width, std::uint16_t height) : device_(createCamera()) {
+    AravisSession(unsigned packetSize, std::uint16_t width, std::uint16_t height, bool multipart = false)
+        : device_(createCamera()), multipart_(multipart), width_(width), height_(height) {
         device_->setDeviceInfo("Corvastrum", "Bench", "1.0", "stream benchmark", "BENCH0001");
         device_->addPixelFormat("Coord3D_ABC32f");
         device_->setImageSize(width, height, 0);
         device_->setEnumValue("PixelFormat", "Coord3D_ABC32f");
-        if (device_->startServer(kDeviceAddress) != 0) return;
         points_ = std::int64_t{width} * height;
+        if (multipart) {
+            device_->setMultipartOffered(true);
+            device_->setMultipartLayout(static_cast<std::uint64_t>(points_) * 15, 3, 0);
+        }
+        if (device_->startServer(kDeviceAddress) != 0) return;
         frame_.assign(static_cast<std::size_t>(points_) * 12, 0x3F);
-        producer_ = std::thread([this] { produce(); });
+        intensity_.assign(static_cast<std::size_t>(points_) * 2, 0x20);
+        confidence_.assign(static_cast<std::size_t>(points_), 255);
         GError* error = nullptr;
         camera_ = arv_camera_new(kDeviceAddress, &error);
-        if (camera_ != nullptr) arv_camera_gv_set_packet_size(camera_, static_cast<int>(packetSize), &error);
+        if (camera_ != nullptr && multipart) {
+            arv_device_write_register(arv_camera_get_device(camera_), 0x0960, 0x40000000, &error);
+            if (error == nullptr) arv_camera_gv_set_multipart(camera_, TRUE, &error);
+        }
+        producer_ = std::thread([this] { produce(); });
+        if (camera_ != nullptr && error == nullptr)
+            arv_camera_gv_set_packet_size(camera_, static_cast<int>(packetSize), &error);
         if (error == nullptr) stream_ = arv_camera_create_stream(camera_, nullptr, nullptr, &error);
         if (error != nullptr) {
             error_ = error->message;
@@ -108,6 +130,32 @@ public:
     }
     bool ready() const { return stream_ != nullptr; }
     const std::string& error() const { return error_; }
+
+    // The device's send time per frame over `seconds` of streaming, and the wire bytes of one frame at
+    // `packetSize` (every packet of a frame but the last of each part is full).
+    SendFigures sendFigures(double seconds, unsigned packetSize) {
+        const std::uint64_t framesBefore = sentFrames_.load();
+        const std::uint64_t nsBefore = sendNs_.load();
+        run(seconds, 0);
+        SendFigures figures;
+        const std::uint64_t frames = sentFrames_.load() - framesBefore;
+        if (frames > 0) figures.sendNsPerFrame = static_cast<double>(sendNs_.load() - nsBefore) / frames;
+        const double pixels = static_cast<double>(points_);
+        const double parts[3] = {pixels * 12, pixels * 2, pixels};
+        if (multipart_) {
+            const double perPacket = packetSize - 28 - 20 - 8;  // extended header and multipart information
+            double packets = 0;
+            for (double part : parts) packets += std::ceil(part / perPacket);
+            figures.payloadBytes = parts[0] + parts[1] + parts[2];
+            figures.wireBytes =
+                figures.payloadBytes + packets * (28 + 28) + (28 + 20 + 12 + 3 * 48) + (28 + 20 + 4 + 3 * 16);
+        } else {
+            const double perPacket = packetSize - 28 - 8;
+            figures.payloadBytes = parts[0];
+            figures.wireBytes = parts[0] + std::ceil(parts[0] / perPacket) * (28 + 8) + (28 + 8 + 36) + (28 + 8 + 8);
+        }
+        return figures;
+    }
 
     // Streams for `seconds` with the given inter-packet delay (ns, as the client sets it through SCPD).
     Trial run(double seconds, std::int64_t packetDelayNs) {
@@ -133,12 +181,30 @@ public:
 
 private:
     void produce() {
+        const auto w = static_cast<std::uint32_t>(width_);
+        const auto h = static_cast<std::uint32_t>(height_);
+        const GevPart parts[] = {
+            {frame_.data(), frame_.size(), 0x026000C0, w, h, kGevPart3DImage, 1},
+            {intensity_.data(), intensity_.size(), 0x01100007, w, h, kGevPart2DImage, 2},
+            {confidence_.data(), confidence_.size(), 0x010800C6, w, h, kGevPartConfidenceMap, 3},
+        };
         while (!done_) {
             device_->beginFrame(0);
-            device_->addChunkData(frame_.data(), nullptr, static_cast<std::uint32_t>(frame_.size()), 0, 0);
-            if (device_->sendPointCloud(frame_.data(), points_, 0) != 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const auto start = std::chrono::steady_clock::now();
+            int result = 0;
+            if (multipart_) {
+                result = device_->sendMultipart(parts, 3, 0);
+            } else {
+                device_->addChunkData(frame_.data(), nullptr, static_cast<std::uint32_t>(frame_.size()), 0, 0);
+                result = device_->sendPointCloud(frame_.data(), points_, 0);
             }
+            if (result != 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            sendNs_ += static_cast<std::uint64_t>(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+            ++sentFrames_;
         }
     }
     void drain(double seconds) {
@@ -150,7 +216,14 @@ private:
     }
 
     std::unique_ptr<CGevCamera> device_;
+    bool multipart_ = false;
+    std::uint16_t width_ = 0;
+    std::uint16_t height_ = 0;
     std::vector<std::uint8_t> frame_;
+    std::vector<std::uint8_t> intensity_;
+    std::vector<std::uint8_t> confidence_;
+    std::atomic<std::uint64_t> sentFrames_{0};
+    std::atomic<std::uint64_t> sendNs_{0};
     std::int64_t points_ = 0;
     std::atomic<bool> done_{false};
     std::thread producer_;
@@ -190,7 +263,37 @@ void deviceToAravis(benchmark::State& state) {
     }
 }
 
+// Multipart against single-part in one run: the device's send time per payload byte and the wire bytes per
+// payload byte of each, and how much more a multipart frame costs per payload byte (the overhead per frame).
+void multipartAgainstSinglePart(benchmark::State& state) {
+    const auto packetSize = static_cast<unsigned>(state.range(0));
+    for (auto _ : state) {
+        SendFigures figures[2];
+        double framesPerSecond[2] = {0, 0};
+        for (int multipart = 0; multipart < 2; ++multipart) {
+            AravisSession session(packetSize, 1280, 1024, multipart == 1);
+            if (!session.ready()) {
+                state.SkipWithError(("no stream: " + session.error()).c_str());
+                return;
+            }
+            figures[multipart] = session.sendFigures(kSeconds, packetSize);
+            framesPerSecond[multipart] = session.run(kSeconds, 0).framesPerSecond;
+        }
+        const double singleNsPerByte = figures[0].sendNsPerFrame / figures[0].payloadBytes;
+        const double multiNsPerByte = figures[1].sendNsPerFrame / figures[1].payloadBytes;
+        state.counters["single_send_ms"] = figures[0].sendNsPerFrame / 1e6;
+        state.counters["multi_send_ms"] = figures[1].sendNsPerFrame / 1e6;
+        state.counters["single_frames/s"] = framesPerSecond[0];
+        state.counters["multi_frames/s"] = framesPerSecond[1];
+        state.counters["send_overhead_%"] = (multiNsPerByte / singleNsPerByte - 1) * 100;
+        state.counters["single_wire_%"] = (figures[0].wireBytes / figures[0].payloadBytes - 1) * 100;
+        state.counters["multi_wire_%"] = (figures[1].wireBytes / figures[1].payloadBytes - 1) * 100;
+    }
+}
+
 }  // namespace
+
+BENCHMARK(multipartAgainstSinglePart)->Arg(1500)->Arg(9000)->Iterations(1)->Unit(benchmark::kSecond);
 
 BENCHMARK(deviceToAravis)
     ->Args({1500, 1280, 1024})
