@@ -49,7 +49,7 @@ void declareIdentification(CMainClass& bridge, CGevCamera& camera) {
 }
 
 void declareComponents(CGevCamera& camera) {
-    camera.addFeature(kGevEnumeration, "AcquisitionMultiPartMode", "AcquisitionControl", kGevReadWrite, nullptr, 1);
+    camera.addFeature(GevEnumeration, "AcquisitionMultiPartMode", "AcquisitionControl", GevReadWrite, nullptr, 1);
     camera.setDescription("AcquisitionMultiPartMode",
                           "SingleComponent: one image per block, in PixelFormat. SynchronizedComponents: with a 3D "
                           "PixelFormat, the enabled components of one trigger in one multipart block");

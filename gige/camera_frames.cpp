@@ -61,7 +61,7 @@ bool Camera::setMultipartOffered(bool offered) {
     std::lock_guard lock(mutex_);
     if (!declarable()) return false;
     multipartOffered_ = offered;
-    setChannelRegister(gvsp::kRegCapability,
+    setChannelRegister(gvsp::RegCapability,
                        gvsp::kCapabilityExtendedChunk | (offered ? gvsp::kCapabilityMultipart : 0));
     // Multipart blocks came with version 2.1 of the protocol.
     bootstrap_.setWord(gvcp::reg::kVersion, offered ? 0x00020001 : 0x00020000);
@@ -79,7 +79,7 @@ bool Camera::setMultipartLayout(std::uint64_t partBytes, int partCount, int stre
 
 int Camera::sendMultipart(const GevPart* parts, int partCount, int stream) {
     if (parts == nullptr || partCount <= 0 || partCount >= static_cast<int>(gvsp::kMaxParts))
-        return streamPath_.reportRefusal(gvsp::kFrameInvalid);
+        return streamPath_.reportRefusal(gvsp::FrameInvalid);
     gvsp::FramePart frameParts[gvsp::kMaxParts];
     for (int i = 0; i < partCount; ++i) {
         frameParts[i].data = parts[i].data;

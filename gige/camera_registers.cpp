@@ -144,7 +144,7 @@ void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
             break;
         // Extended chunk data, and multipart when it is offered: clients that set the multipart bit regardless
         // read it back clear from a device without it.
-        case gvsp::kChannelBase + gvsp::kRegConfig:
+        case gvsp::kChannelBase + gvsp::RegConfig:
             bootstrap_.setWord(address,
                                value & (gvsp::kConfigExtendedChunk | (multipartOffered_ ? gvsp::kConfigMultipart : 0)));
             break;
@@ -294,8 +294,8 @@ void Camera::controlChanged(bool controlled) {
         // Without a controlling client nobody receives the stream: the channel closes, and the next client
         // starts from standard ids and single-part blocks whatever the last one chose.
         if (!controlled) {
-            setChannelRegister(gvsp::kRegPort, 0);
-            setChannelRegister(gvsp::kRegConfig, channelRegister(gvsp::kRegConfig) & ~gvsp::kConfigMultipart);
+            setChannelRegister(gvsp::RegPort, 0);
+            setChannelRegister(gvsp::RegConfig, channelRegister(gvsp::RegConfig) & ~gvsp::kConfigMultipart);
             bootstrap_.setWord(gvcp::reg::kGvspConfiguration, 0);
         }
         hooks = controlled ? nullptr : streamHooks_;
@@ -333,7 +333,7 @@ gvsp::ChannelSettings Camera::channelSettings() const {
         limit > 0)
         settings.throughputLimit = static_cast<std::uint64_t>(limit);
     settings.extendedIds = (bootstrap_.word(gvcp::reg::kGvspConfiguration) & gvsp::kGvspConfigExtendedIds) != 0;
-    settings.multipart = (channelRegister(gvsp::kRegConfig) & gvsp::kConfigMultipart) != 0;
+    settings.multipart = (channelRegister(gvsp::RegConfig) & gvsp::kConfigMultipart) != 0;
     return settings;
 }
 

@@ -44,9 +44,9 @@ using GevConnectionCallback = void (*)(void* context, bool connected);
 
 // What a part of a multipart block holds (sendMultipart).
 enum GevPartDataType : std::uint16_t {
-    kGevPart2DImage = 0x0001,
-    kGevPart3DImage = 0x0005,
-    kGevPartConfidenceMap = 0x0009,
+    GevPart2DImage = 0x0001,
+    GevPart3DImage = 0x0005,
+    GevPartConfidenceMap = 0x0009,
 };
 
 // One part of a multipart block: `length` bytes at `data`, exactly width x height pixels of `pixelFormat`
@@ -57,7 +57,7 @@ struct GevPart {
     std::uint32_t pixelFormat = 0;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    std::uint16_t dataType = kGevPart2DImage;
+    std::uint16_t dataType = GevPart2DImage;
     std::uint16_t componentId = 0;
 };
 

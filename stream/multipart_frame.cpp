@@ -87,13 +87,13 @@ int MultipartFrame::send(CMainClass& bridge, const MultipartChoice& choice, cons
                                  sixteenBit ? kCoord3dAbc16 : kCoord3dAbc32f,
                                  w,
                                  h,
-                                 kGevPart3DImage,
+                                 GevPart3DImage,
                                  kComponents[kRangeComponent].id};
     }
     if (choice.enabled[kIntensityComponent]) {
         // A cycle without data sends zeros, as the single-part frames do.
         if (noData) std::memset(mono, 0, pixels * 2);
-        parts[count++] = GevPart{mono, pixels * 2, kMono16, w, h, kGevPart2DImage, kComponents[kIntensityComponent].id};
+        parts[count++] = GevPart{mono, pixels * 2, kMono16, w, h, GevPart2DImage, kComponents[kIntensityComponent].id};
     }
     if (choice.enabled[kConfidenceComponent]) {
         AxisScaling axes{};
@@ -107,8 +107,8 @@ int MultipartFrame::send(CMainClass& bridge, const MultipartChoice& choice, cons
         std::uint8_t* confidence = confidence_.get();
         for (std::size_t i = 0; i < pixels; ++i)
             confidence[i] = !noData && rangeMeasured(points + 3 * i, sixteenBit, axes) ? 255 : 0;
-        parts[count++] = GevPart{
-            confidence, pixels, kConfidence8, w, h, kGevPartConfidenceMap, kComponents[kConfidenceComponent].id};
+        parts[count++] =
+            GevPart{confidence, pixels, kConfidence8, w, h, GevPartConfidenceMap, kComponents[kConfidenceComponent].id};
     }
     return bridge.camera->sendMultipart(parts, count, 0);
 }

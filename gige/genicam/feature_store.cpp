@@ -200,7 +200,7 @@ bool FeatureStore::addBootstrapFeature(int type, const std::string& name, const 
 
 bool FeatureStore::addBootstrapCommand(const std::string& name, const std::string& category, std::uint32_t address,
                                        std::uint32_t mask) {
-    if (!addBootstrapFeature(kGevInteger, name, category, kGevReadWrite, address, 4, mask)) return false;
+    if (!addBootstrapFeature(GevInteger, name, category, GevReadWrite, address, 4, mask)) return false;
     Node* node = find(name);
     node->kind = NodeKind::Command;
     node->isSigned = false;

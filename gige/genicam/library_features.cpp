@@ -113,9 +113,9 @@ void transportLayer(FeatureStore& store) {
                          "Bytes per second the stream may send while DeviceLinkThroughputLimitMode is On "
                          "(IP packets, resends included).");
     // The protocol version the device implements, as the version register holds it.
-    store.addBootstrapFeature(kGevInteger, "DeviceTLVersionMajor", "TransportLayerControl", kGevReadOnly, kVersion, 4,
+    store.addBootstrapFeature(GevInteger, "DeviceTLVersionMajor", "TransportLayerControl", GevReadOnly, kVersion, 4,
                               0xFFFF0000);
-    store.addBootstrapFeature(kGevInteger, "DeviceTLVersionMinor", "TransportLayerControl", kGevReadOnly, kVersion, 4,
+    store.addBootstrapFeature(GevInteger, "DeviceTLVersionMinor", "TransportLayerControl", GevReadOnly, kVersion, 4,
                               0x0000FFFF);
     // Copies the device clock into GevTimestampValue.
     store.addBootstrapCommand("GevTimestampControlLatch", "TransportLayerControl", kTimestampControl, 0x2);

@@ -69,9 +69,9 @@ int FrameSender::result(SendOutcome outcome) {
     switch (outcome) {
         case SendOutcome::Sent:
         case SendOutcome::NoDestination:
-        case SendOutcome::Stopped: return kFrameOk;
-        case SendOutcome::TooManyPackets: return kFrameTooLarge;
-        case SendOutcome::MultipartOff: return kFrameInvalid;
+        case SendOutcome::Stopped: return FrameOk;
+        case SendOutcome::TooManyPackets: return FrameTooLarge;
+        case SendOutcome::MultipartOff: return FrameInvalid;
         case SendOutcome::NetworkFailed: break;
     }
     return FrameNetworkFailed;
@@ -79,20 +79,20 @@ int FrameSender::result(SendOutcome outcome) {
 
 int FrameSender::sendMultipart(const FramePart* parts, std::uint32_t count, int stream, const ImageSettings& image,
                                std::uint64_t timestamp) {
-    if (stream != 0) return kFrameNoSuchStream;
+    if (stream != 0) return FrameNoSuchStream;
     // One record stays free for the chunk part.
-    if (parts == nullptr || count == 0 || count >= kMaxParts) return kFrameInvalid;
+    if (parts == nullptr || count == 0 || count >= kMaxParts) return FrameInvalid;
     std::lock_guard<std::mutex> lock(mutex_);
     MultipartBlock block;
     block.timestamp = timestamp;
     std::uint64_t total = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         const FramePart& part = parts[i];
-        if (part.data == nullptr || part.length == 0) return kFrameInvalid;
+        if (part.data == nullptr || part.length == 0) return FrameInvalid;
         // The record tells the client the part's shape; bytes of another size would be misread.
         const std::uint64_t expected =
             std::uint64_t{part.info.width} * part.info.height * bytesPerPixel(part.info.pixelFormat);
-        if (part.length != expected) return kFrameSizeMismatch;
+        if (part.length != expected) return FrameSizeMismatch;
         block.parts[i] = part.info;
         block.parts[i].length = part.length;
         block.parts[i].offsetX = image.offsetX;
@@ -108,19 +108,19 @@ int FrameSender::sendMultipart(const FramePart* parts, std::uint32_t count, int 
         block.chunkLayoutId = layoutId;
         PartInfo& chunkPart = block.parts[block.partCount];
         chunkPart = PartInfo{};
-        chunkPart.dataType = kPartChunkData;
+        chunkPart.dataType = PartChunkData;
         chunkPart.length = chunks.length;
         block.data[block.partCount++] = chunks;
-        block.payloadType = kPayloadMultipartWithChunks;
+        block.payloadType = PayloadMultipartWithChunks;
         total += chunks.length;
     }
-    if (total > image.payloadSize) return kFrameTooLarge;
+    if (total > image.payloadSize) return FrameTooLarge;
     const SendOutcome outcome = channel_.sendMultipart(block);
     if (outcome != SendOutcome::MultipartOff) return result(outcome);
 
     // The client receives single-part blocks only: the first part goes out as today's image block.
     const PartInfo& first = block.parts[0];
-    if (!parts_.compose(parts[0].data, first.length, &payload_)) return kFrameTooLarge;
+    if (!parts_.compose(parts[0].data, first.length, &payload_)) return FrameTooLarge;
     LeaderFields leader;
     leader.timestamp = timestamp;
     leader.pixelFormat = first.pixelFormat;

@@ -31,7 +31,7 @@ void writeU48(wire::ByteWriter& writer, std::uint64_t value) {
 }
 
 bool imagePart(std::uint16_t dataType) {
-    return dataType == kPart2DImage || dataType == kPart3DImage || dataType == kPartConfidenceMap;
+    return dataType == Part2DImage || dataType == Part3DImage || dataType == PartConfidenceMap;
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace gvsp {
 // The fields of a packet header. With standard ids the block id is cut to 16 bits and the packet id to 24;
 // `flags` and `formatInfo` exist only in the extended-id header.
 struct PacketHeader {
-    std::uint16_t status = kStatusSuccess;
+    std::uint16_t status = StatusSuccess;
     std::uint64_t blockId = 0;
     PacketFormat format = PacketFormat::Payload;
     std::uint32_t packetId = 0;
@@ -43,7 +43,7 @@ struct TrailerFields {
 
 // One part of a multipart block as its leader and trailer records describe it.
 struct PartInfo {
-    std::uint16_t dataType = kPart2DImage;
+    std::uint16_t dataType = Part2DImage;
     std::uint64_t length = 0;  // exact bytes of the part (48 bits on the wire)
     std::uint32_t pixelFormat = 0;
     std::uint16_t purposeId = 0;  // the component's identifier (ComponentIDValue)

@@ -32,11 +32,11 @@ constexpr std::uint32_t kChunkTailSize = 8;
 enum class PacketFormat : std::uint8_t { Leader = 1, Trailer = 2, Payload = 3, MultipartPayload = 7 };
 
 enum PayloadType : std::uint16_t {
-    kPayloadImage = 0x0001,
-    kPayloadImageWithChunks = 0x4001,
-    kPayloadMultipart = 0x000A,
+    PayloadImage = 0x0001,
+    PayloadImageWithChunks = 0x4001,
+    PayloadMultipart = 0x000A,
     // Chunks travel in a part of their own; the flag tells clients to look for them at the block's end.
-    kPayloadMultipartWithChunks = 0x400A,
+    PayloadMultipartWithChunks = 0x400A,
 };
 constexpr std::uint16_t kPayloadChunkFlag = 0x4000;
 
@@ -51,10 +51,10 @@ constexpr std::uint32_t kMaxParts = 8;
 
 // What a part holds (the leader record's data type).
 enum PartDataType : std::uint16_t {
-    kPart2DImage = 0x0001,
-    kPart3DImage = 0x0005,
-    kPartConfidenceMap = 0x0009,
-    kPartChunkData = 0x000A,
+    Part2DImage = 0x0001,
+    Part3DImage = 0x0005,
+    PartConfidenceMap = 0x0009,
+    PartChunkData = 0x000A,
 };
 
 // Flags of the extended-id header.

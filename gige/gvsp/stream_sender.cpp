@@ -270,7 +270,7 @@ void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint3
 
     auto unavailable = [&](std::uint32_t packetId) {
         PacketHeader header;
-        header.status = kStatusPacketUnavailable;
+        header.status = StatusPacketUnavailable;
         header.blockId = blockId;
         header.packetId = packetId;
         header.extendedIds = extendedIds;

@@ -45,7 +45,7 @@ struct ChannelSettings {
 // One multipart block: the parts' records and their bytes, one span per part in the records' order.
 struct MultipartBlock {
     std::uint64_t timestamp = 0;
-    std::uint16_t payloadType = kPayloadMultipart;
+    std::uint16_t payloadType = PayloadMultipart;
     PartInfo parts[kMaxParts];
     Span data[kMaxParts];
     std::uint32_t partCount = 0;

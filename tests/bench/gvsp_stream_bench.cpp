@@ -184,9 +184,9 @@ private:
         const auto w = static_cast<std::uint32_t>(width_);
         const auto h = static_cast<std::uint32_t>(height_);
         const GevPart parts[] = {
-            {frame_.data(), frame_.size(), 0x026000C0, w, h, kGevPart3DImage, 1},
-            {intensity_.data(), intensity_.size(), 0x01100007, w, h, kGevPart2DImage, 2},
-            {confidence_.data(), confidence_.size(), 0x010800C6, w, h, kGevPartConfidenceMap, 3},
+            {frame_.data(), frame_.size(), 0x026000C0, w, h, GevPart3DImage, 1},
+            {intensity_.data(), intensity_.size(), 0x01100007, w, h, GevPart2DImage, 2},
+            {confidence_.data(), confidence_.size(), 0x010800C6, w, h, GevPartConfidenceMap, 3},
         };
         while (!done_) {
             device_->beginFrame(0);

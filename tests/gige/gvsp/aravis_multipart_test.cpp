@@ -46,7 +46,7 @@ public:
     explicit Device(const char* address) : camera_(createCamera()) {
         camera_->setDeviceInfo("Corvastrum", "MultipartTest", "1.0", "multipart test", "MP0001");
         camera_->addChunkCategory("ChunkDataControl");
-        camera_->addChunkFeature(kTemperatureChunkId, "ChunkTemperature", "ChunkDataControl", kGevReadOnly, 4, nullptr);
+        camera_->addChunkFeature(kTemperatureChunkId, "ChunkTemperature", "ChunkDataControl", GevReadOnly, 4, nullptr);
         camera_->setImageSize(kWidth, kHeight, 0);
         camera_->setMultipartOffered(true);
         camera_->setChunkLayout(4, 1, 0);
@@ -54,10 +54,10 @@ public:
         started_ = camera_->startServer(address) == 0;
         sender_ = std::thread([this] {
             const GevPart parts[] = {
-                {pattern_.range.data(), pattern_.range.size(), 0x026000C0, kWidth, kHeight, kGevPart3DImage, 1},
-                {pattern_.intensity.data(), pattern_.intensity.size(), 0x01100007, kWidth, kHeight, kGevPart2DImage, 2},
+                {pattern_.range.data(), pattern_.range.size(), 0x026000C0, kWidth, kHeight, GevPart3DImage, 1},
+                {pattern_.intensity.data(), pattern_.intensity.size(), 0x01100007, kWidth, kHeight, GevPart2DImage, 2},
                 {pattern_.confidence.data(), pattern_.confidence.size(), 0x010800C6, kWidth, kHeight,
-                 kGevPartConfidenceMap, 3},
+                 GevPartConfidenceMap, 3},
             };
             const std::uint8_t temperature[4] = {0, 0, 0, kTemperature};
             while (running_) {

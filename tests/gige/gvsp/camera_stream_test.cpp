@@ -308,9 +308,9 @@ TEST_F(CameraStreamTest, MultipartBlocksStartEachPartInAPacketOfItsOwn) {
     for (std::size_t i = 0; i < intensity.size(); ++i) intensity[i] = static_cast<std::uint8_t>(i * 3);
     for (std::size_t i = 0; i < confidence.size(); ++i) confidence[i] = i % 5 == 0 ? 0 : 255;
     const GevPart parts[] = {
-        {range.data(), range.size(), 0x026000C0, 64, 48, kGevPart3DImage, 1},
-        {intensity.data(), intensity.size(), 0x01100007, 64, 48, kGevPart2DImage, 2},
-        {confidence.data(), confidence.size(), 0x010800C6, 64, 48, kGevPartConfidenceMap, 3},
+        {range.data(), range.size(), 0x026000C0, 64, 48, GevPart3DImage, 1},
+        {intensity.data(), intensity.size(), 0x01100007, 64, 48, GevPart2DImage, 2},
+        {confidence.data(), confidence.size(), 0x010800C6, 64, 48, GevPartConfidenceMap, 3},
     };
     const std::uint8_t temperature[4] = {0, 0, 0, 41};
     auto sendParts = [&] {
