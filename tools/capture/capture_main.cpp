@@ -174,6 +174,10 @@ int capture(const Options& options) {
             arv_camera_select_component(camera.get(), "Range", ARV_COMPONENT_SELECTION_FLAGS_ENABLE_ALL, nullptr,
                                         &error);
         if (error == nullptr) arv_camera_gv_set_multipart(camera.get(), TRUE, &error);
+        // A multipart leader tells its part count only in the 64-bit block id header, which Aravis reads but
+        // never asks for: the GVSP configuration register's extended-id bit.
+        if (error == nullptr)
+            arv_device_write_register(arv_camera_get_device(camera.get()), 0x0960, 0x40000000, &error);
         if (takeError(error, message)) return fail("switching to multipart failed: " + message);
     }
     const bool single = options.mode == "single";

@@ -39,8 +39,8 @@ struct PartPattern {
     }
 };
 
-// The device: one trigger's three parts every 10 ms, with the temperature chunk; the block goes out only
-// while a client has configured the stream.
+// The device: one trigger's three parts every 10 ms with the temperature chunk, between the client's
+// AcquisitionStart and AcquisitionStop, so that a client's first block starts with its leader.
 class Device {
 public:
     explicit Device(const char* address) : camera_(createCamera()) {
@@ -51,6 +51,12 @@ public:
         camera_->setMultipartOffered(true);
         camera_->setChunkLayout(4, 1, 0);
         camera_->setMultipartLayout(kPixels * 15, 3, 0);
+        camera_->setWriteCallback(this, [](void* self, const char* name) {
+            const std::string feature = name;
+            if (feature == "AcquisitionStart") static_cast<Device*>(self)->acquiring_ = true;
+            if (feature == "AcquisitionStop") static_cast<Device*>(self)->acquiring_ = false;
+            return true;
+        });
         started_ = camera_->startServer(address) == 0;
         sender_ = std::thread([this] {
             const GevPart parts[] = {
@@ -61,6 +67,10 @@ public:
             };
             const std::uint8_t temperature[4] = {0, 0, 0, kTemperature};
             while (running_) {
+                if (!acquiring_) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    continue;
+                }
                 camera_->beginFrame(0);
                 camera_->addChunkData(nullptr, temperature, 4, kTemperatureChunkId, 0);
                 if (camera_->sendMultipart(parts, 3, 0) != 0) ++refused_;
@@ -82,6 +92,7 @@ private:
     PartPattern pattern_;
     bool started_ = false;
     std::atomic<bool> running_{true};
+    std::atomic<bool> acquiring_{false};
     std::atomic<int> refused_{0};
     std::thread sender_;
 };
