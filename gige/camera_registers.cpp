@@ -239,7 +239,7 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
             if (!carriedOut || value.feature->kind == genicam::NodeKind::Command) genicam::RegisterLayout::apply(value);
         }
         updatePayloadSize();
-        // The throughput limit paces the stream from the next batch of packets on.
+        // The throughput limit paces the stream from the next frame and the next resend on.
         for (const auto& name : names) {
             if (name == kThroughputLimitMode || name == kThroughputLimit) hooks = streamHooks_;
         }
