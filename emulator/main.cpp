@@ -139,6 +139,7 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "corvastrum-sensor-emulator: sensor %s (%ux%u) listening on %s:%u\n",
                  config.serialNumber.c_str(), config.width, config.height, config.address.c_str(), config.port);
+    std::fflush(stderr);  // whoever started us may wait for this line
     server.serve(stopRequested);
     return 0;
 }

@@ -11,8 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -31,6 +37,20 @@ bool acceptsConnections(const std::string& address, int port) {
 
 int statusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw); }
 
+std::string readWhole(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string newErrorPath() {
+    static std::atomic<int> started{0};
+    return (std::filesystem::temp_directory_path() /
+            ("emulator-" + std::to_string(::getpid()) + "-" + std::to_string(++started) + ".err"))
+        .string();
+}
+
 }  // namespace
 
 std::string EmulatorProcess::binaryPath() {
@@ -42,10 +62,19 @@ EmulatorProcess::EmulatorProcess(std::vector<std::string> arguments) {
         if (arguments[i] == "--address") address_ = arguments[i + 1];
         if (arguments[i] == "--port") port_ = std::atoi(arguments[i + 1].c_str());
     }
-    pid_ = startChild(program_under_test::command(binaryPath(), arguments));
+    errorPath_ = newErrorPath();
+    ChildStreams streams;
+    streams.errorPath = errorPath_;
+    pid_ = startChild(program_under_test::command(binaryPath(), arguments), streams);
 }
 
-EmulatorProcess::~EmulatorProcess() { kill(); }
+EmulatorProcess::~EmulatorProcess() {
+    kill();
+    // What the emulator said goes into the test's output, where a failing test shows it.
+    std::cerr << readWhole(errorPath_);
+    std::error_code ignored;
+    std::filesystem::remove(errorPath_, ignored);
+}
 
 bool EmulatorProcess::running() { return pid_ > 0 && !waitExit(0).has_value(); }
 
@@ -66,7 +95,9 @@ std::optional<int> EmulatorProcess::waitExit(int timeoutMs) {
 bool EmulatorProcess::waitReady(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (running()) {
-        if (acceptsConnections(address_, port_)) return true;
+        // Only the emulator's own announcement counts: another sensor already listening on the address would
+        // accept connections too, while this one fails to bind and ends.
+        if (readWhole(errorPath_).find(" listening on ") != std::string::npos) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -5,8 +5,9 @@
 //   ... Tavrion_Connect("127.0.0.21", "32001", 0) ...
 //   emu.kill();                     // or let the destructor do it
 //
-// The arguments are the emulator's own flags (see corvastrum-sensor-emulator --help). Its output goes to the
-// test's standard output and error. Give every test its own 127.0.0.N address so tests run in parallel.
+// The arguments are the emulator's own flags (see corvastrum-sensor-emulator --help). Its standard output goes
+// to the test's; its standard error is kept in a file and added to the test's standard error at the end. Give every
+// test its own 127.0.0.N address so tests run in parallel.
 #pragma once
 
 #include <sys/types.h>
@@ -24,8 +25,8 @@ public:
     EmulatorProcess(const EmulatorProcess&) = delete;
     EmulatorProcess& operator=(const EmulatorProcess&) = delete;
 
-    // Waits until the emulator accepts TCP connections on its --address and --port (defaults 127.0.0.1,
-    // 32001); false when it exited first or `timeoutMs` passed.
+    // Waits until the emulator says it listens on its --address and --port (defaults 127.0.0.1, 32001);
+    // false when it exited first (an address another sensor holds, say) or `timeoutMs` passed.
     bool waitReady(int timeoutMs = 10000);
     // Ends it at once (SIGKILL), as a crashing sensor, and reaps it; returns once its address refuses
     // connections (under wine that comes a moment after the death).
@@ -51,4 +52,5 @@ private:
     std::optional<int> exitStatus_;
     std::string address_ = "127.0.0.1";
     int port_ = 32001;
+    std::string errorPath_;
 };
