@@ -72,10 +72,15 @@ bool saveMultipartBlock(ArvBuffer* buffer, const AxisScaling& scaling, const std
     for (guint part = 0; part < count; ++part) {
         size_t size = 0;
         const auto* data = static_cast<const std::uint8_t*>(arv_buffer_get_part_data(buffer, part, &size));
+        const ArvBufferPartDataType type = arv_buffer_get_part_data_type(buffer, part);
+        // Only image parts have a size; the chunk part at the end has none, and Aravis complains when asked.
+        if (type != ARV_BUFFER_PART_DATA_TYPE_3D_IMAGE && type != ARV_BUFFER_PART_DATA_TYPE_2D_IMAGE &&
+            type != ARV_BUFFER_PART_DATA_TYPE_CONFIDENCE_MAP)
+            continue;
         const ArvPixelFormat format = arv_buffer_get_part_pixel_format(buffer, part);
         const std::size_t partPixels = static_cast<std::size_t>(arv_buffer_get_part_width(buffer, part)) *
                                        static_cast<std::size_t>(arv_buffer_get_part_height(buffer, part));
-        switch (arv_buffer_get_part_data_type(buffer, part)) {
+        switch (type) {
             case ARV_BUFFER_PART_DATA_TYPE_3D_IMAGE:
                 parts.range = data;
                 parts.floats = format == ARV_PIXEL_FORMAT_COORD3D_ABC_32F;
