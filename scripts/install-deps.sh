@@ -12,8 +12,9 @@ DEPS_BUILD=(
     clang-format-14  # the layout check of ./test linux (scripts/format.sh)
 )
 
-# Programs the tests drive: the GigE Vision client tools, the packet decoder, namespaces and setarch.
-DEPS_TEST=(aravis-tools-cli aravis-tools tshark iproute2 util-linux)
+# Programs the tests drive: the GigE Vision client tools, the packet decoder, namespaces and setarch, and the
+# packet filter that makes the soak test's loopback lose datagrams.
+DEPS_TEST=(aravis-tools-cli aravis-tools tshark iproute2 util-linux nftables)
 
 # The plot of the performance figures (docs/performance.png, scripts/plot-performance.sh).
 DEPS_DOCS=(gnuplot-nox)
