@@ -67,6 +67,11 @@ Received receive(const char* address, const char* format, int frames, bool chunk
     if (camera == nullptr) return result;
     arv_camera_set_pixel_format_from_string(camera, format, &error);
     EXPECT_EQ(error, nullptr) << (error ? error->message : "");
+    // Paced, as a user streams to a busy client: a frame sent at full speed fills the receiving socket while
+    // this test's client waits for a processor on a loaded machine.
+    arv_camera_set_string(camera, "DeviceLinkThroughputLimitMode", "On", &error);
+    if (error == nullptr) arv_camera_set_integer(camera, "DeviceLinkThroughputLimit", 100000000, &error);
+    EXPECT_EQ(error, nullptr) << (error ? error->message : "");
     if (chunks) {
         arv_camera_set_chunks(camera, "Temperature", &error);
     } else {
