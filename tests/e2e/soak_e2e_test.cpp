@@ -75,8 +75,18 @@ void streamSession(const std::string& device, int seconds, Tally& tally) {
         g_clear_error(&error);
         return;
     }
+    // The prober may hold control for the moment between its two writes just as this session opens; the
+    // session then takes control once the prober has given it back, as a client waiting for a busy device would.
+    ArvGvDevice* gvDevice = ARV_GV_DEVICE(arv_camera_get_device(camera));
+    const auto controlDeadline = Clock::now() + std::chrono::seconds(3);
+    while (!arv_gv_device_is_controller(gvDevice) && Clock::now() < controlDeadline) {
+        if (!arv_gv_device_take_control(gvDevice, nullptr)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(arv_gv_device_is_controller(gvDevice)) << "the device gave no control to the streaming session";
     ++tally.sessions;
     arv_camera_set_pixel_format_from_string(camera, "Coord3D_ABC32f", &error);
+    EXPECT_EQ(error, nullptr) << (error ? error->message : "");
+    g_clear_error(&error);
     arv_camera_set_acquisition_mode(camera, ARV_ACQUISITION_MODE_CONTINUOUS, &error);
     ArvStream* stream = arv_camera_create_stream(camera, nullptr, nullptr, &error);
     EXPECT_EQ(error, nullptr) << (error ? error->message : "");
