@@ -39,9 +39,8 @@ int FrameParts::add(const void* data, std::uint32_t length, std::uint32_t chunkI
     return 0;
 }
 
-Span FrameParts::composeChunkPart(std::uint32_t* layoutId) {
-    wire::ByteWriter writer(section_.get(), kSectionCapacity);
-    std::uint32_t layout = 2166136261u;  // FNV-1a over ids and lengths, as compose()
+std::uint32_t FrameParts::writeChunks(wire::ByteWriter& writer) const {
+    std::uint32_t layout = 2166136261u;
     auto mix = [&layout](std::uint32_t value) {
         for (int i = 0; i < 4; ++i) layout = (layout ^ ((value >> (8 * i)) & 0xFF)) * 16777619u;
     };
@@ -53,7 +52,12 @@ Span FrameParts::composeChunkPart(std::uint32_t* layoutId) {
         mix(chunk.id);
         mix(chunk.length);
     }
-    *layoutId = layout == 0 ? 1 : layout;
+    return layout == 0 ? 1 : layout;
+}
+
+Span FrameParts::composeChunkPart(std::uint32_t* layoutId) {
+    wire::ByteWriter writer(section_.get(), kSectionCapacity);
+    *layoutId = writeChunks(writer);
     return Span{section_.get(), writer.size()};
 }
 
@@ -69,23 +73,12 @@ bool FrameParts::compose(const void* frame, std::uint64_t imageBytes, ComposedPa
     wire::ByteWriter writer(section_.get(), kSectionCapacity);
     writer.u32(imageChunkId_);
     writer.u32(static_cast<std::uint32_t>(imageBytes));
-    std::uint32_t layout = 2166136261u;  // FNV-1a over ids and lengths
-    auto mix = [&layout](std::uint32_t value) {
-        for (int i = 0; i < 4; ++i) layout = (layout ^ ((value >> (8 * i)) & 0xFF)) * 16777619u;
-    };
-    for (std::uint32_t i = 0; i < chunkCount_; ++i) {
-        const Chunk& chunk = chunks_[i];
-        writer.bytes(values_.get() + chunk.offset, chunk.length);
-        writer.u32(chunk.id);
-        writer.u32(chunk.length);
-        mix(chunk.id);
-        mix(chunk.length);
-    }
+    const std::uint32_t layout = writeChunks(writer);
     if (!writer.ok()) return false;
     out->segments[out->segmentCount++] = Span{section_.get(), writer.size()};
     out->totalBytes += writer.size();
     out->hasChunks = true;
-    out->chunkLayoutId = layout == 0 ? 1 : layout;
+    out->chunkLayoutId = layout;
     return true;
 }
 

@@ -11,6 +11,7 @@
 // finds the same tails.
 #pragma once
 
+#include "byte_writer.h"
 #include "payload_span.h"
 
 #include <cstdint>
@@ -69,6 +70,10 @@ private:
     std::uint32_t valueBytes_ = 0;
     std::unique_ptr<std::uint8_t[]> values_;
     std::unique_ptr<std::uint8_t[]> section_;
+
+    // Writes every chunk's value with its id and length behind it; returns the layout id, a non-zero FNV-1a
+    // hash over the ids and lengths, so the layout changes exactly when the chunks do.
+    std::uint32_t writeChunks(wire::ByteWriter& writer) const;
 };
 
 }  // namespace gvsp
