@@ -5,7 +5,9 @@
 //
 // Fetch ahead: in Continuous mode with a point-cloud format, once a frame's chunk data (the temperature read)
 // is done, the sensor's part of the next frame (status poll, trigger, fetch) runs on a helper thread into a
-// second set of point buffers while the frame is converted and sent. The sensor receives its commands in the
+// second set of buffers while the current frame is sent. The conversion goes to whichever of the two threads
+// had less to do in the frame before: to the helper, after its fetch, while sending takes longer than the
+// sensor's part, otherwise to the loop's thread before the send. The sensor receives its commands in the
 // same order as without the overlap; only the next status poll, trigger and fetch go out before the current
 // frame has left. SingleFrame never fetches ahead, so each start triggers exactly once. A frame triggered
 // ahead is always fetched before the sensor is told to stop; when the client stopped meanwhile it is dropped.
@@ -80,10 +82,15 @@ private:
     enum class Outcome { Stopped, Finished, End };
     enum class Fetch { Done, Retry, StopBeforeFrame, End };
 
+    // What one fetch cycle brings, and the frame built from it.
     struct PointSlot {
         std::unique_ptr<double[]> points;
         std::unique_ptr<std::uint16_t[]> mono;
-        bool noData = false;  // the cycle had no data: the frame is zeros
+        std::unique_ptr<std::uint8_t[]> frame;  // the image bytes in the acquisition's pixel format
+        bool noData = false;                    // the cycle had no data: the frame is zeros
+        // The image size `frame` was built for on the helper; -1 while it still has to be built.
+        int builtWidth = -1;
+        int builtHeight = -1;
     };
 
     bool allocateBuffers() {
@@ -101,13 +108,13 @@ private:
                                std::to_string(height) + " cannot be streamed; the acquisition is not available\n");
             return false;
         }
-        frameBuffer_.reset(new (std::nothrow) std::uint8_t[kLargestBytesPerPixel * pixelCount_]);
         cameraImage_.reset(new (std::nothrow) std::uint8_t[pixelCount_]);
-        bool allocated = frameBuffer_ && cameraImage_ && parts_.allocate(pixelCount_);
+        bool allocated = cameraImage_ && parts_.allocate(pixelCount_);
         for (PointSlot& slot : slots_) {
             slot.points.reset(new (std::nothrow) double[3 * pixelCount_]);
             slot.mono.reset(new (std::nothrow) std::uint16_t[pixelCount_]);
-            allocated = allocated && slot.points && slot.mono;
+            slot.frame.reset(new (std::nothrow) std::uint8_t[kLargestBytesPerPixel * pixelCount_]);
+            allocated = allocated && slot.points && slot.mono && slot.frame;
         }
         if (!allocated) {
             bridge_.printError("ERROR: Not enough memory for the image buffers; the acquisition is not available\n");
@@ -173,6 +180,8 @@ private:
     // The sensor's part of one frame: the status poll, then (unless the sensor has no data this cycle) the
     // trigger and the fetch. On the loop's thread or the helper's, never on both at once.
     Fetch fetchCycle(PointSlot& slot) {
+        slot.builtWidth = -1;
+        slot.builtHeight = -1;
         std::int32_t code = 0;
         {
             StageTimer timer(fetchTimes_, FrameStage::StatusPoll);
@@ -188,20 +197,40 @@ private:
         return fetch(slot);
     }
 
-    // Starts the next frame's fetch cycle on the helper thread; it sends nothing to the sensor when the
-    // acquisition is being stopped by then.
-    void startFetchAhead() {
+    // Starts the next frame's fetch cycle on the helper thread, and with `build` its conversion after it; it
+    // sends nothing to the sensor when the acquisition is being stopped by then.
+    void startFetchAhead(bool build) {
         fetchingAhead_ = true;
         PointSlot& next = slots_[current_ ^ 1];
-        fetchAhead_.start([this, &next] {
+        fetchAhead_.start([this, &next, build] {
             if (bridge_.stopThreads) {
                 aheadResult_ = Fetch::End;
             } else if (bridge_.acquisitionStopRequested) {
                 aheadResult_ = Fetch::StopBeforeFrame;
             } else {
+                const auto started = FrameStageTimes::Clock::now();
                 aheadResult_ = fetchCycle(next);
+                aheadFetchTime_ = FrameStageTimes::Clock::now() - started;
+                if (aheadResult_ == Fetch::Done && build) buildAhead(next);
             }
         });
+    }
+
+    // Builds the frame fetched ahead, for the image size of this moment; handOverFrame builds it again should
+    // the size have changed by the time the frame is sent.
+    void buildAhead(PointSlot& slot) {
+        const int width = bridge_.camera->getWidth(0);
+        const int height = bridge_.camera->getHeight(0);
+        if (!fitsSensor(width, height)) return;
+        StageTimer timer(fetchTimes_, FrameStage::Conversion);
+        fillFrame(slot, width, height);
+        slot.builtWidth = width;
+        slot.builtHeight = height;
+    }
+
+    bool fitsSensor(int width, int height) const {
+        return width >= 0 && height >= 0 &&
+               static_cast<std::size_t>(width) * static_cast<std::size_t>(height) <= pixelCount_;
     }
 
     // Waits for the fetch started ahead (if any) and returns what it brought.
@@ -254,12 +283,11 @@ private:
 
     // False when the device refused the frame: it describes frames differently from what the loop builds,
     // so no later frame would reach the client either. `fetchAhead`: the next frame's fetch cycle starts before
-    // this frame is converted and sent.
+    // this frame is sent.
     bool handOverFrame(bool fetchAhead) {
         const int width = bridge_.camera->getWidth(0);
         const int height = bridge_.camera->getHeight(0);
-        if (width < 0 || height < 0 ||
-            static_cast<std::size_t>(width) * static_cast<std::size_t>(height) > pixelCount_) {
+        if (!fitsSensor(width, height)) {
             // Said once per acquisition; the pause keeps a misconfigured stream from spinning on the sensor.
             if (!sizeWarned_) {
                 bridge_.printError("WARNING: The image size " + std::to_string(width) + " x " + std::to_string(height) +
@@ -270,18 +298,25 @@ private:
             return true;
         }
         const std::int32_t pixels = width * height;
+        PointSlot& slot = slots_[current_];
+        const auto started = FrameStageTimes::Clock::now();
         // The chunk data first: its temperature read is the current frame's last sensor command, which the next
         // frame's commands must not overtake.
         {
             StageTimer timer(stageTimes_, FrameStage::ChunkData);
-            addChunks(static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(format_->bytesPerPixel));
+            addChunks(slot.frame.get(),
+                      static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(format_->bytesPerPixel));
         }
-        if (fetchAhead) startFetchAhead();
-        {
+        if (fetchAhead) startFetchAhead(sendTime_ > aheadFetchTime_);
+        auto conversionTime = FrameStageTimes::Clock::duration::zero();
+        if (slot.builtWidth != width || slot.builtHeight != height) {
+            const auto converting = FrameStageTimes::Clock::now();
             StageTimer timer(stageTimes_, FrameStage::Conversion);
-            fillFrame(width, height, pixels);
+            fillFrame(slot, width, height);
+            conversionTime = FrameStageTimes::Clock::now() - converting;
         }
-        const int refused = multipart_.active ? sendParts(width, height) : sendFrame(pixels);
+        const int refused = multipart_.active ? sendParts(slot, width, height) : sendFrame(slot, pixels);
+        sendTime_ = FrameStageTimes::Clock::now() - started - conversionTime;
         if (refused == 0) stageTimes_.frameSent();
         if (refused == 0) return true;
         bridge_.printError("ERROR: The device refused a " + std::string(format_->name) + " frame (code " +
@@ -289,16 +324,18 @@ private:
         return false;
     }
 
-    void fillFrame(int width, int height, std::int32_t pixels) {
-        std::uint8_t* frame = frameBuffer_.get();
-        const std::size_t bytes = static_cast<std::size_t>(pixels) * static_cast<std::size_t>(format_->bytesPerPixel);
+    // Builds the frame of `slot` in the acquisition's pixel format; `width` x `height` fits the sensor.
+    void fillFrame(PointSlot& slot, int width, int height) {
+        std::uint8_t* frame = slot.frame.get();
+        const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                                  static_cast<std::size_t>(format_->bytesPerPixel);
         switch (format_->build) {
             case FrameBuild::CopyCameraImage:
             case FrameBuild::CopyMonoImage: {
                 const void* source = format_->build == FrameBuild::CopyCameraImage
                                          ? static_cast<const void*>(cameraImage_.get())
-                                         : static_cast<const void*>(slots_[current_].mono.get());
-                if (slots_[current_].noData) {
+                                         : static_cast<const void*>(slot.mono.get());
+                if (slot.noData) {
                     std::memset(frame, 0, bytes);
                 } else {
                     std::memcpy(frame, source, bytes);
@@ -306,17 +343,17 @@ private:
                 break;
             }
             case FrameBuild::Convert16Bit:
-                bridge_.convertPointsToU16(width, height, slots_[current_].noData, slots_[current_].points.get(),
+                bridge_.convertPointsToU16(width, height, slot.noData, slot.points.get(),
                                            reinterpret_cast<std::uint16_t*>(frame));
                 break;
             case FrameBuild::ConvertFloat:
-                bridge_.convertPointsToFloat(width, height, slots_[current_].noData, slots_[current_].points.get(),
+                bridge_.convertPointsToFloat(width, height, slot.noData, slot.points.get(),
                                              reinterpret_cast<float*>(frame));
                 break;
         }
     }
 
-    void addChunks(std::uint32_t imageBytes) {
+    void addChunks(const std::uint8_t* frame, std::uint32_t imageBytes) {
         std::uint16_t enabledChunks = 0;
         ChunkEntry temperatureChunk;
         {
@@ -328,12 +365,12 @@ private:
         if (temperatureChunk.enabled) {
             bridge_.readSensorTemperature();
             const std::uint32_t value = os::hostToNetwork32(bridge_.sensorTemperature.load());
-            bridge_.camera->addChunkData(frameBuffer_.get(), &value, 4, temperatureChunk.address, 0);
+            bridge_.camera->addChunkData(frame, &value, 4, temperatureChunk.address, 0);
         }
-        bridge_.camera->addChunkData(frameBuffer_.get(), nullptr, imageBytes, 0, 0);
+        bridge_.camera->addChunkData(frame, nullptr, imageBytes, 0, 0);
     }
 
-    int sendFrame(std::int32_t pixels) {
+    int sendFrame(const PointSlot& slot, std::int32_t pixels) {
         if (format_->sending == FrameSending::Image) {
             // The byte count the loop built, so that the device refuses a frame its format does not describe
             // instead of reading the buffer as something else.
@@ -341,22 +378,21 @@ private:
             int result = 0;
             {
                 StageTimer timer(stageTimes_, FrameStage::Send);
-                result = bridge_.camera->sendImage(frameBuffer_.get(), bytes, 0);
+                result = bridge_.camera->sendImage(slot.frame.get(), bytes, 0);
             }
             StageTimer timer(stageTimes_, FrameStage::Pause);
             os::sleepMs(kPauseAfter2dFrameMs);
             return result;
         }
         StageTimer timer(stageTimes_, FrameStage::Send);
-        return bridge_.camera->sendPointCloud(frameBuffer_.get(), pixels, 0);
+        return bridge_.camera->sendPointCloud(slot.frame.get(), pixels, 0);
     }
 
-    // The frame buffer holds the Range part; the other parts come from the same fetch (the current slot, while
+    // The slot's frame is the Range part; the other parts come from the same fetch (the current slot, while
     // the next fetch fills the other one).
-    int sendParts(int width, int height) {
+    int sendParts(PointSlot& slot, int width, int height) {
         StageTimer timer(stageTimes_, FrameStage::Send);
-        PointSlot& slot = slots_[current_];
-        return parts_.send(bridge_, multipart_, *format_, width, height, slot.noData, frameBuffer_.get(),
+        return parts_.send(bridge_, multipart_, *format_, width, height, slot.noData, slot.frame.get(),
                            slot.points.get(), slot.mono.get());
     }
 
@@ -364,10 +400,10 @@ private:
     MultipartChoice multipart_;  // fixed at the start of an acquisition, as the format
     MultipartFrame parts_;
     std::size_t pixelCount_ = 0;
-    std::unique_ptr<std::uint8_t[]> frameBuffer_;
     std::unique_ptr<std::uint8_t[]> cameraImage_;
-    // Two sets of what a fetch brings: one is built into a frame while the other is fetched ahead. A camera
-    // image is never fetched ahead, so it has one buffer, and its cycle's no-data flag is the current slot's.
+    // Two sets of what a fetch brings and the frame built from it: one is sent while the other is fetched and
+    // built ahead. A camera image is never fetched ahead, so it has one buffer, and its cycle's no-data flag
+    // is the current slot's.
     PointSlot slots_[2];
     int current_ = 0;
     const FrameFormat* format_ = nullptr;  // fixed at the start of an acquisition
@@ -378,6 +414,10 @@ private:
     std::int32_t status_ = 0;
     bool fetchingAhead_ = false;  // a fetch cycle was started on the helper and not yet waited for
     Fetch aheadResult_ = Fetch::Retry;
+    // What decides where the next conversion runs: the last fetch cycle run ahead (written by the helper, read
+    // after waiting for it) and the loop's own part of the last frame, chunk data and send.
+    FrameStageTimes::Clock::duration aheadFetchTime_{};
+    FrameStageTimes::Clock::duration sendTime_{};
     // Last member: destroyed first, so a job still running ends before the members it uses go away.
     BackgroundJob fetchAhead_;
 };

@@ -282,9 +282,10 @@ public:
             std::printf("register read (ExposureTime): n=%zu median %.0f us, p99 %.0f us, max %.0f us\n", reads.size(),
                         at(0.5), at(0.99), reads.back());
         }
-        // What the acquisition loop holds: the frame (12 bytes per pixel), the camera image (1), and two sets of
-        // points (24) and intensities (2), one fetched ahead; the device keeps the last three frames for resends.
-        const double loopBuffersMb = (12.0 + 1 + 2 * 26) * kPixels / 1e6;
+        // What the acquisition loop holds: the camera image (1 byte per pixel) and two sets of points (24),
+        // intensities (2) and the frame built from them (12), one fetched and built ahead; the device keeps the
+        // last three frames for resends.
+        const double loopBuffersMb = (1 + 2 * (26 + 12.0)) * kPixels / 1e6;
         const double resendMb = 3 * 12.0 * kPixels / 1e6;
         std::printf(
             "resident memory: %.1f MB after 20 frames, %.1f MB after %d frames; buffers needed %.1f MB (the "
