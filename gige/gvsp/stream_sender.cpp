@@ -210,6 +210,10 @@ SendOutcome StreamSender::transmit(const ChannelSettings& config, std::uint32_t 
     OutPacket batch[StreamSocket::kMaxBatch];
     std::uint8_t headers[StreamSocket::kMaxBatch][kPayloadHeaderCapacity];
     std::uint64_t next = 0;  // packet id about to be queued
+    // Datagrams a packet filter refused: lost as on the wire, for the client to ask again. Only a block of
+    // which every datagram was refused counts as a failed send, since then nothing gets through at all.
+    std::size_t refused = 0;
+    std::size_t handed = 0;
     while (next <= trailerId) {
         if (generation_.load() != generation) return SendOutcome::Stopped;
         std::size_t count = 0;
@@ -250,9 +254,12 @@ SendOutcome StreamSender::transmit(const ChannelSettings& config, std::uint32_t 
         if (count == 0) continue;
         if (paced && !pace(batch, count, generation)) return SendOutcome::Stopped;
         if (generation_.load() != generation) return SendOutcome::Stopped;
-        if (socket_.send(config.destination, config.port, batch, count) != count) return SendOutcome::NetworkFailed;
+        if (socket_.send(config.destination, config.port, batch, count, &refused) != count) {
+            return SendOutcome::NetworkFailed;
+        }
+        handed += count;
     }
-    return SendOutcome::Sent;
+    return refused == handed ? SendOutcome::NetworkFailed : SendOutcome::Sent;
 }
 
 void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last, bool extendedIds) {

@@ -40,9 +40,13 @@ public:
     // Longest one send call may block when the socket's buffer is full; 0 = no limit.
     bool setSendTimeout(int milliseconds);
 
-    // Sends `count` (<= kMaxBatch) datagrams to address:port (host byte order). Returns how many left;
-    // fewer than `count` means a failure (time-out, message too long, network error) stopped the rest.
-    std::size_t send(std::uint32_t address, std::uint16_t port, const OutPacket* packets, std::size_t count);
+    // Sends `count` (<= kMaxBatch) datagrams to address:port (host byte order). Returns how many were dealt
+    // with; fewer than `count` means a failure (time-out, message too long, network error) stopped the rest.
+    // With `refused`, a datagram the system refuses on its own (a packet filter's verdict on it, which
+    // concerns neither the ones before nor after) counts as dealt with and is added to *refused; without,
+    // it stops the rest like any failure.
+    std::size_t send(std::uint32_t address, std::uint16_t port, const OutPacket* packets, std::size_t count,
+                     std::size_t* refused = nullptr);
 
 private:
     std::intptr_t handle_ = -1;

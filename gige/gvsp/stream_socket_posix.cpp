@@ -65,7 +65,8 @@ bool StreamSocket::setSendTimeout(int milliseconds) {
     return ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
 }
 
-std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const OutPacket* packets, std::size_t count) {
+std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const OutPacket* packets, std::size_t count,
+                               std::size_t* refused) {
     if (handle_ < 0 || count == 0) return 0;
     if (count > kMaxBatch) count = kMaxBatch;
     sockaddr_in destination{};
@@ -100,6 +101,10 @@ std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const 
             // Transient shortage of kernel buffers: yield once and try again.
             ::usleep(50);
             continue;
+        } else if (result < 0 && errno == EPERM && refused != nullptr) {
+            // The first datagram not yet sent was refused by a packet filter: the next ones may pass.
+            ++*refused;
+            ++sent;
         } else {
             break;
         }

@@ -71,7 +71,9 @@ bool StreamSocket::setSendTimeout(int milliseconds) {
                       sizeof value) == 0;
 }
 
-std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const OutPacket* packets, std::size_t count) {
+// Windows reports no refusal of a single datagram: a filter that drops one does so silently.
+std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const OutPacket* packets, std::size_t count,
+                               std::size_t*) {
     if (handle_ == -1) return 0;
     sockaddr_in destination{};
     destination.sin_family = AF_INET;

@@ -1,7 +1,7 @@
 // End to end on loopback: the device library in this process streams the demo device's synthetic frames and
 // a libaravis client receives them. Every pixel format arrives byte-exact with the right size, format and timestamp;
 // the chunk parser reads the temperature; with a share of payload packets dropped on the device side,
-// every frame still completes through resends.
+// every frame still completes through resends, and so it does when a packet filter refuses some of them.
 #include "gev_camera.h"
 #include "demo_streamer.h"
 #include "synthetic_frame.h"
@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -157,5 +158,19 @@ TEST(AravisStream, DroppedPacketsAreResentAndEveryFrameCompletes) {
     EXPECT_EQ(got.failed, 0);
     EXPECT_EQ(got.mismatched, 0);
     EXPECT_GE(got.temperature, 35);
+    EXPECT_GT(got.resentPackets, 0u);
+}
+
+// Run by ctest in a namespace whose packet filter refuses 1 % of the stream's datagrams as they are sent: each
+// refused send is a lost packet that the client gets again, not the end of the stream.
+TEST(AravisStream, DatagramsThePacketFilterRefusesAreResentAndEveryFrameCompletes) {
+    const char* where = std::getenv("LOSS_AT");
+    if (where == nullptr || std::string(where) != "output") GTEST_SKIP() << "needs tests/e2e/lossy_namespace.sh";
+    Device device("127.0.7.32");
+    ASSERT_TRUE(device.started());
+    const Received got = receive("127.0.7.32", "Coord3D_ABC32f", 30, true);
+    EXPECT_EQ(got.complete, 30);
+    EXPECT_EQ(got.failed, 0);
+    EXPECT_EQ(got.mismatched, 0);
     EXPECT_GT(got.resentPackets, 0u);
 }
