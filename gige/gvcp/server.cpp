@@ -97,11 +97,16 @@ void Server::run() {
     }
 }
 
+// The keeper wakes for a command only when it had nothing to wait for. While it waits until the deadline of an
+// earlier command, a command started since has a later deadline, which it finds when it wakes; so a client
+// reading registers one after the other does not wake it for each read.
 void Server::keep() {
     std::unique_lock lock(flightMutex_);
     while (!stopping_) {
         if (!flight_.active || flight_.answered) {
+            keeperIdle_ = true;
             flightChanged_.wait(lock);
+            keeperIdle_ = false;
             continue;
         }
         const std::uint64_t now = os::monotonicMs();
@@ -200,7 +205,7 @@ void Server::handle(const std::uint8_t* data, std::size_t size, const gige::Endp
         flight_.command = header.command;
         flight_.requestId = header.requestId;
         flight_.startMs = now;
-        flightChanged_.notify_all();
+        if (keeperIdle_) flightChanged_.notify_all();
     }
     std::size_t ackSize = execute(header, payload, peer, ack);
     if (!header.ackRequired()) ackSize = 0;

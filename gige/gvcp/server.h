@@ -120,6 +120,7 @@ private:
     std::mutex flightMutex_;
     std::condition_variable flightChanged_;
     InFlight flight_;
+    bool keeperIdle_ = false;  // the keeper waits for a command without a time limit: a new one must wake it
 };
 
 }  // namespace gvcp
