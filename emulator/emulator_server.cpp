@@ -71,7 +71,18 @@ void EmulatorServer::serve(const std::atomic<bool>& stop) {
         reapFinished();
         if (!client.valid()) continue;
         std::lock_guard lock(connectionsMutex_);
-        if (connections_.size() >= kMaxConnections) continue;
+        if (connections_.size() >= kMaxConnections) {
+            // Said once per run of refusals, so that a flood does not flood the log as well.
+            if (!turningAway_) {
+                std::fprintf(stderr,
+                             "corvastrum-sensor-emulator: %zu clients are connected; further connections are closed "
+                             "until one leaves\n",
+                             kMaxConnections);
+            }
+            turningAway_ = true;
+            continue;
+        }
+        turningAway_ = false;
         Connection& connection = connections_.emplace_back();
         connection.stream = std::make_shared<TcpStream>(std::move(client));
         connection.thread = std::thread([this, &connection] { serveConnection(connection); });

@@ -55,6 +55,7 @@ private:
     sensorlink::TcpListener listener_;
     std::mutex connectionsMutex_;
     std::list<Connection> connections_;
+    bool turningAway_ = false;  // the last client was turned away for the limit (serving thread only)
 };
 
 }  // namespace emulator
