@@ -299,7 +299,6 @@ private:
         }
         const std::int32_t pixels = width * height;
         PointSlot& slot = slots_[current_];
-        const auto started = FrameStageTimes::Clock::now();
         // The chunk data first: its temperature read is the current frame's last sensor command, which the next
         // frame's commands must not overtake.
         {
@@ -308,15 +307,13 @@ private:
                       static_cast<std::uint32_t>(pixels) * static_cast<std::uint32_t>(format_->bytesPerPixel));
         }
         if (fetchAhead) startFetchAhead(sendTime_ > aheadFetchTime_);
-        auto conversionTime = FrameStageTimes::Clock::duration::zero();
         if (slot.builtWidth != width || slot.builtHeight != height) {
-            const auto converting = FrameStageTimes::Clock::now();
             StageTimer timer(stageTimes_, FrameStage::Conversion);
             fillFrame(slot, width, height);
-            conversionTime = FrameStageTimes::Clock::now() - converting;
         }
+        const auto sending = FrameStageTimes::Clock::now();
         const int refused = multipart_.active ? sendParts(slot, width, height) : sendFrame(slot, pixels);
-        sendTime_ = FrameStageTimes::Clock::now() - started - conversionTime;
+        sendTime_ = FrameStageTimes::Clock::now() - sending;
         if (refused == 0) stageTimes_.frameSent();
         if (refused == 0) return true;
         bridge_.printError("ERROR: The device refused a " + std::string(format_->name) + " frame (code " +
@@ -415,7 +412,7 @@ private:
     bool fetchingAhead_ = false;  // a fetch cycle was started on the helper and not yet waited for
     Fetch aheadResult_ = Fetch::Retry;
     // What decides where the next conversion runs: the last fetch cycle run ahead (written by the helper, read
-    // after waiting for it) and the loop's own part of the last frame, chunk data and send.
+    // after waiting for it) and the last frame's send.
     FrameStageTimes::Clock::duration aheadFetchTime_{};
     FrameStageTimes::Clock::duration sendTime_{};
     // Last member: destroyed first, so a job still running ends before the members it uses go away.
