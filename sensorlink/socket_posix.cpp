@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -34,6 +35,12 @@ bool waitFor(int fd, short events, int timeoutMs) {
         if (errno != EINTR) return true;
     }
 }
+
+// The most one send or recv call moves. A kernel that does not preempt a thread inside a system call copies
+// all of a call's bytes before anything else may run on that processor, so one call that moved megabytes of a
+// point cloud held back, for a millisecond or more, the device's control thread waiting to answer a register
+// read. A quarter of a megabyte takes some tens of microseconds.
+constexpr std::size_t kMaxBytesPerCall = 256 * 1024;
 
 void setNoDelay(int fd) {
     const int one = 1;
@@ -75,7 +82,7 @@ IoStatus TcpStream::sendAll(const void* data, std::size_t size, int timeoutMs) {
     const TransferDeadline deadline(timeoutMs);
     while (size > 0) {
         if (!waitFor(fd, POLLOUT, deadline.left())) return IoStatus::Timeout;
-        const ssize_t sent = ::send(fd, bytes, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = ::send(fd, bytes, std::min(size, kMaxBytesPerCall), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
             return IoStatus::Closed;
@@ -92,7 +99,7 @@ IoStatus TcpStream::receiveAll(void* data, std::size_t size, int timeoutMs) {
     const TransferDeadline deadline(timeoutMs);
     while (size > 0) {
         if (!waitFor(fd, POLLIN, deadline.left())) return IoStatus::Timeout;
-        const ssize_t received = ::recv(fd, bytes, size, MSG_DONTWAIT);
+        const ssize_t received = ::recv(fd, bytes, std::min(size, kMaxBytesPerCall), MSG_DONTWAIT);
         if (received == 0) return IoStatus::Closed;
         if (received < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
