@@ -5,11 +5,14 @@
 // that size. Then, streaming Coord3D_ABC32f: the latency of register reads (median, 99th percentile) and the
 // bridge's resident memory after the first frames and after many more. Prints figures; never fails on one.
 //
-//   end_to_end_bench [--seconds S] [--memory-frames N] [--data FILE]
+//   end_to_end_bench [--seconds S] [--memory-frames N] [--data FILE] [--reads-only]
 //
-// --data writes one line per format and packet size for scripts/plot-performance.sh.
+// --data writes one line per format and packet size for scripts/plot-performance.sh; --reads-only skips the
+// formats and packet sizes and measures only the register reads and memory while streaming.
 #include <arv.h>
 #include <arpa/inet.h>
+#include <pthread.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,6 +29,7 @@
 
 #include "bridge_process.h"
 #include "emulator_process.h"
+#include "gvcp_wire_timer.h"
 #include "os.h"
 
 namespace {
@@ -50,7 +54,27 @@ struct Options {
     double seconds = 5;
     int memoryFrames = 1000;
     std::string dataPath;
+    bool readsOnly = false;
 };
+
+// Real-time priority for the calling thread where the system allows it, else the short time slice.
+const char* favourReader() {
+    sched_param lowestRealTime{};
+    lowestRealTime.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &lowestRealTime) == 0) return "real-time priority";
+    os::favourThreadLatency();
+    return "the short time slice";
+}
+
+void printLatencies(const std::string& what, std::vector<double> microseconds) {
+    if (microseconds.empty()) return (void)std::printf("%s: none measured\n", what.c_str());
+    std::sort(microseconds.begin(), microseconds.end());
+    const auto at = [&](double share) {
+        return microseconds[static_cast<std::size_t>(share * static_cast<double>(microseconds.size() - 1))];
+    };
+    std::printf("%s: n=%zu median %.0f us, p99 %.0f us, max %.0f us\n", what.c_str(), microseconds.size(), at(0.5),
+                at(0.99), microseconds.back());
+}
 
 // ---- Limits measured with plain sockets ----
 
@@ -250,9 +274,13 @@ public:
         const guint payload = arv_camera_get_payload(camera_, nullptr);
         for (int i = 0; i < 8; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
         arv_camera_start_acquisition(camera_, nullptr);
-        // The reading thread asks for the short time slice the device's control thread has, so that the figure
-        // shows how soon the device answers rather than how late a busy machine wakes the reader.
-        os::favourThreadLatency();
+        // The reading thread stands for a client whose control thread runs ahead of the streaming work around it:
+        // at real-time priority where that is allowed, else with the short time slice the device's control thread
+        // has. The emulator and the receiver's stream thread, which in a real installation run on other machines
+        // or cores, share this machine's processors with it.
+        // The packet timestamps are the kernel's, so the watching thread keeps the ordinary priority.
+        GvcpWireTimer wire;
+        const char* readerPriority = favourReader();
         std::vector<double> reads;
         int frames = 0;
         long firstKb = 0, lastKb = 0;
@@ -274,13 +302,11 @@ public:
         arv_camera_stop_acquisition(camera_, nullptr);
         g_object_unref(stream);
         std::printf("\nWhile streaming Coord3D_ABC32f (9000-byte packets): %s\n", stageLine().c_str());
-        std::sort(reads.begin(), reads.end());
-        if (!reads.empty()) {
-            const auto at = [&](double share) {
-                return reads[static_cast<std::size_t>(share * static_cast<double>(reads.size() - 1))];
-            };
-            std::printf("register read (ExposureTime): n=%zu median %.0f us, p99 %.0f us, max %.0f us\n", reads.size(),
-                        at(0.5), at(0.99), reads.back());
+        printLatencies(std::string("register read (ExposureTime), reading thread at ") + readerPriority, reads);
+        if (wire.error().empty()) {
+            printLatencies("the device's answer on the wire (command sent to acknowledge sent)", wire.stop());
+        } else {
+            std::printf("the device's answer on the wire: not measured, %s\n", wire.error().c_str());
         }
         // What the acquisition loop holds: the camera image (1 byte per pixel) and two sets of points (24),
         // intensities (2) and the frame built from them (12), one fetched and built ahead; the device keeps the
@@ -311,11 +337,17 @@ private:
 
 Options parse(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        if (name == "--seconds") options.seconds = std::atof(argv[i + 1]);
-        if (name == "--memory-frames") options.memoryFrames = std::atoi(argv[i + 1]);
-        if (name == "--data") options.dataPath = argv[i + 1];
+        if (name == "--reads-only") {
+            options.readsOnly = true;
+            continue;
+        }
+        if (i + 1 == argc) break;
+        ++i;
+        if (name == "--seconds") options.seconds = std::atof(argv[i]);
+        if (name == "--memory-frames") options.memoryFrames = std::atoi(argv[i]);
+        if (name == "--data") options.dataPath = argv[i];
     }
     return options;
 }
@@ -339,7 +371,8 @@ int main(int argc, char** argv) {
     std::vector<Run> runs;
     std::printf("%-15s %6s %7s %8s %6s %8s %8s  %s\n", "format", "packet", "fps", "MB/s", "failed", "TCP ms", "UDP ms",
                 "bridge: frames, fps; mean ms per frame of each stage");
-    for (const std::string format : {"Mono8", "Mono16", "RGB16", "Coord3D_ABC16", "Coord3D_ABC32f"}) {
+    const std::vector<std::string> formats = {"Mono8", "Mono16", "RGB16", "Coord3D_ABC16", "Coord3D_ABC32f"};
+    for (const std::string& format : options.readsOnly ? std::vector<std::string>{} : formats) {
         for (const std::size_t packetSize : {std::size_t{1500}, std::size_t{9000}}) {
             if (!bench.configure(format, packetSize)) continue;
             Run run = bench.stream(format, packetSize, options.seconds);

@@ -1,0 +1,118 @@
+#include "gvcp_wire_timer.h"
+
+#include <arpa/inet.h>
+#include <linux/filter.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr std::uint16_t kControlPort = 3956;
+constexpr std::uint8_t kCommandKey = 0x42;
+
+std::uint16_t be16(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]); }
+
+// Keeps UDP packets from or to the control port, so that the stream's packets never reach the socket.
+bool attachControlPortFilter(int fd) {
+    static sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9),                      // IP protocol
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_UDP, 0, 6),     //   not UDP: drop
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                     // X = IP header length
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 0),                      // source port
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kControlPort, 2, 0),    //   control port: keep
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2),                      // destination port
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kControlPort, 0, 1),    //   not the control port: drop
+        BPF_STMT(BPF_RET | BPF_K, 256),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+}
+
+}  // namespace
+
+GvcpWireTimer::GvcpWireTimer() {
+    fd_ = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
+    if (fd_ < 0) {
+        error_ = std::string("no packet socket: ") + std::strerror(errno);
+        return;
+    }
+    const int on = 1;
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_protocol = htons(ETH_P_IP);
+    address.sll_ifindex = static_cast<int>(::if_nametoindex("lo"));
+    if (!attachControlPortFilter(fd_) || ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
+        ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        error_ = std::string("cannot watch the loopback interface: ") + std::strerror(errno);
+        return;
+    }
+    thread_ = std::thread([this] { capture(); });
+}
+
+GvcpWireTimer::~GvcpWireTimer() {
+    stop();
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::vector<double> GvcpWireTimer::stop() {
+    stopping_ = true;
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard lock(mutex_);
+    return answers_;
+}
+
+void GvcpWireTimer::capture() {
+    std::uint8_t packet[256];
+    alignas(cmsghdr) std::uint8_t control[256];
+    while (!stopping_) {
+        pollfd entry{fd_, POLLIN, 0};
+        if (::poll(&entry, 1, 100) <= 0) continue;
+        sockaddr_ll from{};
+        iovec piece{packet, sizeof packet};
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &piece;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t size = ::recvmsg(fd_, &message, MSG_DONTWAIT);
+        // Loopback shows a packet once, as it arrives; the kernel stamps it as the sender hands it over.
+        if (size <= 0) continue;
+        for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
+            if (item->cmsg_level != SOL_SOCKET || item->cmsg_type != SCM_TIMESTAMPNS) continue;
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(item), sizeof stamp);
+            record(packet, static_cast<std::size_t>(size), static_cast<double>(stamp.tv_sec) + stamp.tv_nsec * 1e-9);
+        }
+    }
+}
+
+void GvcpWireTimer::record(const std::uint8_t* ip, std::size_t size, double seconds) {
+    if (size < 20) return;
+    const std::size_t udp = static_cast<std::size_t>(ip[0] & 0x0f) * 4;
+    const std::size_t gvcp = udp + 8;
+    if (size < gvcp + 8) return;
+    const std::uint16_t sourcePort = be16(ip + udp);
+    const std::uint16_t destinationPort = be16(ip + udp + 2);
+    // Command and acknowledge headers both carry the request id in bytes 6 and 7.
+    const std::uint16_t id = be16(ip + gvcp + 6);
+    std::lock_guard lock(mutex_);
+    if (destinationPort == kControlPort && ip[gvcp] == kCommandKey) {
+        pending_[std::uint32_t{sourcePort} << 16 | id] = seconds;
+    } else if (sourcePort == kControlPort) {
+        const auto command = pending_.find(std::uint32_t{destinationPort} << 16 | id);
+        if (command == pending_.end()) return;
+        answers_.push_back((seconds - command->second) * 1e6);
+        pending_.erase(command);
+    }
+}

@@ -1,0 +1,39 @@
+// How long a device takes to answer, seen on the loopback wire: a packet socket watches GVCP commands to port
+// 3956 and the acknowledges coming back, each stamped by the kernel as it is sent. The time between a command
+// and its acknowledge leaves out the client's side (how soon its thread runs and is woken again), which on a
+// busy machine is the larger part of a read. Needs the right to open a packet socket (root, or CAP_NET_RAW).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class GvcpWireTimer {
+public:
+    GvcpWireTimer();
+    ~GvcpWireTimer();
+    GvcpWireTimer(const GvcpWireTimer&) = delete;
+    GvcpWireTimer& operator=(const GvcpWireTimer&) = delete;
+
+    // Empty when the capture runs; otherwise why it could not start.
+    const std::string& error() const { return error_; }
+    // Stops the capture; the answer times in microseconds, one per command that was acknowledged.
+    std::vector<double> stop();
+
+private:
+    void capture();
+    void record(const std::uint8_t* ip, std::size_t size, double seconds);
+
+    int fd_ = -1;
+    std::string error_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    // Commands not answered yet, by client port and request id; the second they were sent.
+    std::map<std::uint32_t, double> pending_;
+    std::vector<double> answers_;
+};
