@@ -23,13 +23,13 @@ std::uint16_t be16(const std::uint8_t* bytes) { return static_cast<std::uint16_t
 // Keeps UDP packets from or to the control port, so that the stream's packets never reach the socket.
 bool attachControlPortFilter(int fd) {
     static sock_filter code[] = {
-        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9),                      // IP protocol
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_UDP, 0, 6),     //   not UDP: drop
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                     // X = IP header length
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 0),                      // source port
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kControlPort, 2, 0),    //   control port: keep
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2),                      // destination port
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kControlPort, 0, 1),    //   not the control port: drop
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9),                    // IP protocol
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_UDP, 0, 6),   //   not UDP: drop
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                   // X = IP header length
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 0),                    // source port
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kControlPort, 2, 0),  //   control port: keep
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2),                    // destination port
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kControlPort, 0, 1),  //   not the control port: drop
         BPF_STMT(BPF_RET | BPF_K, 256),
         BPF_STMT(BPF_RET | BPF_K, 0),
     };
