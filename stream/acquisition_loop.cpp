@@ -45,35 +45,7 @@ public:
             }
             return;
         }
-        while (bridge_.takeAcquisitionStart()) {
-            sizeWarned_ = false;
-            bridge_.sendSensorCommand("SetAcquisitionStart=1");
-            stageTimes_.start();
-            fetchTimes_.start();
-            std::string formatName;
-            {
-                std::lock_guard<std::mutex> lock(bridge_.stateMutex);
-                formatName = bridge_.pixelFormat;
-            }
-            format_ = findFrameFormat(formatName);
-            multipart_ = chooseMultipart(bridge_, format_);
-            Outcome outcome = Outcome::Finished;
-            if (format_ != nullptr) {
-                outcome = runAcquisition();
-            } else {
-                bridge_.printError("ERROR: Frames in the pixel format " + formatName +
-                                   " cannot be built; the acquisition stops\n");
-            }
-            // A frame triggered ahead is fetched before the sensor is told to stop.
-            finishFetchAhead();
-            endLossRun();
-            // Whatever ended the acquisition, shut-down included, the sensor is told, so that it is never
-            // left acquiring for nobody.
-            bridge_.sendSensorCommand("SetAcquisitionStart=0");
-            stageTimes_.addStages(fetchTimes_);
-            bridge_.trace("Acquisition stopped: " + stageTimes_.summary() + "\n");
-            bridge_.acquisitionEnded(outcome == Outcome::Finished);
-        }
+        while (bridge_.takeAcquisitionStart()) acquire();
     }
 
 private:
@@ -82,6 +54,37 @@ private:
     enum class Outcome { Stopped, Finished };
     // Stop: the acquisition is to stop before this cycle's frame.
     enum class Fetch { Done, Retry, Stop };
+
+    // One acquisition, from the sensor's start to its stop.
+    void acquire() {
+        sizeWarned_ = false;
+        bridge_.sendSensorCommand("SetAcquisitionStart=1");
+        stageTimes_.start();
+        fetchTimes_.start();
+        std::string formatName;
+        {
+            std::lock_guard<std::mutex> lock(bridge_.stateMutex);
+            formatName = bridge_.pixelFormat;
+        }
+        format_ = findFrameFormat(formatName);
+        multipart_ = chooseMultipart(bridge_, format_);
+        Outcome outcome = Outcome::Finished;
+        if (format_ != nullptr) {
+            outcome = runAcquisition();
+        } else {
+            bridge_.printError("ERROR: Frames in the pixel format " + formatName +
+                               " cannot be built; the acquisition stops\n");
+        }
+        // A frame triggered ahead is fetched before the sensor is told to stop.
+        finishFetchAhead();
+        endLossRun();
+        // Whatever ended the acquisition, shut-down included, the sensor is told, so that it is never
+        // left acquiring for nobody.
+        bridge_.sendSensorCommand("SetAcquisitionStart=0");
+        stageTimes_.addStages(fetchTimes_);
+        bridge_.trace("Acquisition stopped: " + stageTimes_.summary() + "\n");
+        bridge_.acquisitionEnded(outcome == Outcome::Finished);
+    }
 
     // What one fetch cycle brings, and the frame built from it.
     struct PointSlot {
