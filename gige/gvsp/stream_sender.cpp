@@ -1,8 +1,6 @@
 // Packetizing, pacing and resending of stream channel 0 (see stream_sender.h).
 #include "stream_sender.h"
 
-#include "test_packet_loss.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -16,9 +14,7 @@
 namespace gvsp {
 
 StreamSender::StreamSender(std::uint64_t tickFrequency, std::uint64_t resendBudget)
-    : tickFrequency_(tickFrequency == 0 ? 1 : tickFrequency), store_(resendBudget) {
-    setTestDropRatio(testPacketDropRatio());
-}
+    : tickFrequency_(tickFrequency == 0 ? 1 : tickFrequency), store_(resendBudget) {}
 
 bool StreamSender::open(std::uint32_t address, std::string* error) {
     std::unique_lock<std::shared_mutex> lock(socketMutex_);
@@ -83,28 +79,10 @@ bool StreamSender::sendTestPacket() {
     return socket_.send(now.destination, now.port, &packet, 1) == 1;
 }
 
-void StreamSender::setTestDropRatio(double ratio) {
-    if (!(ratio > 0.0)) ratio = 0.0;
-    if (ratio > 0.5) ratio = 0.5;
-    dropPerMillion_ = static_cast<std::uint32_t>(ratio * 1e6);
-}
-
-bool StreamSender::shouldDrop() {
-    const std::uint32_t perMillion = dropPerMillion_.load(std::memory_order_relaxed);
-    if (perMillion == 0) return false;
-    // xorshift: a fixed sequence, so a failing run can be repeated.
-    dropState_ ^= dropState_ << 13;
-    dropState_ ^= dropState_ >> 7;
-    dropState_ ^= dropState_ << 17;
-    return dropState_ % 1000000 < perMillion;
-}
-
 std::uint16_t StreamSender::nextBlockId() const {
     const std::uint64_t next = nextBlock_.load();
     return next > 0xFFFF ? 1 : static_cast<std::uint16_t>(next);
 }
-
-void StreamSender::setNextBlockId(std::uint64_t id) { nextBlock_ = id == 0 ? 1 : id; }
 
 std::uint64_t StreamSender::takeBlockId(bool extendedIds) {
     std::uint64_t id = nextBlock_.load();
@@ -223,15 +201,9 @@ SendOutcome StreamSender::transmit(const ChannelSettings& config, std::uint32_t 
                 packet.spans[0] = leader;
                 packet.spanCount = 1;
             } else if (next == trailerId) {
-                // Dropped last packets (the test switch) leave the copy short: complete it first.
-                if (copy != nullptr && copied < totalBytes) {
-                    copied = totalBytes;
-                    store_.append(kept, segments, segmentCount, copied);
-                }
                 packet.spans[0] = trailer;
                 packet.spanCount = 1;
             } else {
-                if (shouldDrop()) continue;
                 const BlockLayout::Slice slice = layout.slice(next);
                 const std::size_t headerLength =
                     layout.encodePayloadHeader(headers[count], kPayloadHeaderCapacity, blockId, next, 0);
@@ -251,7 +223,6 @@ SendOutcome StreamSender::transmit(const ChannelSettings& config, std::uint32_t 
             }
             ++count;
         }
-        if (count == 0) continue;
         if (paced && !pace(batch, count, generation)) return SendOutcome::Stopped;
         if (generation_.load() != generation) return SendOutcome::Stopped;
         if (socket_.send(config.destination, config.port, batch, count, &refused) != count) {

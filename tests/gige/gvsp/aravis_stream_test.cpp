@@ -1,11 +1,10 @@
 // End to end on loopback: the device library in this process streams the demo device's synthetic frames and
 // a libaravis client receives them. Every pixel format arrives byte-exact with the right size, format and timestamp;
-// the chunk parser reads the temperature; with a share of payload packets dropped on the device side,
-// every frame still completes through resends, and so it does when a packet filter refuses some of them.
+// the chunk parser reads the temperature; with a share of the stream's datagrams lost on the way out of the
+// loopback, every frame still completes through resends, and so it does when a packet filter refuses some of them.
 #include "gev_camera.h"
 #include "demo_streamer.h"
 #include "synthetic_frame.h"
-#include "test_packet_loss.h"
 
 #include <arv.h>
 #include <gtest/gtest.h>
@@ -148,10 +147,10 @@ TEST(AravisStream, EveryPixelFormatArrivesByteExact) {
 }
 
 TEST(AravisStream, DroppedPacketsAreResentAndEveryFrameCompletes) {
-    // The test-only switch: the device drops 2% of the payload packets it sends the first time.
-    gvsp::setTestPacketDropRatio(0.02);
+    // Run by ctest in a namespace whose loopback loses a share of the stream's datagrams after they were sent.
+    const char* where = std::getenv("LOSS_AT");
+    if (where == nullptr || std::string(where) != "egress") GTEST_SKIP() << "needs tests/e2e/lossy_namespace.sh";
     Device device("127.0.7.31");
-    gvsp::setTestPacketDropRatio(0.0);
     ASSERT_TRUE(device.started());
     const Received got = receive("127.0.7.31", "Coord3D_ABC32f", 30, true);
     EXPECT_EQ(got.complete, 30);
