@@ -192,7 +192,9 @@ TEST(AravisMultipart, PartsArriveWithTheirIdsAndChunksAndLostPacketsAreResentWit
         EXPECT_EQ(got.failed, 0) << multipart;
         EXPECT_EQ(got.wrong, 0) << multipart;
         EXPECT_EQ(got.temperature, kTemperature) << multipart;
-        if (lossy) EXPECT_GT(got.resendRequests, 0u) << multipart;
+        if (lossy) {
+            EXPECT_GT(got.resendRequests, 0u) << multipart;
+        }
     }
     EXPECT_EQ(device.refused(), 0);
 }
