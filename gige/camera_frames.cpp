@@ -79,19 +79,9 @@ bool Camera::setMultipartLayout(std::uint64_t partBytes, int partCount, int stre
 int Camera::sendMultipart(const GevPart* parts, int partCount, int stream) {
     if (parts == nullptr || partCount <= 0 || partCount >= static_cast<int>(gvsp::kMaxParts))
         return reportRefusal(gvsp::FrameInvalid);
-    gvsp::FramePart frameParts[gvsp::kMaxParts];
-    for (int i = 0; i < partCount; ++i) {
-        frameParts[i].data = parts[i].data;
-        frameParts[i].length = parts[i].length;
-        frameParts[i].info.dataType = parts[i].dataType;
-        frameParts[i].info.pixelFormat = parts[i].pixelFormat;
-        frameParts[i].info.width = parts[i].width;
-        frameParts[i].info.height = parts[i].height;
-        frameParts[i].info.purposeId = parts[i].componentId;
-    }
     const gvsp::ImageSettings image = imageSettings();
     return reportRefusal(
-        frames_.sendMultipart(frameParts, static_cast<std::uint32_t>(partCount), stream, image, timestampTicks()));
+        frames_.sendMultipart(parts, static_cast<std::uint32_t>(partCount), stream, image, timestampTicks()));
 }
 
 bool Camera::addPixelFormat(const char* name) {

@@ -177,7 +177,12 @@ SendOutcome StreamSender::sendMultipart(const MultipartBlock& block) {
     if (!config.multipart || !config.extendedIds) return SendOutcome::MultipartOff;
 
     std::uint64_t lengths[kMaxParts];
-    for (std::uint32_t i = 0; i < block.partCount && i < kMaxParts; ++i) lengths[i] = block.data[i].length;
+    Span data[kMaxParts];
+    for (std::uint32_t i = 0; i < block.partCount && i < kMaxParts; ++i) {
+        lengths[i] = block.parts[i].length;
+        data[i] = Span{static_cast<const std::uint8_t*>(block.parts[i].data),
+                       static_cast<std::size_t>(block.parts[i].length)};
+    }
     const BlockLayout layout =
         BlockLayout::ofParts(lengths, block.partCount, packetDataSize(config.packetSize, true, true), true);
     if (layout.partCount == 0 || !layout.fitsPacketIds()) return SendOutcome::TooManyPackets;
@@ -186,15 +191,16 @@ SendOutcome StreamSender::sendMultipart(const MultipartBlock& block) {
     header.extendedIds = true;
     header.blockId = takeBlockId(true);
     std::uint8_t leaderPacket[kMaxLeaderPacket];
-    const std::size_t leaderLength = encodeMultipartLeader(leaderPacket, sizeof leaderPacket, header, block.payloadType,
-                                                           block.timestamp, block.parts, block.partCount);
+    const std::size_t leaderLength =
+        encodeMultipartLeader(leaderPacket, sizeof leaderPacket, header, block.payloadType, block.timestamp,
+                              block.parts, block.partCount, block.offsetX, block.offsetY);
     header.packetId = static_cast<std::uint32_t>(layout.trailerId());
     std::uint8_t trailerPacket[kMaxTrailerPacket];
     const std::size_t trailerLength =
         encodeMultipartTrailer(trailerPacket, sizeof trailerPacket, header, block.payloadType, block.parts,
                                block.partCount, block.chunkDataLength, block.chunkLayoutId);
     return transmit(config, generation, header.blockId, layout, Span{leaderPacket, leaderLength},
-                    Span{trailerPacket, trailerLength}, block.data, block.partCount);
+                    Span{trailerPacket, trailerLength}, data, block.partCount);
 }
 
 SendOutcome StreamSender::transmit(const ChannelSettings& config, std::uint32_t generation, std::uint64_t blockId,

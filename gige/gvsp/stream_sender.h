@@ -42,13 +42,15 @@ struct ChannelSettings {
     bool multipart = false;             // the client accepts multipart blocks (SCCFG)
 };
 
-// One multipart block: the parts' records and their bytes, one span per part in the records' order.
+// One multipart block: its parts, each with its bytes, in the order of the leader's records.
 struct MultipartBlock {
     std::uint64_t timestamp = 0;
     std::uint16_t payloadType = PayloadMultipart;
-    PartInfo parts[kMaxParts];
-    Span data[kMaxParts];
+    GevPart parts[kMaxParts];
     std::uint32_t partCount = 0;
+    // Where every part lies in the sensor's image.
+    std::uint32_t offsetX = 0;
+    std::uint32_t offsetY = 0;
     // With chunks: the chunk part's length and its layout id, for the trailer.
     std::uint32_t chunkDataLength = 0;
     std::uint32_t chunkLayoutId = 0;
