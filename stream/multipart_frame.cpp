@@ -5,14 +5,15 @@
 #include <new>
 
 #include "main_class.h"
+#include "pixel_format_table.h"
 #include "point_conversion_rules.h"
 
 namespace {
 
-constexpr std::uint32_t kCoord3dAbc16 = 0x023000B9;
-constexpr std::uint32_t kCoord3dAbc32f = 0x026000C0;
-constexpr std::uint32_t kMono16 = 0x01100007;
-constexpr std::uint32_t kConfidence8 = 0x010800C6;
+constexpr std::uint32_t kCoord3dAbc16 = pfnc::pixelFormatCode("Coord3D_ABC16");
+constexpr std::uint32_t kCoord3dAbc32f = pfnc::pixelFormatCode("Coord3D_ABC32f");
+constexpr std::uint32_t kMono16 = pfnc::pixelFormatCode("Mono16");
+constexpr std::uint32_t kConfidence8 = pfnc::pixelFormatCode("Confidence8");
 
 // Whether the Range part holds a measured point here, by the conversions' own rules: the sensor measured it
 // and, for 16-bit coordinates, every coordinate fits; otherwise the Range part holds zeros there.
