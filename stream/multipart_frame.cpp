@@ -97,14 +97,7 @@ int MultipartFrame::send(CMainClass& bridge, const MultipartChoice& choice, cons
         parts[count++] = GevPart{mono, pixels * 2, kMono16, w, h, GevPart2DImage, kComponents[kIntensityComponent].id};
     }
     if (choice.enabled[kConfidenceComponent]) {
-        AxisScaling axes{};
-        {
-            std::lock_guard<std::mutex> lock(bridge.stateMutex);
-            for (int axis = 0; axis < 3; ++axis) {
-                axes.offset[axis] = static_cast<double>(bridge.coordinates[axis].offset);
-                axes.scale[axis] = static_cast<double>(bridge.coordinates[axis].scale);
-            }
-        }
+        const AxisScaling axes = frameScaling(bridge);
         std::uint8_t* confidence = confidence_.get();
         for (std::size_t i = 0; i < pixels; ++i)
             confidence[i] = !noData && rangeMeasured(points + 3 * i, sixteenBit, axes) ? 255 : 0;
