@@ -1,9 +1,9 @@
 // Multipart blocks and extended ids end to end on loopback: the device library in this process sends the
 // three parts of a trigger and a libaravis client that enabled multipart and extended ids receives them part
 // by part (component ids, formats, sizes, bytes) with the temperature chunk, and, run by ctest in a namespace
-// whose loopback loses a share of the stream's datagrams, through packets lost and resent; without multipart the same
-// client gets the first part as an image, still with 64-bit ids; tshark decodes the multipart stream without malformed
-// or expert items.
+// whose loopback loses a share of the stream's payload packets, through packets lost and resent; without multipart the
+// same client gets the first part as an image, still with 64-bit ids; tshark decodes the multipart stream without
+// malformed or expert items.
 #include "gev_camera.h"
 
 #include <arv.h>
