@@ -1,6 +1,6 @@
 // The camera's register space as the control channel sees it: the bootstrap block, the feature registers
-// (with the read and write callbacks) and the GenICam XML, plus discovery, control changes and the hooks
-// the stream path uses.
+// (with the read and write callbacks) and the GenICam XML, plus discovery, control changes and what
+// they tell the stream channel.
 #include "camera.h"
 
 #include <cstring>
@@ -49,20 +49,16 @@ Status Camera::writeMemory(std::uint32_t address, const std::uint8_t* data, std:
     if (gvcp::rangeWithin(address, count, 0, gvcp::reg::kBootstrapEnd)) {
         bool channelWritten = false;
         bool fireTest = false;
-        StreamHooks* hooks = nullptr;
         gvsp::ChannelSettings settings;
         Status status;
         {
             std::lock_guard lock(mutex_);
             status = writeBootstrap(address, data, count, channelWritten, fireTest);
-            if (channelWritten) {
-                hooks = streamHooks_;
-                settings = channelSettings();
-            }
+            if (channelWritten) settings = channelSettings();
         }
-        if (hooks != nullptr) {
-            hooks->configure(settings);
-            if (fireTest) hooks->fireTestPacket();
+        if (channelWritten) {
+            channel_.configure(settings);
+            if (fireTest) channel_.sendTestPacket();
         }
         return status;
     }
@@ -229,7 +225,7 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
         context = writeContext_;
     }
     const bool carriedOut = callback == nullptr || runCallbacks(callback, context, names);
-    StreamHooks* hooks = nullptr;
+    bool limitWritten = false;
     gvsp::ChannelSettings settings;
     {
         std::lock_guard lock(mutex_);
@@ -241,11 +237,11 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
         updatePayloadSize();
         // The throughput limit paces the stream from the next frame and the next resend on.
         for (const auto& name : names) {
-            if (name == kThroughputLimitMode || name == kThroughputLimit) hooks = streamHooks_;
+            if (name == kThroughputLimitMode || name == kThroughputLimit) limitWritten = true;
         }
-        if (hooks != nullptr) settings = channelSettings();
+        if (limitWritten) settings = channelSettings();
     }
-    if (hooks != nullptr) hooks->configure(settings);
+    if (limitWritten) channel_.configure(settings);
     return carriedOut ? Status::Success : Status::Error;
 }
 
@@ -277,16 +273,10 @@ void Camera::packetResend(const gvcp::Peer& from, const std::uint8_t* payload, s
     // port than its control commands (clients send them from their stream socket), so the address decides.
     const gvcp::Peer controller = privilege_.controller();
     if (!privilege_.controlled() || controller.address != from.address) return;
-    StreamHooks* hooks = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        hooks = streamHooks_;
-    }
-    if (hooks != nullptr) hooks->packetResend(payload, size, flags);
+    queueResend(payload, size, flags);
 }
 
 void Camera::controlChanged(bool controlled) {
-    StreamHooks* hooks = nullptr;
     GevConnectionCallback callback = nullptr;
     void* context = nullptr;
     {
@@ -298,17 +288,11 @@ void Camera::controlChanged(bool controlled) {
             setChannelRegister(gvsp::RegConfig, channelRegister(gvsp::RegConfig) & ~gvsp::kConfigMultipart);
             bootstrap_.setWord(gvcp::reg::kGvspConfiguration, 0);
         }
-        hooks = controlled ? nullptr : streamHooks_;
         callback = connectionCallback_;
         context = connectionContext_;
     }
-    if (hooks != nullptr) hooks->stop();
+    if (!controlled) channel_.closeChannel();
     if (callback != nullptr) callback(context, controlled);
-}
-
-void Camera::setStreamHooks(StreamHooks* hooks) {
-    std::lock_guard lock(mutex_);
-    streamHooks_ = hooks;
 }
 
 std::uint32_t Camera::channelRegister(gvsp::ChannelRegister offset) const {
