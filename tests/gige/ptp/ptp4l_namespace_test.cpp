@@ -38,9 +38,8 @@ TEST(Ptp4l, FeaturesFollowTheHostsPtp4l) {
     const char* tmp = std::getenv("TMPDIR");
     std::string work = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/ptp4l-ns-XXXXXX";
     ASSERT_NE(mkdtemp(work.data()), nullptr);
-    const std::string output =
-        run(std::string("unshare -n sh ") + SOURCE_DIR + "/ptp4l_namespace_check.sh " + DEMO_DEVICE_PATH + " " + work +
-            " 2>&1");
+    const std::string output = run(std::string("unshare -n sh ") + SOURCE_DIR + "/ptp4l_namespace_check.sh " +
+                                   DEMO_DEVICE_PATH + " " + work + " 2>&1");
 
     const std::string alone = section(output, "without ptp4l");
     EXPECT_NE(alone.find("PtpEnable = false"), std::string::npos) << output;

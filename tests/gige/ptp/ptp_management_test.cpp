@@ -19,13 +19,13 @@ std::vector<std::uint8_t> answer(std::uint16_t id, std::uint16_t sequenceId, con
                                  std::uint8_t action = 2, std::uint16_t tlvType = 1) {
     std::vector<std::uint8_t> bytes = {0x0D, 0x02};
     put(bytes, 54 + data.size(), 2);
-    bytes.resize(20, 0);                                       // domain .. type-specific field
-    for (int i = 0; i < 8; ++i) bytes.push_back(0x10 + i);     // clock identity of ptp4l
-    put(bytes, 1, 2);                                          // port
+    bytes.resize(20, 0);                                    // domain .. type-specific field
+    for (int i = 0; i < 8; ++i) bytes.push_back(0x10 + i);  // clock identity of ptp4l
+    put(bytes, 1, 2);                                       // port
     put(bytes, sequenceId, 2);
     bytes.push_back(0x04);
     bytes.push_back(0x7F);
-    bytes.resize(bytes.size() + 10, 0);                        // target: the asker
+    bytes.resize(bytes.size() + 10, 0);  // target: the asker
     bytes.push_back(0);
     bytes.push_back(0);
     bytes.push_back(action);
@@ -89,13 +89,13 @@ Decoded decode(std::uint16_t asked, const std::vector<std::uint8_t>& bytes, std:
 
 TEST(PtpManagement, GetHasTheExpectedBytes) {
     const std::vector<std::uint8_t> expected = {
-        0x0D, 0x02, 0x00, 0x36, 0, 0, 0, 0,                          // management, version 2, 54 bytes
-        0,    0,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0,             // correction, type-specific field
-        0,    0,    0,    0,    0, 0, 0, 0, 0, 0,                   // source port
-        0x01, 0x02, 0x04, 0x7F,                                     // sequence, control, interval
-        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // every port of every clock
-        0,    0,    0,    0,                                        // no hops, GET
-        0x00, 0x01, 0x00, 0x02, 0xC0, 0x00};                        // MANAGEMENT TLV, id alone
+        0x0D, 0x02, 0x00, 0x36, 0,    0,    0,    0,                       // management, version 2, 54 bytes
+        0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0, 0,  // correction, type-specific field
+        0,    0,    0,    0,    0,    0,    0,    0,    0,    0,           // source port
+        0x01, 0x02, 0x04, 0x7F,                                            // sequence, control, interval
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,        // every port of every clock
+        0,    0,    0,    0,                                               // no hops, GET
+        0x00, 0x01, 0x00, 0x02, 0xC0, 0x00};                               // MANAGEMENT TLV, id alone
     EXPECT_EQ(encodeGet(ManagementTimeStatus, 0x0102), expected);
 }
 
