@@ -127,9 +127,10 @@ void transportLayer(FeatureStore& store) {
 void ptpControl(FeatureStore& store) {
     store.addCategory("PtpControl", "TransportLayerControl");
     store.addFeature(GevBoolean, "PtpEnable", "PtpControl", GevReadOnly, "", true);
-    store.setDescription("PtpEnable",
-                         "True while a ptp4l answers on this host. The device follows the host's real-time clock "
-                         "and cannot switch PTP on or off: that is the host's time service (ptp4l, phc2sys).");
+    store.setDescription(
+        "PtpEnable",
+        "True when the host's ptp4l answered at the last latch. The device follows the host's real-time clock "
+        "and cannot switch PTP on or off: that is the host's time service (ptp4l, phc2sys).");
     store.addCommand("PtpDataSetLatch", "PtpControl");
     store.setDescription("PtpDataSetLatch", "Asks the host's ptp4l and latches its answer into the Ptp features.");
     store.addFeature(GevEnumeration, "PtpStatus", "PtpControl", GevReadOnly, "", true);

@@ -95,19 +95,20 @@ PtpSnapshot queryPtp4l(const std::string& socketPath, int timeoutMs) {
                   }) ||
         numberPorts == 0)
         return snapshot;
-    // Each port answers for itself.
-    std::vector<PortState> ports;
-    if (!link.ask(ManagementPortDataSet, [&](const std::uint8_t* message, std::size_t size, std::uint16_t sequenceId) {
-            PortState state = PortState::Disabled;
-            if (decodePortState(message, size, sequenceId, state)) ports.push_back(state);
-            return ports.size() >= numberPorts;
-        }))
-        return snapshot;
     TimeStatus status;
     if (!link.ask(ManagementTimeStatus, [&](const std::uint8_t* message, std::size_t size, std::uint16_t sequenceId) {
             return decodeTimeStatus(message, size, sequenceId, status);
         }))
         return snapshot;
+
+    // Each port answers for itself; a port whose answer is still missing at the deadline is left out.
+    std::vector<PortState> ports;
+    link.ask(ManagementPortDataSet, [&](const std::uint8_t* message, std::size_t size, std::uint16_t sequenceId) {
+        PortState state = PortState::Disabled;
+        if (decodePortState(message, size, sequenceId, state)) ports.push_back(state);
+        return ports.size() >= numberPorts;
+    });
+    if (ports.empty()) return snapshot;
 
     snapshot.answered = true;
     snapshot.portState = hostPortState(ports);
