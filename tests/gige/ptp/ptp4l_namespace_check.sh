@@ -3,7 +3,8 @@
 # the namespace, one ptp4l the master, the other slave only. Both timestamp in software and run free, so no
 # clock of the machine is ever adjusted. Aravis's arv-tool latches and reads the Ptp features: first with no
 # ptp4l running, then until the slave's device reports the slave port with a measured offset (or a deadline
-# passes). Usage: ptp4l_namespace_check.sh DEMO_DEVICE WORKDIR
+# passes). A device is given 30 s to come online, as a sanitizer build is slow to start on a loaded machine.
+# Usage: ptp4l_namespace_check.sh DEMO_DEVICE WORKDIR
 set -u
 demo=$1
 work=$2
@@ -17,7 +18,7 @@ PTP4L_SOCKET="$work/slave.sock" "$demo" --address 127.0.0.1 --quiet > "$work/sla
 pids="$pids $!"
 PTP4L_SOCKET="$work/master.sock" "$demo" --address 127.0.0.2 --serial MASTER --quiet > "$work/master-device.log" 2>&1 &
 pids="$pids $!"
-for _ in $(seq 50); do
+for _ in $(seq 300); do
     grep -q online "$work/slave-device.log" && grep -q online "$work/master-device.log" && break
     sleep 0.1
 done
