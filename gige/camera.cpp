@@ -132,6 +132,8 @@ int Camera::startServer(const char* address) {
         updateCapabilities();
         servedAddress_ = served;
     }
+    // The first read of the Ptp* features tells the host's state without a latch of the client's.
+    latchPtpDataSet();
     if (!server_.start(served, options_, error)) {
         std::fprintf(stderr, "ERROR: cannot open the GigE Vision control port: %s\n", error.c_str());
         std::lock_guard lock(mutex_);

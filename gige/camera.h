@@ -153,6 +153,9 @@ private:
     bool boundValue(const genicam::Node& feature, std::int64_t& value) const;
     bool setBoundValue(const genicam::Node& feature, std::int64_t value);
     bool declarable() const { return !server_.running(); }
+    // Asks the host's ptp4l and keeps its answer in the Ptp* features; called without the lock, since the
+    // question may wait for ptp4l (never longer than ptp::kQueryTimeoutMs).
+    void latchPtpDataSet();
 
     mutable std::mutex mutex_;
     genicam::FeatureStore store_;

@@ -3,12 +3,14 @@
 // they tell the stream channel.
 #include "camera.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "byte_reader.h"
 #include "byte_writer.h"
 #include "net/host_interfaces.h"
 #include "os.h"
+#include "ptp/ptp_status.h"
 
 namespace gige {
 
@@ -19,6 +21,7 @@ using Access = gvcp::BootstrapRegisters::Access;
 constexpr std::uint32_t kChannelEnd = gvsp::kChannelBase + gvsp::kChannelBlockSize;
 constexpr const char* kThroughputLimitMode = "DeviceLinkThroughputLimitMode";
 constexpr const char* kThroughputLimit = "DeviceLinkThroughputLimit";
+constexpr const char* kPtpLatch = "PtpDataSetLatch";
 
 std::uint32_t paddedXmlSize(const std::string& xml) {
     return static_cast<std::uint32_t>((xml.size() + 3) & ~std::size_t{3});
@@ -224,6 +227,8 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
         callback = writeCallback_;
         context = writeContext_;
     }
+    // The latch is the library's own command; the program hears of it like of any other write.
+    if (std::find(names.begin(), names.end(), kPtpLatch) != names.end()) latchPtpDataSet();
     const bool carriedOut = callback == nullptr || runCallbacks(callback, context, names);
     bool limitWritten = false;
     gvsp::ChannelSettings settings;
@@ -243,6 +248,15 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
     }
     if (limitWritten) channel_.configure(settings);
     return carriedOut ? Status::Success : Status::Error;
+}
+
+void Camera::latchPtpDataSet() {
+    const ptp::PtpSnapshot snapshot = ptp::queryPtp4l(ptp::ptp4lSocketPath(), ptp::kQueryTimeoutMs);
+    std::lock_guard lock(mutex_);
+    store_.setInt("PtpEnable", snapshot.answered ? 1 : 0);
+    store_.setEnum("PtpStatus", ptp::portStateName(snapshot.portState));
+    store_.setEnum("PtpServoStatus", snapshot.servoLocked ? "Locked" : "Unknown");
+    store_.setInt("PtpOffsetFromMaster", snapshot.offsetFromMasterNs);
 }
 
 void Camera::discoveryBlock(const gvcp::Peer& from, std::uint8_t* out) {
