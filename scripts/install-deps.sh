@@ -19,7 +19,7 @@ DEPS_TEST=(aravis-tools-cli aravis-tools tshark iproute2 util-linux nftables lin
 # The plot of the performance figures (docs/performance.png, scripts/plot-performance.sh).
 DEPS_DOCS=(gnuplot-nox)
 
-# The fuzz stage of ./test: clang with libFuzzer and the sanitizer runtimes.
+# The fuzz stage of ./test: clang with libFuzzer and the sanitizer runtimes (clang also for the release stage).
 DEPS_FUZZ=(clang libclang-rt-14-dev)
 
 # Windows cross-build and its test runner; dpkg-dev and xz-utils unpack the tinyxml2 source package, CLI11

@@ -27,14 +27,13 @@ std::size_t maxRequestPayload(std::uint8_t kind) {
 
 void encodeHeader(std::uint8_t kind, std::uint32_t requestId, std::uint32_t payloadLength,
                   std::uint8_t out[kHeaderSize]) {
-    ByteWriter writer;
+    ByteWriter writer(out, kHeaderSize);
     writer.u32(kMagic);
     writer.u8(kind);
     writer.u8(0);
     writer.u16(0);
     writer.u32(requestId);
     writer.u32(payloadLength);
-    for (std::size_t i = 0; i < kHeaderSize; ++i) out[i] = writer.data()[i];
 }
 
 std::optional<MessageHeader> decodeHeader(const std::uint8_t* data, std::size_t size) {

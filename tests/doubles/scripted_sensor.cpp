@@ -149,7 +149,7 @@ bool ScriptedSensor::withinDescriptorRange(const std::string& command) {
     const std::string& descriptor = replies_["GetXmlDescriptor"];
     for (const auto& [prefix, tag] : kRanged) {
         if (command.rfind(prefix, 0) != 0) continue;
-        const std::size_t group = descriptor.find("<" + std::string(tag) + ">");
+        const std::size_t group = descriptor.find(std::string("<") + tag + ">");
         if (group == std::string::npos) return true;  // no descriptor: nothing to check against
         const auto number = [&](const std::string& element) {
             const std::size_t at = descriptor.find("<" + element + ">", group);

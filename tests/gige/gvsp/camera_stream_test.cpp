@@ -361,11 +361,15 @@ TEST_F(CameraStreamTest, MultipartBlocksStartEachPartInAPacketOfItsOwn) {
         std::copy(packet.body.begin() + 8, packet.body.end(), block.begin() + static_cast<std::ptrdiff_t>(offset));
     }
     EXPECT_EQ(firstPacketOfPart, (std::vector<std::uint32_t>{1, 27, 32, 35}));  // 36864 bytes take 26 packets
-    std::vector<std::uint8_t> expected = range;
-    expected.insert(expected.end(), intensity.begin(), intensity.end());
-    expected.insert(expected.end(), confidence.begin(), confidence.end());
-    expected.insert(expected.end(), temperature, temperature + 4);
-    for (std::uint8_t byte : {0x00, 0xFF, 0xFF, 0xF0, 0x00, 0x00, 0x00, 0x04}) expected.push_back(byte);
+    // The parts one after the other, then the chunk's id and length.
+    const std::uint8_t chunkTrailer[] = {0x00, 0xFF, 0xFF, 0xF0, 0x00, 0x00, 0x00, 0x04};
+    std::vector<std::uint8_t> expected(range.size() + intensity.size() + confidence.size() + sizeof temperature +
+                                       sizeof chunkTrailer);
+    auto next = std::copy(range.begin(), range.end(), expected.begin());
+    next = std::copy(intensity.begin(), intensity.end(), next);
+    next = std::copy(confidence.begin(), confidence.end(), next);
+    next = std::copy(temperature, temperature + sizeof temperature, next);
+    std::copy(chunkTrailer, chunkTrailer + sizeof chunkTrailer, next);
     EXPECT_EQ(block, expected);
     EXPECT_EQ(packets.back().format, 2);
     EXPECT_EQ(packets.back().id, 36u);
