@@ -12,7 +12,8 @@
 // - StreamPath (camera_stream.h) owns the stream socket, bound to the served address; its port is what
 //   SCSP reports.
 // - setPacketResendSupported(): sets the PACKETRESEND capability bit clients look at.
-// - timestampTicks(): the device clock (ns ticks, the frequency the bootstrap registers announce).
+// - timestampTicks(): the device clock (ns ticks, the frequency the bootstrap registers announce): the host's
+//   real-time clock until a client resets it.
 // - The frame operations of CGevCamera live in camera_frames.cpp; PayloadSize follows updatePayloadSize().
 #pragma once
 
@@ -26,6 +27,7 @@
 #include "gev_camera.h"
 #include "genicam/feature_store.h"
 #include "genicam/register_layout.h"
+#include "gvcp/action_signals.h"
 #include "gvcp/bootstrap_registers.h"
 #include "gvcp/control_privilege.h"
 #include "gvcp/server.h"
@@ -124,6 +126,8 @@ private:
     void packetResend(const gvcp::Peer& from, const std::uint8_t* payload, std::size_t size,
                       std::uint8_t flags) override;
     void controlChanged(bool controlled) override;
+    // An action for `signal` took effect: the program's callback, on the action thread.
+    void deliverAction(int signal, std::uint64_t actionTicks);
 
     // Lays out the registers and writes the XML and its URL; the lock is held.
     bool describe(std::string& error);
@@ -159,6 +163,8 @@ private:
     genicam::RegisterLayout layout_;
     gvcp::BootstrapRegisters bootstrap_;
     gvcp::ControlPrivilege privilege_;
+    gvcp::DeviceClock clock_;
+    gvcp::ActionSignals actions_{clock_};
     gvcp::Server server_;
     std::string xml_;
     std::uint32_t servedAddress_ = 0;
@@ -185,7 +191,6 @@ private:
     GevActionCallback actionCallback_ = nullptr;
 
     StreamHooks* streamHooks_ = nullptr;
-    std::uint64_t clockOrigin_ = 0;  // steady-clock ns at the last timestamp reset
     std::uint16_t chunkBytes_ = 0;
     std::uint16_t chunkCount_ = 0;
     bool multipartOffered_ = false;
