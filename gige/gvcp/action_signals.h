@@ -35,7 +35,9 @@ public:
 
     // The action group key and mask registers (0x9800 + 0x10 * signal, key then mask); the two words after
     // each pair are not mapped. The range lies within groupsEnd().
-    static constexpr std::uint32_t groupsEnd() { return reg::kActionGroupBase + reg::kActionGroupStride * kSignalCount; }
+    static constexpr std::uint32_t groupsEnd() {
+        return reg::kActionGroupBase + reg::kActionGroupStride * kSignalCount;
+    }
     Status readGroups(std::uint32_t address, std::uint32_t count, std::uint8_t* out) const;
     Status writeGroups(std::uint32_t address, const std::uint8_t* data, std::uint32_t count);
     void setDeviceKey(std::uint32_t key);

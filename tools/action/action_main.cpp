@@ -66,8 +66,7 @@ int main(int argc, char** argv) {
     app.add_option("--device-key", deviceKeyText, "the devices' action device key (decimal or 0x hex)")->required();
     app.add_option("--group-key", groupKeyText, "the action group key (decimal or 0x hex)")->required();
     app.add_option("--group-mask", groupMaskText, "the action group mask (decimal or 0x hex)")->required();
-    app.add_option("--address", addresses, "a device's IPv4 address, or a broadcast address (repeatable)")
-        ->required();
+    app.add_option("--address", addresses, "a device's IPv4 address, or a broadcast address (repeatable)")->required();
     auto* at = app.add_option("--at", atText, "schedule the action for this device time, in ns ticks");
     app.add_option("--in-ms", inMs,
                    "schedule the action this many ms from now on this host's real-time clock, which the devices "
@@ -110,7 +109,8 @@ int main(int argc, char** argv) {
     std::uint8_t datagram[gvcp::kHeaderSize + 20];
     wire::ByteWriter writer(datagram, sizeof datagram);
     writer.u8(gvcp::kKey);
-    writer.u8(static_cast<std::uint8_t>((ack ? gvcp::FlagAckRequired : 0) | (scheduled ? gvcp::FlagScheduledAction : 0)));
+    writer.u8(
+        static_cast<std::uint8_t>((ack ? gvcp::FlagAckRequired : 0) | (scheduled ? gvcp::FlagScheduledAction : 0)));
     writer.u16(kActionCommand);
     writer.u16(scheduled ? 20 : 12);
     writer.u16(requestId);
@@ -123,15 +123,17 @@ int main(int argc, char** argv) {
     bool sent = true;
     for (const auto& target : targets) {
         if (!socket.send(datagram, writer.size(), target)) {
-            std::fprintf(stderr, "corvastrum-action: could not send to %s\n", gige::formatAddress(target.address).c_str());
+            std::fprintf(stderr, "corvastrum-action: could not send to %s\n",
+                         gige::formatAddress(target.address).c_str());
             sent = false;
             continue;
         }
-        std::printf("sent ACTION_CMD to %s:%u: device key 0x%08X, group key 0x%08X, group mask 0x%08X, %s, "
-                    "req_id 0x%04X%s\n",
-                    gige::formatAddress(target.address).c_str(), gvcp::kPort, static_cast<unsigned>(deviceKey),
-                    static_cast<unsigned>(groupKey), static_cast<unsigned>(groupMask), when.c_str(), requestId,
-                    ack ? ", ack asked" : "");
+        std::printf(
+            "sent ACTION_CMD to %s:%u: device key 0x%08X, group key 0x%08X, group mask 0x%08X, %s, "
+            "req_id 0x%04X%s\n",
+            gige::formatAddress(target.address).c_str(), gvcp::kPort, static_cast<unsigned>(deviceKey),
+            static_cast<unsigned>(groupKey), static_cast<unsigned>(groupMask), when.c_str(), requestId,
+            ack ? ", ack asked" : "");
     }
     std::fflush(stdout);
     if (!sent) return 1;
