@@ -53,8 +53,8 @@ TEST(ActionTool, ActionsAndAcknowledgesDecodeAndKeepTheirRules) {
     const std::string capture = ownTempFile("actions.pcap");
     const std::string deviceLog = ownTempFile("actions_device.log");
     const std::string script = ownTempFile("actions.sh");
-    std::ofstream(script) << "set -u\nip link set lo up\nCAP=" << capture << "\nLOG=" << deviceLog
-                          << "\nTOOL=\"" << ACTION_TOOL << " --ack\"\n"
+    std::ofstream(script) << "set -u\nip link set lo up\nCAP=" << capture << "\nLOG=" << deviceLog << "\nTOOL=\""
+                          << ACTION_TOOL << " --ack\"\n"
                           << "rm -f $CAP\n"
                           << DEMO_DEVICE << " --address 127.0.8.1 > $LOG 2>&1 & DEVICE=$!\n"
                           << R"sh(
