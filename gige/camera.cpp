@@ -24,9 +24,8 @@ int lowestBit(std::uint32_t mask) {
 
 }  // namespace
 
-Camera::Camera() : server_(*this, privilege_) {
+Camera::Camera() : server_(*this, privilege_, actions_) {
     genicam::declareLibraryFeatures(store_);
-    clockOrigin_ = os::monotonicNs();
     using namespace gvcp::reg;
     bootstrap_.setWord(kVersion, 0x00020000);
     bootstrap_.setWord(kDeviceMode, 0x80000001);  // big-endian registers, transmitter, UTF-8 texts
@@ -36,6 +35,8 @@ Camera::Camera() : server_(*this, privilege_) {
     bootstrap_.setWord(kLinkSpeed, 1000);
     bootstrap_.setWord(kStreamChannelCount, 1);
     bootstrap_.setWord(kActiveLinkCount, 1);
+    bootstrap_.setWord(kActionSignalCount, gvcp::ActionSignals::kSignalCount);
+    bootstrap_.setWord(kScheduledActionQueueSize, gvcp::ActionSignals::kQueueSize);
     // SCSP is implemented; block ids are the standard 16-bit ones (64-bit ids are not offered).
     bootstrap_.setWord(kStreamChannelCapability, 0xC0000000);
     bootstrap_.setWord(kHeartbeatTimeout, gvcp::ControlPrivilege::kDefaultHeartbeatMs);
@@ -62,7 +63,8 @@ Camera::~Camera() {
 void Camera::updateCapabilities() {
     using namespace gvcp;
     std::uint32_t bits = CapUserDefinedName | CapSerialNumber | CapHeartbeatDisable | CapPrimaryApplicationRegisters |
-                         CapWriteMem | CapConcatenation;
+                         CapWriteMem | CapConcatenation | CapAction | CapUnconditionalAction | CapScheduledAction |
+                         CapStatusCodes20;
     if (options_.sendPendingAck) bits |= CapPendingAck;
     if (packetResendSupported_) bits |= CapPacketResend;
     bootstrap_.setWord(reg::kGvcpCapability, bits);
@@ -134,8 +136,10 @@ int Camera::startServer(const char* address) {
     }
     // The first read of the Ptp* features tells the host's state without a latch of the client's.
     latchPtpDataSet();
+    actions_.start([this](int signal, std::uint64_t ticks) { deliverAction(signal, ticks); });
     if (!server_.start(served, options_, error)) {
         std::fprintf(stderr, "ERROR: cannot open the GigE Vision control port: %s\n", error.c_str());
+        actions_.stop();
         std::lock_guard lock(mutex_);
         closeStream();
         return 6;
@@ -146,6 +150,7 @@ int Camera::startServer(const char* address) {
 void Camera::stopServer() {
     // The control thread takes the camera lock, so it is stopped before the lock is taken here.
     server_.stop();
+    actions_.stop();
     {
         std::lock_guard lock(mutex_);
         privilege_.release();
@@ -217,6 +222,8 @@ bool Camera::addChunkFeature(std::uint32_t chunkId, const char* name, const char
 }
 
 bool Camera::boundValue(const genicam::Node& feature, std::int64_t& value) const {
+    // Registers outside the bootstrap block (the action groups) are selected by a client's selector.
+    if (feature.address >= gvcp::reg::kBootstrapEnd) return false;
     if (feature.length == 8) {
         value = static_cast<std::int64_t>((std::uint64_t{bootstrap_.word(feature.address)} << 32) |
                                           bootstrap_.word(feature.address + 4));
@@ -230,7 +237,9 @@ bool Camera::boundValue(const genicam::Node& feature, std::int64_t& value) const
 bool Camera::setBoundValue(const genicam::Node& feature, std::int64_t value) {
     const std::uint32_t mask = feature.mask == 0 ? 0xFFFFFFFFU : feature.mask;
     const int shift = lowestBit(mask);
-    if (feature.length != 4 || value < 0 || static_cast<std::uint64_t>(value) > (mask >> shift)) return false;
+    if (feature.address >= gvcp::reg::kBootstrapEnd || feature.length != 4 || value < 0 ||
+        static_cast<std::uint64_t>(value) > (mask >> shift))
+        return false;
     writeBootstrapWord(feature.address,
                        (bootstrap_.word(feature.address) & ~mask) | (static_cast<std::uint32_t>(value) << shift));
     return true;
@@ -464,10 +473,26 @@ void Camera::setConnectionCallback(void* context, GevConnectionCallback callback
     connectionCallback_ = callback;
 }
 
-std::uint64_t Camera::timestampTicks() const {
+void Camera::setActionCallback(void* context, GevActionCallback callback) {
     std::lock_guard lock(mutex_);
-    return os::monotonicNs() - clockOrigin_;
+    actionContext_ = context;
+    actionCallback_ = callback;
 }
+
+void Camera::deliverAction(int signal, std::uint64_t actionTicks) {
+    GevActionCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        callback = actionCallback_;
+        context = actionContext_;
+    }
+    if (callback != nullptr) callback(context, signal, actionTicks);
+}
+
+std::uint64_t Camera::getTimestamp() { return timestampTicks(); }
+
+std::uint64_t Camera::timestampTicks() const { return clock_.now(); }
 
 }  // namespace gige
 

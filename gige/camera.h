@@ -11,7 +11,8 @@
 // - The channel's socket is bound to the served address; its port is what SCSP reports. Opening and closing
 //   it, PACKETRESEND and the report of refused frames live in camera_stream.cpp.
 // - setPacketResendSupported(): sets the PACKETRESEND capability bit clients look at.
-// - timestampTicks(): the device clock (ns ticks, the frequency the bootstrap registers announce).
+// - timestampTicks(): the device clock (ns ticks, the frequency the bootstrap registers announce): the host's
+//   real-time clock until a client resets it.
 // - The frame operations of CGevCamera live in camera_frames.cpp; PayloadSize follows updatePayloadSize().
 #pragma once
 
@@ -24,6 +25,7 @@
 #include "gev_camera.h"
 #include "genicam/feature_store.h"
 #include "genicam/register_layout.h"
+#include "gvcp/action_signals.h"
 #include "gvcp/bootstrap_registers.h"
 #include "gvcp/control_privilege.h"
 #include "gvcp/server.h"
@@ -99,6 +101,9 @@ public:
     bool setMultipartOffered(bool offered) override;
     bool setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) override;
     int sendMultipart(const GevPart* parts, int partCount, int stream) override;
+    std::uint64_t getTimestamp() override;
+    void setFrameTimestamp(std::uint64_t ticks, int stream) override;
+    void setActionCallback(void* context, GevActionCallback callback) override;
 
     void setPacketResendSupported(bool supported);
     std::uint64_t timestampTicks() const;
@@ -120,6 +125,8 @@ private:
     void packetResend(const gvcp::Peer& from, const std::uint8_t* payload, std::size_t size,
                       std::uint8_t flags) override;
     void controlChanged(bool controlled) override;
+    // An action for `signal` took effect: the program's callback, on the action thread.
+    void deliverAction(int signal, std::uint64_t actionTicks);
 
     // Lays out the registers and writes the XML and its URL; the lock is held.
     bool describe(std::string& error);
@@ -153,6 +160,9 @@ private:
     bool boundValue(const genicam::Node& feature, std::int64_t& value) const;
     bool setBoundValue(const genicam::Node& feature, std::int64_t value);
     bool declarable() const { return !server_.running(); }
+    // The timestamp of the block about to be sent on stream 0: the one given with setFrameTimestamp (used
+    // once), else the device clock now.
+    std::uint64_t blockTimestamp();
     // Asks the host's ptp4l and keeps its answer in the Ptp* features; called without the lock, since the
     // question may wait for ptp4l (never longer than ptp::kQueryTimeoutMs).
     void latchPtpDataSet();
@@ -162,6 +172,8 @@ private:
     genicam::RegisterLayout layout_;
     gvcp::BootstrapRegisters bootstrap_;
     gvcp::ControlPrivilege privilege_;
+    gvcp::DeviceClock clock_;
+    gvcp::ActionSignals actions_{clock_};
     gvcp::Server server_;
     std::string xml_;
     std::uint32_t servedAddress_ = 0;
@@ -184,13 +196,16 @@ private:
     GevRegisterCallback writeCallback_ = nullptr;
     void* connectionContext_ = nullptr;
     GevConnectionCallback connectionCallback_ = nullptr;
+    void* actionContext_ = nullptr;
+    GevActionCallback actionCallback_ = nullptr;
 
-    std::uint64_t clockOrigin_ = 0;  // steady-clock ns at the last timestamp reset
     std::uint16_t chunkBytes_ = 0;
     std::uint16_t chunkCount_ = 0;
     bool multipartOffered_ = false;
     std::uint64_t multipartBytes_ = 0;
     int multipartParts_ = 0;
+    bool frameTimestampGiven_ = false;
+    std::uint64_t frameTimestamp_ = 0;
     std::atomic<unsigned> reportedRefusals_{0};
     // Last members: destroyed first, after the destructor has stopped the server; the resend thread, which
     // uses the channel, ends before it.

@@ -36,6 +36,8 @@ Status Camera::readMemory(std::uint32_t address, std::uint32_t count, std::uint8
     }
     if (gvcp::rangeWithin(address, count, genicam::kFeatureAreaBase, genicam::kFeatureAreaEnd))
         return readFeatures(address, count, out);
+    if (gvcp::rangeWithin(address, count, gvcp::reg::kActionGroupBase, gvcp::ActionSignals::groupsEnd()))
+        return actions_.readGroups(address, count, out);
     std::lock_guard lock(mutex_);
     // Clients round the last block of the XML up to whole words; the padding reads as zeros.
     if (!xml_.empty() && gvcp::rangeWithin(address, count, genicam::kXmlAddress,
@@ -67,6 +69,8 @@ Status Camera::writeMemory(std::uint32_t address, const std::uint8_t* data, std:
     }
     if (gvcp::rangeWithin(address, count, genicam::kFeatureAreaBase, genicam::kFeatureAreaEnd))
         return writeFeatures(address, data, count);
+    if (gvcp::rangeWithin(address, count, gvcp::reg::kActionGroupBase, gvcp::ActionSignals::groupsEnd()))
+        return actions_.writeGroups(address, data, count);
     std::lock_guard lock(mutex_);
     if (!xml_.empty() && gvcp::rangeWithin(address, count, genicam::kXmlAddress,
                                            genicam::kXmlAddress + std::uint64_t{paddedXmlSize(xml_)}))
@@ -123,16 +127,25 @@ void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
             bootstrap_.setWord(address, privilege_.heartbeatTimeout());
             break;
         case kTimestampControl:
-            if ((value & 0x1) != 0) clockOrigin_ = os::monotonicNs();
+            if ((value & 0x1) != 0) {
+                clock_.reset();
+                actions_.clockChanged();
+            }
             if ((value & 0x2) != 0) {
-                const std::uint64_t ticks = os::monotonicNs() - clockOrigin_;
+                const std::uint64_t ticks = clock_.now();
                 bootstrap_.setWord(kTimestampValueHigh, static_cast<std::uint32_t>(ticks >> 32));
                 bootstrap_.setWord(kTimestampValueLow, static_cast<std::uint32_t>(ticks));
             }
             break;
         case kGvcpConfiguration:
-            bootstrap_.setWord(address, value & 0x3);  // heartbeat disable, PENDING_ACK enable
-            privilege_.setHeartbeatDisabled((value & gvcp::kGvcpConfigHeartbeatDisable) != 0);
+            bootstrap_.setWord(address, value & (gvcp::GvcpConfigHeartbeatDisable | gvcp::GvcpConfigPendingAck |
+                                                 gvcp::GvcpConfigUnconditionalAction | gvcp::GvcpConfigStatusCodes20));
+            privilege_.setHeartbeatDisabled((value & gvcp::GvcpConfigHeartbeatDisable) != 0);
+            break;
+        // Write-only: the image keeps it, reads give 0.
+        case kActionDeviceKey:
+            actions_.setDeviceKey(value);
+            bootstrap_.setWord(address, value);
             break;
         case kGvspConfiguration: bootstrap_.setWord(address, value & gvsp::kGvspConfigExtendedIds); break;
         case kUserDefinedName + 12: bootstrap_.setWord(address, value & 0xFFFFFF00U); break;  // keep a NUL

@@ -18,6 +18,10 @@ std::uint32_t tickCountMs();
 std::uint64_t monotonicNs();
 inline std::uint64_t monotonicMs() { return monotonicNs() / 1000000; }
 
+// Nanoseconds since the Unix epoch (1970-01-01 UTC) of the host's real-time clock. It follows the wall time,
+// steps included, so hosts kept in step by PTP or another time service read the same value at one moment.
+std::uint64_t realtimeNs();
+
 // A manual-reset event: once set it stays signalled, releasing every waiter, until reset.
 using EventHandle = void*;
 constexpr int kWaitSignalled = 0;

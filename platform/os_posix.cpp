@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/mman.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,12 @@ std::uint32_t tickCountMs() { return static_cast<std::uint32_t>(monotonicNs() / 
 std::uint64_t monotonicNs() {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+}
+
+std::uint64_t realtimeNs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000 + static_cast<std::uint64_t>(now.tv_nsec);
 }
 
 namespace {

@@ -30,6 +30,24 @@ std::uint64_t monotonicNs() {
     return count / frequency * 1000000000 + count % frequency * 1000000000 / frequency;
 }
 
+std::uint64_t realtimeNs() {
+    // The precise clock came with Windows 8; the build targets Windows 7, whose clock moves in timer ticks.
+    using ReadTime = void(WINAPI*)(LPFILETIME);
+    static const ReadTime readTime = [] {
+        const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        void* precise = kernel == nullptr
+                            ? nullptr
+                            : reinterpret_cast<void*>(::GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime"));
+        return precise != nullptr ? reinterpret_cast<ReadTime>(precise) : &::GetSystemTimeAsFileTime;
+    }();
+    // 100 ns intervals since 1601-01-01; the Unix epoch is 11644473600 s later.
+    constexpr std::uint64_t kUnixEpochIntervals = 116444736000000000ULL;
+    FILETIME now;
+    readTime(&now);
+    const std::uint64_t intervals = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    return (intervals - kUnixEpochIntervals) * 100;
+}
+
 EventHandle createEvent(bool manualReset, bool initiallySignalled) {
     return ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initiallySignalled ? TRUE : FALSE, nullptr);
 }

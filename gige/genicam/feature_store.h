@@ -78,6 +78,10 @@ struct Node {
     std::string feature;
 };
 
+// Access of the library's own write-only registers (keys): declarations through the interface are read-only
+// or read-write.
+constexpr std::uint16_t kWriteOnlyAccess = 2;
+
 // Fixed string register size: a multiple of 4, so that padded memory writes never touch a neighbour.
 constexpr std::uint32_t kStringRegisterSize = 128;
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "gev_camera.h"
+#include "gvcp/action_signals.h"
 #include "gvcp/protocol.h"
 #include "gvsp/gvsp_protocol.h"
 #include "gvsp/pixel_formats.h"
@@ -118,8 +119,44 @@ void transportLayer(FeatureStore& store) {
                               0xFFFF0000);
     store.addBootstrapFeature(GevInteger, "DeviceTLVersionMinor", "TransportLayerControl", GevReadOnly, kVersion, 4,
                               0x0000FFFF);
-    // Copies the device clock into GevTimestampValue.
+    // Copies the device clock into GevTimestampValue; the reset makes the clock count from 0.
     store.addBootstrapCommand("GevTimestampControlLatch", "TransportLayerControl", kTimestampControl, 0x2);
+    store.addBootstrapCommand("GevTimestampControlReset", "TransportLayerControl", kTimestampControl, 0x1);
+    // The same under the names of the standard feature list.
+    store.addBootstrapCommand("TimestampLatch", "TransportLayerControl", kTimestampControl, 0x2);
+    store.addBootstrapCommand("TimestampReset", "TransportLayerControl", kTimestampControl, 0x1);
+    store.addBootstrapFeature(GevInteger, "TimestampLatchValue", "TransportLayerControl", GevReadOnly,
+                              kTimestampValueHigh, 8, 0);
+}
+
+void actionControl(FeatureStore& store) {
+    using namespace gvcp::reg;
+    constexpr auto kSignals = static_cast<std::int64_t>(gvcp::ActionSignals::kSignalCount);
+    store.addCategory("ActionControl", "Root");
+    store.addBootstrapFeature(GevInteger, "ActionDeviceKey", "ActionControl", GevReadWrite, kActionDeviceKey, 4, 0);
+    store.find("ActionDeviceKey")->access = kWriteOnlyAccess;
+    store.addFeature(GevInteger, "ActionSelector", "ActionControl", GevReadWrite, "", true);
+    store.setIntRange("ActionSelector", 1, kSignals, 1);
+    store.setInt("ActionSelector", 1);
+    // Signal i's key and mask lie at 0x9800 + 0x10 * i (and 4 further); ActionSelector counts from 1.
+    const struct {
+        const char* name;
+        std::uint32_t address;
+    } groups[] = {{"ActionGroupKey", kActionGroupBase}, {"ActionGroupMask", kActionGroupBase + 4}};
+    for (const auto& group : groups) {
+        store.addBootstrapFeature(GevInteger, group.name, "ActionControl", GevReadWrite,
+                                  group.address - kActionGroupStride, 4, 0);
+        store.setElementAttribute(std::string("reg") + group.name, "pIndex", "ActionSelector", "Offset",
+                                  std::to_string(kActionGroupStride));
+        store.setElement("ActionSelector", "pSelected", group.name, true);
+    }
+    // Without it a device takes actions only while an application controls it.
+    store.addBootstrapFeature(GevEnumeration, "ActionUnconditionalMode", "ActionControl", GevReadWrite,
+                              kGvcpConfiguration, 4, gvcp::GvcpConfigUnconditionalAction);
+    store.addEnumEntry("ActionUnconditionalMode", "Off", 0);
+    store.addEnumEntry("ActionUnconditionalMode", "On", 1);
+    store.addBootstrapFeature(GevInteger, "ActionQueueSize", "ActionControl", GevReadOnly, kScheduledActionQueueSize, 4,
+                              0);
 }
 
 // The host clock's PTP status as the host's ptp4l reports it, latched by PtpDataSetLatch (the camera carries
@@ -155,6 +192,7 @@ void declareLibraryFeatures(FeatureStore& store) {
     chunkControls(store);
     transportLayer(store);
     ptpControl(store);
+    actionControl(store);
     for (const char* name : {"Width", "Height", "PixelFormat", "ChunkModeActive", "ChunkEnable"})
         store.setElement("regPayloadSize", "pInvalidator", name, true);
 }

@@ -189,7 +189,10 @@ private:
         items.push_back(Item{rankIn(kNodePrefix, kindOrder(kind), name), Element{name, text, {}}, -1});
     }
 
-    static const char* accessMode(const Node& feature) { return feature.access == GevReadWrite ? "RW" : "RO"; }
+    static const char* accessMode(const Node& feature) {
+        if (feature.access == kWriteOnlyAccess) return "WO";
+        return feature.access == GevReadWrite ? "RW" : "RO";
+    }
 
     void generated(const Node& node, std::vector<Item>& items) {
         switch (node.kind) {

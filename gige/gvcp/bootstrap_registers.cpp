@@ -26,12 +26,14 @@ BootstrapRegisters::BootstrapRegisters() {
     for (std::uint32_t address :
          {kMessageChannelCount, kStreamChannelCount, kActionSignalCount, kActiveLinkCount, kStreamChannelCapability,
           kMessageChannelCapability, kGvcpCapability, kTickFrequencyHigh, kTickFrequencyLow, kTimestampValueHigh,
-          kTimestampValueLow, kDiscoveryAckDelay, kPendingTimeout, kPrimaryPort, kPrimaryAddress})
+          kTimestampValueLow, kDiscoveryAckDelay, kPendingTimeout, kScheduledActionQueueSize, kPrimaryPort,
+          kPrimaryAddress})
         map(address, 4, Access::ReadOnly);
     for (std::uint32_t address : {kHeartbeatTimeout, kGvcpConfiguration, kGvspConfiguration, kControlPrivilege})
         map(address, 4, Access::ReadWrite);
     map(kTimestampControl, 4, Access::WriteOnly);
     map(kSwitchoverKey, 4, Access::WriteOnly);
+    map(kActionDeviceKey, 4, Access::WriteOnly);
     // Stream channel 0: port, packet size, delay, destination and configuration are the client's.
     using namespace gvsp;
     for (std::uint32_t offset : {RegPort, RegPacketSize, RegPacketDelay, RegDestination, RegConfig})

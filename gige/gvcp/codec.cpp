@@ -69,6 +69,17 @@ Status decodeWriteReg(const std::uint8_t* payload, std::size_t size, RegisterLis
     return reader.ok() ? Status::Success : Status::InvalidParameter;
 }
 
+Status decodeAction(const std::uint8_t* payload, std::size_t size, std::uint8_t flags, ActionCommand& out) {
+    out.scheduled = (flags & FlagScheduledAction) != 0;
+    if (size != (out.scheduled ? 20U : 12U)) return Status::InvalidParameter;
+    wire::ByteReader reader(payload, size);
+    out.deviceKey = reader.u32();
+    out.groupKey = reader.u32();
+    out.groupMask = reader.u32();
+    out.actionTime = out.scheduled ? reader.u64() : 0;
+    return reader.ok() ? Status::Success : Status::InvalidParameter;
+}
+
 std::size_t encodeAck(AckBuffer& out, Status status, std::uint16_t ack, std::uint16_t ackId,
                       const std::uint8_t* payload, std::size_t payloadSize) {
     wire::ByteWriter writer(out.data(), out.size());

@@ -41,11 +41,21 @@ struct RegisterList {
     std::uint32_t count = 0;
 };
 
+struct ActionCommand {
+    std::uint32_t deviceKey = 0;
+    std::uint32_t groupKey = 0;
+    std::uint32_t groupMask = 0;
+    bool scheduled = false;        // the command's flags asked for a scheduled action
+    std::uint64_t actionTime = 0;  // device ticks; scheduled commands only
+};
+
 // `payload` and `size` are the command's payload as the header's length field gives it.
 Status decodeReadMem(const std::uint8_t* payload, std::size_t size, MemoryRead& out);
 Status decodeWriteMem(const std::uint8_t* payload, std::size_t size, MemoryWrite& out);
 Status decodeReadReg(const std::uint8_t* payload, std::size_t size, RegisterList& out);
 Status decodeWriteReg(const std::uint8_t* payload, std::size_t size, RegisterList& out);
+// ACTION_CMD: the keys and mask, and the action time when `flags` ask for a scheduled action.
+Status decodeAction(const std::uint8_t* payload, std::size_t size, std::uint8_t flags, ActionCommand& out);
 
 // True when [address, address + count) neither wraps nor passes `end` (exclusive).
 constexpr bool rangeWithin(std::uint32_t address, std::uint32_t count, std::uint64_t begin, std::uint64_t end) {

@@ -18,7 +18,8 @@ constexpr std::uint32_t kDiscoveryAckSize = 0xF8;
 
 enum FlagBits : std::uint8_t {
     FlagAckRequired = 0x01,
-    FlagBroadcastAck = 0x10,  // DISCOVERY: the host accepts a broadcast answer
+    FlagBroadcastAck = 0x10,     // DISCOVERY: the host accepts a broadcast answer
+    FlagScheduledAction = 0x80,  // ACTION: the command carries the time the action is to take effect
 };
 
 enum class Command : std::uint16_t {
@@ -46,6 +47,8 @@ enum class Status : std::uint16_t {
     AccessDenied = 0x8006,
     Busy = 0x8007,
     InvalidHeader = 0x800E,
+    Overflow = 0x8015,    // status codes 2.0
+    ActionLate = 0x8016,  // status codes 2.0: sent only when the client enabled them
     Error = 0x8FFF,
 };
 
@@ -77,6 +80,7 @@ constexpr std::uint32_t kLinkSpeed = 0x0670;
 constexpr std::uint32_t kMessageChannelCount = 0x0900;
 constexpr std::uint32_t kStreamChannelCount = 0x0904;
 constexpr std::uint32_t kActionSignalCount = 0x0908;
+constexpr std::uint32_t kActionDeviceKey = 0x090C;
 constexpr std::uint32_t kActiveLinkCount = 0x0910;
 constexpr std::uint32_t kStreamChannelCapability = 0x092C;
 constexpr std::uint32_t kMessageChannelCapability = 0x0930;
@@ -92,6 +96,7 @@ constexpr std::uint32_t kGvcpConfiguration = 0x0954;
 constexpr std::uint32_t kPendingTimeout = 0x0958;
 constexpr std::uint32_t kSwitchoverKey = 0x095C;
 constexpr std::uint32_t kGvspConfiguration = 0x0960;
+constexpr std::uint32_t kScheduledActionQueueSize = 0x0970;
 constexpr std::uint32_t kControlPrivilege = 0x0A00;
 constexpr std::uint32_t kPrimaryPort = 0x0A04;
 constexpr std::uint32_t kPrimaryAddress = 0x0A14;
@@ -101,6 +106,9 @@ constexpr std::uint32_t kMessageChannelTimeout = 0x0B14;
 constexpr std::uint32_t kMessageChannelRetries = 0x0B18;
 constexpr std::uint32_t kMessageChannelSourcePort = 0x0B1C;
 constexpr std::uint32_t kBootstrapEnd = 0x1000;
+// Action group key and mask of signal i at kActionGroupBase + kActionGroupStride * i and 4 bytes further.
+constexpr std::uint32_t kActionGroupBase = 0x9800;
+constexpr std::uint32_t kActionGroupStride = 0x10;
 }  // namespace reg
 
 // Bits of the control channel privilege register (0x0A00).
@@ -116,12 +124,22 @@ enum CapabilityBits : std::uint32_t {
     CapSerialNumber = 0x40000000,
     CapHeartbeatDisable = 0x20000000,
     CapPrimaryApplicationRegisters = 0x08000000,
+    CapUnconditionalAction = 0x00100000,
+    CapStatusCodes20 = 0x00040000,
+    CapScheduledAction = 0x00020000,
+    CapAction = 0x00000040,
     CapPendingAck = 0x00000020,
     CapPacketResend = 0x00000004,
     CapWriteMem = 0x00000002,
     CapConcatenation = 0x00000001,
 };
 
-constexpr std::uint32_t kGvcpConfigHeartbeatDisable = 0x1;
+// GVCP configuration bits (0x0954).
+enum GvcpConfigBits : std::uint32_t {
+    GvcpConfigHeartbeatDisable = 0x1,
+    GvcpConfigPendingAck = 0x2,
+    GvcpConfigUnconditionalAction = 0x8,
+    GvcpConfigStatusCodes20 = 0x00040000,
+};
 
 }  // namespace gvcp

@@ -21,7 +21,8 @@ constexpr int kPollMs = 50;
 thread_local const Server* serverOfThisThread = nullptr;
 }  // namespace
 
-Server::Server(DeviceRegisters& device, ControlPrivilege& privilege) : device_(device), privilege_(privilege) {}
+Server::Server(DeviceRegisters& device, ControlPrivilege& privilege, ActionSignals& actions)
+    : device_(device), privilege_(privilege), actions_(actions) {}
 
 Server::~Server() { stop(); }
 
@@ -180,7 +181,8 @@ void Server::handle(const std::uint8_t* data, std::size_t size, const gige::Endp
              encodeAck(ack, Status::Success, ackCode(header.command), header.requestId, block, sizeof block), peer);
         return;
     }
-    if (viaBroadcastSocket) return;  // only discovery is answered from a broadcast
+    // Discovery and actions are answered from a broadcast; actions fire a whole cell of devices at once.
+    if (viaBroadcastSocket && command != Command::Action) return;
     if (command == Command::PacketResend) {
         device_.packetResend(peer, payload, header.length, header.flags);
         return;
@@ -240,8 +242,9 @@ std::size_t Server::execute(const Header& header, const std::uint8_t* payload, c
         case Command::WriteReg: return writeRegisters(header, payload, peer, ack);
         case Command::ReadMem: return readMemory(header, payload, peer, ack);
         case Command::WriteMem: return writeMemory(header, payload, peer, ack);
+        case Command::Action: return action(header, payload, ack);
         default:
-            // FORCEIP, ACTION, events and unknown codes: this device does not do them.
+            // FORCEIP, events and unknown codes: this device does not do them.
             return encodeAck(ack, Status::NotImplemented, ackCode(header.command), header.requestId, nullptr, 0);
     }
 }
@@ -329,6 +332,32 @@ std::size_t Server::writeMemory(const Header& header, const std::uint8_t* payloa
     if (status == Status::Success) status = writeWithPrivilege(peer, request.address, request.data, request.count);
     return encodeIndexAck(ack, status, code, header.requestId,
                           status == Status::Success ? static_cast<std::uint16_t>(request.count) : 0);
+}
+
+// Any application may send an action; it needs no control privilege. A command that fires none of the
+// device's signals is some other device's business and gets no answer, an ack asked for or not.
+std::size_t Server::action(const Header& header, const std::uint8_t* payload, AckBuffer& ack) {
+    const std::uint16_t code = ackCode(header.command);
+    ActionCommand command;
+    const Status decoded = decodeAction(payload, header.length, header.flags, command);
+    if (decoded != Status::Success) return encodeAck(ack, decoded, code, header.requestId, nullptr, 0);
+    std::uint8_t word[4] = {};
+    device_.readMemory(reg::kGvcpConfiguration, 4, word);
+    const std::uint32_t configuration = wire::loadBe32(word);
+    // Without a controlling application a device acts only when told to act unconditionally.
+    if (!privilege_.controlled() && (configuration & GvcpConfigUnconditionalAction) == 0) return 0;
+    const unsigned signals = actions_.match(command);
+    if (signals == 0) return 0;
+    Status status = Status::Success;
+    switch (actions_.submit(signals, command)) {
+        case ActionSignals::Outcome::Accepted: break;
+        // Still carried out; a client that did not enable the newer codes gets the generic error.
+        case ActionSignals::Outcome::Late:
+            status = (configuration & GvcpConfigStatusCodes20) != 0 ? Status::ActionLate : Status::Error;
+            break;
+        case ActionSignals::Outcome::Overflow: status = Status::Overflow; break;
+    }
+    return encodeAck(ack, status, code, header.requestId, nullptr, 0);
 }
 
 }  // namespace gvcp

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "gvcp/action_signals.h"
 #include "gvcp/codec.h"
 #include "gvcp/control_privilege.h"
 #include "net/udp_socket.h"
@@ -48,7 +49,7 @@ constexpr std::uint32_t kFirstPendingAckMs = 150;
 
 class Server {
 public:
-    Server(DeviceRegisters& device, ControlPrivilege& privilege);
+    Server(DeviceRegisters& device, ControlPrivilege& privilege, ActionSignals& actions);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -99,6 +100,7 @@ private:
     std::size_t writeRegisters(const Header& header, const std::uint8_t* payload, const Peer& peer, AckBuffer& ack);
     std::size_t readMemory(const Header& header, const std::uint8_t* payload, const Peer& peer, AckBuffer& ack);
     std::size_t writeMemory(const Header& header, const std::uint8_t* payload, const Peer& peer, AckBuffer& ack);
+    std::size_t action(const Header& header, const std::uint8_t* payload, AckBuffer& ack);
     Status writeWithPrivilege(const Peer& peer, std::uint32_t address, const std::uint8_t* data, std::uint32_t count);
     Status readWithPrivilege(std::uint32_t address, std::uint32_t count, std::uint8_t* out);
     void report(ControlPrivilege::Change change);
@@ -108,6 +110,7 @@ private:
 
     DeviceRegisters& device_;
     ControlPrivilege& privilege_;
+    ActionSignals& actions_;
     ServerOptions options_;
     gige::UdpSocket socket_;
     gige::UdpSocket broadcast_;

@@ -56,6 +56,7 @@ void AccessReporter::install() {
     camera_.setReadCallback(this, &AccessReporter::onRead);
     camera_.setWriteCallback(this, &AccessReporter::onWrite);
     camera_.setConnectionCallback(this, &AccessReporter::onConnection);
+    camera_.setActionCallback(this, &AccessReporter::onAction);
 }
 
 bool AccessReporter::onRead(void* context, const char* name) {
@@ -94,6 +95,17 @@ void AccessReporter::onConnection(void* context, bool connected) {
         std::fprintf(self->log_, connected ? "client connected\n" : "client disconnected\n");
         std::fflush(self->log_);
     }
+}
+
+// How late the library delivered the action, on the device clock, shows what a trigger by action may expect.
+void AccessReporter::onAction(void* context, int actionIndex, std::uint64_t actionTicks) {
+    auto* self = static_cast<AccessReporter*>(context);
+    const std::uint64_t now = self->camera_.getTimestamp();
+    ++self->actions;
+    if (self->log_ == nullptr) return;
+    std::fprintf(self->log_, "action Action%d for device time %llu, taken %lld ns after it\n", actionIndex + 1,
+                 static_cast<unsigned long long>(actionTicks), static_cast<long long>(now - actionTicks));
+    std::fflush(self->log_);
 }
 
 }  // namespace demo

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "camera.h"
@@ -121,7 +123,7 @@ TEST(GvcpServer, RefusedCommandsGetTheirStatus) {
         {"writemem read-only feature", 0x0086, concat(be32(fixed), concat(be32(0), be32(1))), 0x8004},
         {"writereg half a feature", 0x0082, concat(be32(fixed + 4), be32(1)), 0x8004},
         {"forceip for this device", 0x0004, concat({0, 0, 0x02, 0x11, 0x22, 0x33, 0x44, 0x55}, Bytes(48, 0)), 0x8001},
-        {"action", 0x0100, Bytes(12, 0), 0x8001},
+        {"action of the wrong length", 0x0100, Bytes(8, 0), 0x8002},
         {"unknown command", 0x7770, {}, 0x8001},
     };
     for (const auto& c : cases) {
@@ -451,4 +453,156 @@ TEST(GvcpServer, CallbackMayStopTheServer) {
     EXPECT_FALSE(stopper.camera.isServerRunning());
     EXPECT_EQ(stopper.camera.startServer(text(11).c_str()), 0);  // the stopped loop is joined first
     EXPECT_TRUE(stopper.camera.isServerRunning());
+}
+
+namespace {
+
+struct ActionLog {
+    std::mutex mutex;
+    std::vector<std::pair<int, std::uint64_t>> fired;  // signal and action time, in delivery order
+    std::vector<std::uint64_t> takenAt;                // the device clock when each was delivered
+    gige::Camera* camera = nullptr;
+
+    static void onAction(void* context, int signal, std::uint64_t ticks) {
+        auto* self = static_cast<ActionLog*>(context);
+        const std::uint64_t now = self->camera->getTimestamp();
+        std::lock_guard lock(self->mutex);
+        self->fired.emplace_back(signal, ticks);
+        self->takenAt.push_back(now);
+    }
+    std::size_t count() {
+        std::lock_guard lock(mutex);
+        return fired.size();
+    }
+};
+
+Bytes actionPayload(std::uint32_t deviceKey, std::uint32_t groupKey, std::uint32_t mask) {
+    return concat(concat(be32(deviceKey), be32(groupKey)), be32(mask));
+}
+
+Bytes scheduledPayload(std::uint32_t groupKey, std::uint32_t mask, std::uint64_t time) {
+    return concat(concat(actionPayload(0x0D000001, groupKey, mask), be32(static_cast<std::uint32_t>(time >> 32))),
+                  be32(static_cast<std::uint32_t>(time)));
+}
+
+}  // namespace
+
+TEST(GvcpServer, ActionsFireTheSignalsTheirKeysAndMaskName) {
+    Device device(16);
+    ActionLog log;
+    log.camera = &device.camera;
+    device.camera.setActionCallback(&log, &ActionLog::onAction);
+    RawClient client(address(16));
+    std::uint32_t value = 0;
+    EXPECT_EQ(client.readReg(0x0908, value), 0);
+    EXPECT_EQ(value, 4U);
+    EXPECT_EQ(client.readReg(0x0934, value), 0);
+    EXPECT_EQ(value & 0x00160040U, 0x00160040U);  // action, unconditional, status codes 2.0, scheduled
+    ASSERT_EQ(client.writeReg(0x090C, 0x0D000001), 0);
+    EXPECT_EQ(client.readReg(0x090C, value), 0);
+    EXPECT_EQ(value, 0U);  // the device key is write-only
+    // Signals 0 and 1 share a group key with masks of their own; signal 2 has another group; 3 is unset.
+    ASSERT_EQ(client.writeMem(0x9800, concat(concat(be32(0x10), be32(0x0F)), Bytes(8, 0))), 0x8003);
+    ASSERT_EQ(client.writeMem(0x9800, concat(be32(0x10), be32(0x0F))), 0);
+    ASSERT_EQ(client.writeReg(0x9810, 0x10), 0);
+    ASSERT_EQ(client.writeReg(0x9814, 0xF0), 0);
+    ASSERT_EQ(client.writeReg(0x9820, 0x20), 0);
+    ASSERT_EQ(client.writeReg(0x9824, 0x01), 0);
+    EXPECT_EQ(client.readReg(0x9814, value), 0);
+    EXPECT_EQ(value, 0xF0U);
+    EXPECT_EQ(client.readReg(0x9808, value), 0x8003);
+    EXPECT_EQ(client.readReg(0x9840, value), 0x8003);
+
+    RawClient sender(address(16));
+    const auto fire = [&](const Bytes& payload, std::uint8_t flags = 0x01) {
+        return sender.transact(makeCommand(0x0100, payload, sender.nextId(), flags), 300);
+    };
+    // No application controls the device and unconditional mode is off: nothing happens.
+    EXPECT_FALSE(fire(actionPayload(0x0D000001, 0x10, 0x01)).received);
+    ASSERT_EQ(client.writeReg(0x0954, 0x8), 0);
+    EXPECT_EQ(client.readReg(0x0954, value), 0);
+    EXPECT_EQ(value, 0x8U);
+
+    struct Case {
+        const char* what;
+        std::uint32_t deviceKey, groupKey, mask;
+        std::vector<int> signals;  // empty: no answer
+    };
+    const std::vector<Case> cases = {
+        {"wrong device key", 0x0D000002, 0x10, 0x01, {}},
+        {"wrong group key", 0x0D000001, 0x11, 0xFF, {}},
+        {"mask sharing no bit", 0x0D000001, 0x10, 0x100, {}},
+        {"unset signal", 0x0D000001, 0x00, 0xFFFFFFFF, {}},
+        {"first signal", 0x0D000001, 0x10, 0x01, {0}},
+        {"both signals of the group", 0x0D000001, 0x10, 0x11, {0, 1}},
+        {"another group", 0x0D000001, 0x20, 0x03, {2}},
+    };
+    std::size_t expected = 0;
+    for (const auto& c : cases) {
+        const Ack ack = fire(actionPayload(c.deviceKey, c.groupKey, c.mask));
+        EXPECT_EQ(ack.received, !c.signals.empty()) << c.what;
+        if (ack.received) {
+            EXPECT_EQ(ack.status, 0) << c.what;
+            EXPECT_EQ(ack.code, 0x0101) << c.what;
+            EXPECT_EQ(ack.length, 0) << c.what;
+        }
+        expected += c.signals.size();
+        ASSERT_TRUE(eventually([&] { return log.count() >= expected; }, 2000)) << c.what;
+        std::lock_guard lock(log.mutex);
+        ASSERT_EQ(log.fired.size(), expected) << c.what;
+        for (std::size_t i = 0; i < c.signals.size(); ++i)
+            EXPECT_EQ(log.fired[expected - c.signals.size() + i].first, c.signals[i]) << c.what;
+    }
+    // Without the ack flag it fires silently; a retransmission (same id, same port) does not fire again.
+    const Bytes silent = makeCommand(0x0100, actionPayload(0x0D000001, 0x20, 0x01), sender.nextId(), 0x00);
+    sender.send(silent);
+    sender.send(silent);
+    EXPECT_FALSE(sender.receive(200).received);
+    // Malformed: INVALID_PARAMETER when an ack is asked for, else dropped.
+    EXPECT_EQ(fire(actionPayload(0x0D000001, 0x10, 0x01), 0x81).status, 0x8002);
+    sender.send(makeCommand(0x0100, actionPayload(0x0D000001, 0x10, 0x01), sender.nextId(), 0x80));
+    EXPECT_FALSE(sender.receive(200).received);
+    expected += 1;
+    ASSERT_TRUE(eventually([&] { return log.count() >= expected; }, 2000));
+
+    // Scheduled: time 0 is now; a past time is carried out and answered late, in the codes the client enabled.
+    EXPECT_EQ(fire(scheduledPayload(0x10, 0x01, 0), 0x81).status, 0);
+    EXPECT_EQ(fire(scheduledPayload(0x10, 0x01, 1000), 0x81).status, 0x8FFF);
+    ASSERT_EQ(client.writeReg(0x0954, 0x00040008), 0);
+    EXPECT_EQ(fire(scheduledPayload(0x10, 0x01, 1000), 0x81).status, 0x8016);
+    expected += 3;
+    ASSERT_TRUE(eventually([&] { return log.count() >= expected; }, 2000));
+    {
+        std::lock_guard lock(log.mutex);
+        EXPECT_NE(log.fired[expected - 3].second, 0U);
+        EXPECT_EQ(log.fired[expected - 1].second, 1000U);
+    }
+    // A future time is kept until then: the callback is never early.
+    const std::uint64_t at = device.camera.getTimestamp() + 50000000;
+    EXPECT_EQ(fire(scheduledPayload(0x20, 0x01, at), 0x81).status, 0);
+    expected += 1;
+    ASSERT_TRUE(eventually([&] { return log.count() >= expected; }, 2000));
+    {
+        std::lock_guard lock(log.mutex);
+        EXPECT_EQ(log.fired.back(), std::make_pair(2, at));
+        EXPECT_GE(log.takenAt.back(), at);
+        std::printf("scheduled action delivered %.3f ms after its time\n",
+                    static_cast<double>(log.takenAt.back() - at) / 1e6);
+    }
+    // The queue holds 16 scheduled actions; the next one overflows, while one due now still goes through.
+    EXPECT_EQ(client.readReg(0x0970, value), 0);
+    EXPECT_EQ(value, 16U);
+    const std::uint64_t later = device.camera.getTimestamp() + 60000000000ULL;
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(fire(scheduledPayload(0x10, 0x01, later), 0x81).status, 0) << i;
+    EXPECT_EQ(fire(scheduledPayload(0x10, 0x01, later), 0x81).status, 0x8015);
+    EXPECT_EQ(fire(actionPayload(0x0D000001, 0x10, 0x01)).status, 0);
+
+    // An application controls the device: actions from any other application fire without unconditional mode.
+    ASSERT_EQ(client.writeReg(0x0954, 0), 0);
+    ASSERT_EQ(client.writeReg(0x0A00, 0x2), 0);
+    EXPECT_EQ(fire(actionPayload(0x0D000001, 0x20, 0x01)).status, 0);
+    // Resetting the clock makes it count from 0.
+    ASSERT_EQ(client.writeReg(0x0944, 0x1), 0);
+    EXPECT_LT(device.camera.getTimestamp(), 60000000000ULL);
+    device.camera.stopServer();
 }

@@ -2,8 +2,8 @@
 // 127.0.7.80: registers through READREG and READMEM alike, packets from the served address and SCSP,
 // packet sizes refused or rounded, the test packet, PACKETRESEND answers in both id layouts, multipart blocks,
 // the stream stopping on SCP = 0, on release of control and on heartbeat expiry, the throughput limit, and paced
-// resends beside the control channel. Each test serves its own address (127.0.7.80 to .88), so the tests can run
-// in parallel.
+// resends beside the control channel, the leader's timestamp. Each test serves its own address (127.0.7.80 to
+// .89), so the tests can run in parallel.
 #include "camera.h"
 #include "gev_camera.h"
 #include "gvcp/raw_client.h"
@@ -205,6 +205,29 @@ TEST_F(CameraStreamTest, StreamStopsOnPortZeroAndWhenControlIsReleased) {
     std::uint32_t port = 1;
     client->readReg(kScp, port);
     EXPECT_EQ(port, 0u);
+}
+
+TEST_F(CameraStreamTest, LeaderCarriesTheFrameTimestampOnceElseTheDeviceClock) {
+    start(89);
+    const auto leaderTimestamp = [this] {
+        for (const Packet& packet : received()) {
+            if (packet.format == 1) return (std::uint64_t{be(&packet.body[4], 4)} << 32) | be(&packet.body[8], 4);
+        }
+        return std::uint64_t{0};
+    };
+    camera->beginFrame(0);
+    camera->addChunkData(image.data(), nullptr, static_cast<std::uint32_t>(image.size()), 0, 0);
+    camera->setFrameTimestamp(0x0102030405060708ull, 0);
+    ASSERT_EQ(camera->sendImage(image.data(), 0, 0), 0);
+    EXPECT_EQ(leaderTimestamp(), 0x0102030405060708ull);
+    // beginFrame forgets it: the next block carries the device clock at its send.
+    camera->setFrameTimestamp(42, 0);
+    const std::uint64_t before = camera->getTimestamp();
+    sendFrame();
+    const std::uint64_t after = camera->getTimestamp();
+    const std::uint64_t stamped = leaderTimestamp();
+    EXPECT_GE(stamped, before);
+    EXPECT_LE(stamped, after);
 }
 
 TEST_F(CameraStreamTest, StreamStopsWhenTheHeartbeatExpires) {
