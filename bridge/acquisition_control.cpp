@@ -1,30 +1,29 @@
 // The hand-over of the acquisition between the client's commands (register writes, a disconnect), the
 // acquisition thread and the bridge's shut-down. Every change of the acquisition state happens here, under
-// acquisitionMutex, and nowhere else.
+// acquisitionMutex_, and nowhere else.
 //
-// Two facts make the state: what the client asked for last (`wanted`) and whether the acquisition thread
-// holds the sensor in acquisition (`owned`, from the moment it takes a start until the sensor was told to
-// stop). The client's last command wins:
+// The state says what the client asked for last and whether the acquisition thread holds the sensor in
+// acquisition (from the moment it takes a start until the sensor was told to stop). The client's last
+// command wins:
 //
-//                 AcquisitionStart                      loop takes the start
-//     Idle  ----------------------------->  Starting  ------------------------>  Running
-//   (!wanted,                             (wanted, !owned;                      (wanted, owned)
-//    !owned)  <-----------------------------  reads                                 |
-//      ^          AcquisitionStop             AcquisitionStart=1)                   | AcquisitionStop,
-//      |                                                                            | disconnect,
-//      |   loop sent "SetAcquisitionStart=0"                                        | SingleFrame done
-//      +-------------------------------------  Stopping  <--------------------------+
-//                                            (!wanted, owned;     AcquisitionStart: back to Running,
-//                                             reads AcquisitionStop=1)   the loop keeps going
+//                 AcquisitionStart                       loop takes the start
+//     Idle  ----------------------------->  Starting  ------------------------->  Running
+//      ^    <-----------------------------  (reads                                 |     ^
+//      |      AcquisitionStop, or the       AcquisitionStart=1)    AcquisitionStop, |     | AcquisitionStart:
+//      |      loop cannot acquire                                  disconnect,      |     | the loop keeps
+//      |                                                           shut-down        v     | going
+//      +----------------------------------------------------------------------  Stopping
+//                       loop sent "SetAcquisitionStart=0"                   (reads AcquisitionStop=1)
 //
-// When the loop has stopped the sensor and the client wants an acquisition again (a start written while
-// the stop travelled), the start event is still set and the loop starts anew from Idle. Shut-down ends the
-// loop wherever it is; an acquisition it holds is stopped at the sensor first.
+// Running also ends by itself, after a SingleFrame acquisition's frame or a frame the device refused: once
+// the loop has stopped the sensor the state is Idle, or Starting again when the client has given a command
+// meanwhile (a start written while the stop travelled), and the loop starts anew. Shut-down ends the loop
+// wherever it is; an acquisition it holds is stopped at the sensor first.
 //
 // The start and stop commands wait, within a bound, until the loop has acted on them, so that a client
 // that stops and then changes the pixel format finds the acquisition stopped (without an acquisition
-// thread, as before the server is up, they do not wait). Nothing here calls the device
-// library or the file system while acquisitionMutex is held.
+// thread, as before the server is up, they do not wait). Nothing here calls the device library or the file
+// system while acquisitionMutex_ is held.
 #include <chrono>
 
 #include "main_class.h"
@@ -35,118 +34,105 @@ namespace {
 constexpr auto kCommandWait = std::chrono::milliseconds(5000);
 }  // namespace
 
-void CMainClass::publishAcquisitionState() {
-    acquisitionStopped.store(!acquisitionOwned);
-    acquisitionStopRequested.store(acquisitionOwned && !acquisitionWanted);
-    acquisitionChanged.notify_all();
+void CMainClass::changeAcquisitionState(AcquisitionState state) {
+    acquisitionState_.store(state);
+    acquisitionChanged_.notify_all();
 }
 
+AcquisitionState CMainClass::acquisitionState() const { return acquisitionState_.load(); }
+
+bool CMainClass::isAcquisitionActive() const { return acquisitionState() != AcquisitionState::Idle; }
+
+bool CMainClass::isAcquisitionStartPending() const { return acquisitionState() == AcquisitionState::Starting; }
+
+bool CMainClass::isAcquisitionStopPending() const { return acquisitionState() == AcquisitionState::Stopping; }
+
+// Shut-down moves a held acquisition to Stopping as well, so this one question covers both.
+bool CMainClass::shouldStopAcquisition() const { return acquisitionState() == AcquisitionState::Stopping; }
+
 void CMainClass::resetAcquisitionState() {
-    std::lock_guard<std::mutex> lock(acquisitionMutex);
-    acquisitionWanted = false;
-    acquisitionOwned = false;
-    os::resetEvent(acquisitionStartEvent);
-    publishAcquisitionState();
+    std::lock_guard<std::mutex> lock(acquisitionMutex_);
+    changeAcquisitionState(AcquisitionState::Idle);
 }
 
 bool CMainClass::requestAcquisitionStart() {
-    std::unique_lock<std::mutex> lock(acquisitionMutex);
-    const std::uint64_t serial = ++acquisitionCommandSerial;
-    acquisitionWanted = true;
-    publishAcquisitionState();
-    os::setEvent(acquisitionStartEvent);
-    acquisitionChanged.wait_for(lock, kCommandWait, [&] {
-        return !acquisitionLoopPresent || stopThreads || acquisitionTakenSerial >= serial ||
-               acquisitionCommandSerial != serial || !acquisitionWanted;
+    std::unique_lock<std::mutex> lock(acquisitionMutex_);
+    const std::uint64_t serial = ++acquisitionCommandSerial_;
+    const AcquisitionState state = acquisitionState();
+    if (state == AcquisitionState::Idle) changeAcquisitionState(AcquisitionState::Starting);
+    if (state == AcquisitionState::Stopping) changeAcquisitionState(AcquisitionState::Running);
+    acquisitionChanged_.wait_for(lock, kCommandWait, [&] {
+        return !acquisitionLoopPresent_ || stopThreads || acquisitionCommandSerial_ != serial ||
+               acquisitionState() != AcquisitionState::Starting;
     });
-    // Refused when the loop turned this very start down (it cannot acquire).
-    return acquisitionWanted || acquisitionCommandSerial != serial || acquisitionTakenSerial >= serial;
+    // Refused only when this very start was turned down (the loop cannot acquire, or the program ends) before
+    // the loop took it; a start that ran and ended meanwhile, or that a later command overtook, was not.
+    const bool turnedDown = acquisitionState() == AcquisitionState::Idle && acquisitionCommandSerial_ == serial &&
+                            acquisitionTakenSerial_ < serial;
+    return !turnedDown;
 }
 
 void CMainClass::requestAcquisitionStop(bool waitUntilStopped) {
     {
-        std::lock_guard<std::mutex> lock(acquisitionMutex);
-        ++acquisitionCommandSerial;
-        acquisitionWanted = false;
-        publishAcquisitionState();
+        std::lock_guard<std::mutex> lock(acquisitionMutex_);
+        ++acquisitionCommandSerial_;
+        const AcquisitionState state = acquisitionState();
+        if (state == AcquisitionState::Starting) changeAcquisitionState(AcquisitionState::Idle);
+        if (state == AcquisitionState::Running) changeAcquisitionState(AcquisitionState::Stopping);
     }
     if (waitUntilStopped) awaitAcquisitionStop();
 }
 
 void CMainClass::awaitAcquisitionStop() {
-    std::unique_lock<std::mutex> lock(acquisitionMutex);
-    const std::uint64_t serial = acquisitionCommandSerial;
-    acquisitionChanged.wait_for(lock, kCommandWait, [&] {
-        return !acquisitionLoopPresent || stopThreads || !acquisitionOwned || acquisitionCommandSerial != serial;
+    std::unique_lock<std::mutex> lock(acquisitionMutex_);
+    const std::uint64_t serial = acquisitionCommandSerial_;
+    acquisitionChanged_.wait_for(lock, kCommandWait, [&] {
+        const AcquisitionState state = acquisitionState();
+        return !acquisitionLoopPresent_ || stopThreads || acquisitionCommandSerial_ != serial ||
+               state == AcquisitionState::Idle || state == AcquisitionState::Starting;
     });
 }
 
 void CMainClass::setAcquisitionLoopPresent(bool present) {
-    std::lock_guard<std::mutex> lock(acquisitionMutex);
-    acquisitionLoopPresent = present;
-    acquisitionChanged.notify_all();
-}
-
-bool CMainClass::isAcquisitionActive() {
-    std::lock_guard<std::mutex> lock(acquisitionMutex);
-    return acquisitionWanted || acquisitionOwned;
-}
-
-bool CMainClass::isAcquisitionStartPending() {
-    std::lock_guard<std::mutex> lock(acquisitionMutex);
-    return acquisitionWanted && !acquisitionOwned;
-}
-
-bool CMainClass::isAcquisitionStopPending() {
-    std::lock_guard<std::mutex> lock(acquisitionMutex);
-    return !acquisitionWanted && acquisitionOwned;
+    std::lock_guard<std::mutex> lock(acquisitionMutex_);
+    acquisitionLoopPresent_ = present;
+    acquisitionChanged_.notify_all();
 }
 
 bool CMainClass::takeAcquisitionStart() {
-    for (;;) {
-        os::waitForEvent(acquisitionStartEvent, os::kWaitForever);
-        std::lock_guard<std::mutex> lock(acquisitionMutex);
-        if (stopThreads) return false;
-        if (!acquisitionWanted) {
-            // A start that a later stop took back: nothing to do.
-            os::resetEvent(acquisitionStartEvent);
-            continue;
-        }
-        acquisitionOwned = true;
-        acquisitionTakenSerial = acquisitionCommandSerial;
-        publishAcquisitionState();
-        return true;
-    }
+    std::unique_lock<std::mutex> lock(acquisitionMutex_);
+    acquisitionChanged_.wait(lock, [&] { return stopThreads || acquisitionState() == AcquisitionState::Starting; });
+    if (stopThreads) return false;
+    acquisitionTakenSerial_ = acquisitionCommandSerial_;
+    changeAcquisitionState(AcquisitionState::Running);
+    return true;
 }
 
 void CMainClass::acquisitionEnded(bool singleFrameDone) {
-    std::lock_guard<std::mutex> lock(acquisitionMutex);
-    acquisitionOwned = false;
+    std::lock_guard<std::mutex> lock(acquisitionMutex_);
     // SingleFrame ends what the client started, unless the client has given a command since.
-    if (singleFrameDone && acquisitionCommandSerial == acquisitionTakenSerial) acquisitionWanted = false;
-    if (!acquisitionWanted) os::resetEvent(acquisitionStartEvent);
-    publishAcquisitionState();
+    const bool startAgain = acquisitionState() == AcquisitionState::Running &&
+                            !(singleFrameDone && acquisitionCommandSerial_ == acquisitionTakenSerial_);
+    changeAcquisitionState(startAgain ? AcquisitionState::Starting : AcquisitionState::Idle);
 }
 
 bool CMainClass::refuseAcquisitionStart() {
-    os::waitForEvent(acquisitionStartEvent, os::kWaitForever);
-    bool wasWanted = false;
     {
-        std::lock_guard<std::mutex> lock(acquisitionMutex);
+        std::unique_lock<std::mutex> lock(acquisitionMutex_);
+        acquisitionChanged_.wait(lock, [&] { return stopThreads || acquisitionState() == AcquisitionState::Starting; });
         if (stopThreads) return false;
-        os::resetEvent(acquisitionStartEvent);
-        wasWanted = acquisitionWanted;
-        acquisitionWanted = false;
-        publishAcquisitionState();
+        changeAcquisitionState(AcquisitionState::Idle);
     }
-    if (wasWanted) printError("WARNING: The acquisition cannot start: the image buffers are not available\n");
+    printError("WARNING: The acquisition cannot start: the image buffers are not available\n");
     return true;
 }
 
 void CMainClass::shutDownAcquisition() {
-    std::lock_guard<std::mutex> lock(acquisitionMutex);
+    std::lock_guard<std::mutex> lock(acquisitionMutex_);
     stopThreads = true;
-    acquisitionWanted = false;
-    os::setEvent(acquisitionStartEvent);
-    publishAcquisitionState();
+    const AcquisitionState state = acquisitionState();
+    if (state == AcquisitionState::Starting) changeAcquisitionState(AcquisitionState::Idle);
+    if (state == AcquisitionState::Running) changeAcquisitionState(AcquisitionState::Stopping);
+    // The loop waits for a start or for this; it must wake also when the state stays as it was.
+    acquisitionChanged_.notify_all();
 }

@@ -25,7 +25,6 @@ void forwardClientConnection(void* context, bool connected) {
 CMainClass::CMainClass() {
     settingsRefreshRequested = false;
     lastSettingsUpdateTick = tickSource();
-    acquisitionStartEvent = os::createEvent(true, false);
     camera.reset(createCamera());
 
     camera->setServerOptionD(1);
@@ -60,7 +59,6 @@ CMainClass::~CMainClass() {
         debugFile.close();
     }
     camera.reset();
-    os::destroyEvent(acquisitionStartEvent);
 }
 
 void CMainClass::collectInterfaceAddresses() {

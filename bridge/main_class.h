@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <fstream>
@@ -71,6 +72,17 @@ constexpr ComponentInfo kComponents[kComponentCount] = {{"Range", 1}, {"Intensit
 constexpr std::uint16_t kMultiPartSingleComponent = 0;
 constexpr std::uint16_t kMultiPartSynchronizedComponents = 1;
 
+// Where the acquisition stands between the client's commands and the acquisition thread; the drawing of the
+// states and their changes is in bridge/acquisition_control.cpp.
+enum class AcquisitionState : std::uint8_t { Idle, Starting, Running, Stopping };
+
+// The acquisition loop's clock and pauses. The program uses the steady clock and real sleeps; tests step
+// both by hand instead of waiting.
+struct LoopTime {
+    std::chrono::steady_clock::time_point (*now)() = [] { return std::chrono::steady_clock::now(); };
+    void (*pauseMs)(std::uint32_t milliseconds) = &os::sleepMs;
+};
+
 class CMainClass {
 public:
     CMainClass();
@@ -96,16 +108,20 @@ public:
 
     // Acquisition hand-over (bridge/acquisition_control.cpp, which draws the states). Client side: a start
     // is refused (false) only when the acquisition cannot run at all; a stop may wait until the sensor
-    // stopped. Active: a start is wanted or the acquisition thread still holds the sensor in acquisition.
+    // stopped. Active: any state but Idle.
     bool requestAcquisitionStart();
     void requestAcquisitionStop(bool waitUntilStopped);
-    void awaitAcquisitionStop();  // until the sensor stopped or a later command changed the course
-    bool isAcquisitionActive();
-    bool isAcquisitionStartPending();
-    bool isAcquisitionStopPending();
-    // Acquisition-thread side: wait for a start (false: the thread must end), report the end of an
-    // acquisition after the sensor was told to stop, or turn starts down while no acquisition can run.
+    void awaitAcquisitionStop();                // until the sensor stopped or a later command changed the course
+    AcquisitionState acquisitionState() const;  // a snapshot, read without waiting for the hand-over
+    bool isAcquisitionActive() const;
+    bool isAcquisitionStartPending() const;
+    bool isAcquisitionStopPending() const;
+    // Acquisition-thread side: wait for a start (false: the thread must end), ask whether the acquisition it
+    // holds is to end (the client stopped or left, or the program ends; cheap enough to ask before every
+    // step), report the end of an acquisition after the sensor was told to stop, or turn starts down while
+    // no acquisition can run.
     bool takeAcquisitionStart();
+    bool shouldStopAcquisition() const;
     void acquisitionEnded(bool singleFrameDone);
     bool refuseAcquisitionStart();
     void setAcquisitionLoopPresent(bool present);
@@ -144,19 +160,27 @@ public:
     // A message for the debug file only, written when logToFile.
     void writeToDebugFile(const std::string& message);
 
-    // Members, in their order of declaration.
+    // Members, in their order of declaration. Which thread may touch them when is said per group; the groups
+    // marked "guarded by" are read and written only with that mutex held once the worker threads run.
+
+    // Set up before the worker threads start and only read while they run.
     std::unique_ptr<CGevCamera> camera;
     void* sensorHandle = nullptr;
     std::unique_ptr<std::thread> acquisitionThread;
     std::unique_ptr<std::thread> watchdogThread;
+    // Read by the worker threads without a lock; shutDownAcquisition sets it with acquisitionMutex_ held.
     std::atomic<bool> stopThreads{false};
+    // The settings refresh: on the server's callback thread once the server is up, before that at connect.
     std::uint32_t lastSettingsUpdateTick = 0;
     std::atomic<bool> settingsRefreshRequested{false};
     char xmlDescriptor[kDescriptorBufferSize] = {};
+    // The debug file is opened before the worker threads start; after that it is written only with
+    // outputMutex held.
     std::atomic<bool> logToFile{false};
     std::atomic<bool> logToConsole{false};
     std::string debugFilePath;
     std::ofstream debugFile;
+    // guarded by stateMutex, from here to roiHeight except the atomic sensorTemperature
     ChunkEntry chunks[kChunkCount];
     CoordinateInfo coordinates[3];
     FilterEntry filters[kFilterCount];
@@ -174,13 +198,10 @@ public:
     std::uint16_t componentSelector = 0;
     bool componentEnabled[kComponentCount] = {true, true, true};
     std::uint16_t multiPartMode = kMultiPartSingleComponent;
-    // Read-only views of the acquisition state for lock-free checks; acquisition_control.cpp sets them.
-    std::atomic<bool> acquisitionStopped{false};
-    std::atomic<bool> acquisitionStopRequested{false};
     std::uint16_t acquisitionMode = 0;
     std::string maskPath;
     std::string pixelFormat;
-    os::EventHandle acquisitionStartEvent = nullptr;
+    // guarded by stateMutex: the settings record, which a refresh writes and the register reads answer from
     std::uint16_t pixelXMax = 0;
     std::uint16_t pixelYMax = 0;
     double workingRangeZStart = 0.0;
@@ -199,7 +220,7 @@ public:
     std::int32_t ledPowerCurrent = 0;
     std::int32_t ledPowerMin = 0;
     std::int32_t ledPowerMax = 0;
-    std::atomic<std::uint16_t> sensorTemperature{0};
+    std::atomic<std::uint16_t> sensorTemperature{0};  // atomic: no lock
     std::string serialNumber;
     std::string macAddress;
     std::string orderNumber;
@@ -213,31 +234,38 @@ public:
     std::uint16_t roiOffsetY = 0;
     std::uint16_t roiWidth = 0;
     std::uint16_t roiHeight = 0;
+    // Collected at start-up, before the worker threads.
     std::vector<std::string> interfaceAddresses;
     std::atomic<bool> sensorLost{false};
 
     // Guards the plain state that the server's callback thread, a settings refresh and the acquisition
-    // thread share: selectors, coordinate records, chunk bookkeeping, pixel format, mask path, acquisition
-    // mode and the settings record. Held only for short copies and updates, never across a call into the
-    // sensor SDK, the device library or the file system.
+    // thread share, the members marked "guarded by stateMutex" above. Held only for short copies and
+    // updates, never across a call into the sensor SDK, the device library or the file system. Before the
+    // server is up only the main thread runs, and bring-up reads them without it.
     std::mutex stateMutex;
 
     // The millisecond tick source of the refresh rule and the settings stamp; tests step it by hand.
     std::uint32_t (*tickSource)() = &os::tickCountMs;
+    // The acquisition loop's clock and pauses; set before the server starts.
+    LoopTime loopTime;
 
 private:
-    void publishAcquisitionState();  // with acquisitionMutex held
+    void changeAcquisitionState(AcquisitionState state);  // with acquisitionMutex_ held
 
-    std::mutex outputMutex;  // keeps trace and console messages whole
-    // The acquisition state (acquisition_control.cpp): the client's last command, whether the acquisition
-    // thread holds the sensor in acquisition, and which command the thread took last.
-    std::mutex acquisitionMutex;
-    std::condition_variable acquisitionChanged;
-    bool acquisitionWanted = false;
-    bool acquisitionOwned = false;
-    std::uint64_t acquisitionCommandSerial = 0;
-    std::uint64_t acquisitionTakenSerial = 0;
-    bool acquisitionLoopPresent = false;
+    std::mutex outputMutex;  // keeps trace and console messages whole; guards debugFile
+
+    // The acquisition hand-over (acquisition_control.cpp). acquisitionChanged_ is notified on every change of
+    // the members below and at shut-down.
+    std::mutex acquisitionMutex_;
+    std::condition_variable acquisitionChanged_;
+    // Written only with acquisitionMutex_ held; atomic so that the acquisition thread and the register reads
+    // can look at it without the lock.
+    std::atomic<AcquisitionState> acquisitionState_{AcquisitionState::Idle};
+    // guarded by acquisitionMutex_: one more for every start and stop command; the command serial of the start
+    // the acquisition thread took last; whether there is an acquisition thread to wait for.
+    std::uint64_t acquisitionCommandSerial_ = 0;
+    std::uint64_t acquisitionTakenSerial_ = 0;
+    bool acquisitionLoopPresent_ = false;
 };
 
 // Thread functions, given the bridge's address.

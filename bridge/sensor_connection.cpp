@@ -76,7 +76,7 @@ private:
 
     CMainClass& bridge_;
     void* handle_;
-    std::mutex mutex_;
+    std::mutex mutex_;  // guards done_
     std::condition_variable changed_;
     bool done_ = false;
     std::thread thread_;

@@ -53,7 +53,7 @@ private:
     FrameDump& dump_;
     const std::uint32_t replyDelayMs_;
     sensorlink::TcpListener listener_;
-    std::mutex connectionsMutex_;
+    std::mutex connectionsMutex_;  // guards connections_
     std::list<Connection> connections_;
     bool turningAway_ = false;  // the last client was turned away for the limit (serving thread only)
 };

@@ -24,7 +24,7 @@ private:
     bool writeFile(const std::string& name, const void* data, std::size_t size, std::string& error);
 
     const std::string directory_;
-    std::mutex mutex_;
+    std::mutex mutex_;  // guards the two counts below
     std::uint64_t clouds_ = 0;
     std::uint64_t images_ = 0;
 };

@@ -34,7 +34,8 @@ constexpr std::uint32_t kLossLinesShown = 3;
 
 class AcquisitionLoop {
 public:
-    explicit AcquisitionLoop(CMainClass& bridge) : bridge_(bridge) {}
+    explicit AcquisitionLoop(CMainClass& bridge)
+        : bridge_(bridge), time_(bridge.loopTime), stageTimes_(time_.now), fetchTimes_(time_.now) {}
 
     void run() {
         // The loop and its helper move whole frames; the server's thread answers clients in between.
@@ -44,43 +45,46 @@ public:
             }
             return;
         }
-        while (bridge_.takeAcquisitionStart()) {
-            sizeWarned_ = false;
-            bridge_.sendSensorCommand("SetAcquisitionStart=1");
-            stageTimes_.start();
-            fetchTimes_.start();
-            std::string formatName;
-            {
-                std::lock_guard<std::mutex> lock(bridge_.stateMutex);
-                formatName = bridge_.pixelFormat;
-            }
-            format_ = findFrameFormat(formatName);
-            multipart_ = chooseMultipart(bridge_, format_);
-            Outcome outcome = Outcome::Finished;
-            if (format_ != nullptr) {
-                outcome = runAcquisition();
-            } else {
-                bridge_.printError("ERROR: Frames in the pixel format " + formatName +
-                                   " cannot be built; the acquisition stops\n");
-            }
-            // A frame triggered ahead is fetched before the sensor is told to stop.
-            finishFetchAhead();
-            endLossRun();
-            // Whatever ended the acquisition, shut-down included, the sensor is told, so that it is never
-            // left acquiring for nobody.
-            bridge_.sendSensorCommand("SetAcquisitionStart=0");
-            stageTimes_.addStages(fetchTimes_);
-            bridge_.trace("Acquisition stopped: " + stageTimes_.summary() + "\n");
-            bridge_.acquisitionEnded(outcome == Outcome::Finished);
-            if (bridge_.stopThreads) return;
-        }
+        while (bridge_.takeAcquisitionStart()) acquire();
     }
 
 private:
-    // Stopped: the client's stop (or disconnect); Finished: the acquisition ended by itself (SingleFrame,
-    // a frame the device refused); End: the program ends.
-    enum class Outcome { Stopped, Finished, End };
-    enum class Fetch { Done, Retry, StopBeforeFrame, End };
+    // Stopped: the client's stop or disconnect, or the program's end; Finished: the acquisition ended by
+    // itself (SingleFrame, a frame the device refused).
+    enum class Outcome { Stopped, Finished };
+    // Stop: the acquisition is to stop before this cycle's frame.
+    enum class Fetch { Done, Retry, Stop };
+
+    // One acquisition, from the sensor's start to its stop.
+    void acquire() {
+        sizeWarned_ = false;
+        bridge_.sendSensorCommand("SetAcquisitionStart=1");
+        stageTimes_.start();
+        fetchTimes_.start();
+        std::string formatName;
+        {
+            std::lock_guard<std::mutex> lock(bridge_.stateMutex);
+            formatName = bridge_.pixelFormat;
+        }
+        format_ = findFrameFormat(formatName);
+        multipart_ = chooseMultipart(bridge_, format_);
+        Outcome outcome = Outcome::Finished;
+        if (format_ != nullptr) {
+            outcome = runAcquisition();
+        } else {
+            bridge_.printError("ERROR: Frames in the pixel format " + formatName +
+                               " cannot be built; the acquisition stops\n");
+        }
+        // A frame triggered ahead is fetched before the sensor is told to stop.
+        finishFetchAhead();
+        endLossRun();
+        // Whatever ended the acquisition, shut-down included, the sensor is told, so that it is never
+        // left acquiring for nobody.
+        bridge_.sendSensorCommand("SetAcquisitionStart=0");
+        stageTimes_.addStages(fetchTimes_);
+        bridge_.trace("Acquisition stopped: " + stageTimes_.summary() + "\n");
+        bridge_.acquisitionEnded(outcome == Outcome::Finished);
+    }
 
     // What one fetch cycle brings, and the frame built from it.
     struct PointSlot {
@@ -144,25 +148,18 @@ private:
 
     Outcome runAcquisition() {
         for (;;) {
-            Fetch fetched = Fetch::Retry;
+            Fetch fetched = Fetch::Stop;
             if (fetchingAhead_) {
                 fetched = finishFetchAhead();
-            } else {
-                if (bridge_.stopThreads) return Outcome::End;
-                if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
+            } else if (!bridge_.shouldStopAcquisition()) {
                 fetched = fetchCycle(slots_[current_]);
             }
-            switch (fetched) {
-                case Fetch::Done: endLossRun(); break;
-                case Fetch::Retry: continue;
-                case Fetch::StopBeforeFrame: return Outcome::Stopped;
-                case Fetch::End: return Outcome::End;
-            }
+            if (fetched == Fetch::Retry) continue;
+            if (fetched == Fetch::Stop) return Outcome::Stopped;
+            endLossRun();
 
-            if (bridge_.stopThreads) return Outcome::End;
-            if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
             bridge_.camera->beginFrame(0);
-            if (bridge_.stopThreads) return Outcome::End;
+            if (bridge_.shouldStopAcquisition()) return Outcome::Stopped;
             std::uint16_t mode = 0;
             {
                 std::lock_guard<std::mutex> lock(bridge_.stateMutex);
@@ -172,7 +169,7 @@ private:
             const bool ahead = mode != kSingleFrame && format_->sending == FrameSending::PointCloud;
             if (!handOverFrame(ahead)) return Outcome::Finished;
 
-            if (bridge_.acquisitionStopRequested) return Outcome::Stopped;
+            if (bridge_.shouldStopAcquisition()) return Outcome::Stopped;
             if (mode == kSingleFrame) return Outcome::Finished;
         }
     }
@@ -191,7 +188,7 @@ private:
         slot.noData = (status_ & TAVRION_STATUS_NO_DATA) != 0;
         if (slot.noData) {
             StageTimer timer(fetchTimes_, FrameStage::Pause);
-            os::sleepMs(kNoDataPauseMs);
+            time_.pauseMs(kNoDataPauseMs);
             return Fetch::Done;
         }
         return fetch(slot);
@@ -203,14 +200,12 @@ private:
         fetchingAhead_ = true;
         PointSlot& next = slots_[current_ ^ 1];
         fetchAhead_.start([this, &next, build] {
-            if (bridge_.stopThreads) {
-                aheadResult_ = Fetch::End;
-            } else if (bridge_.acquisitionStopRequested) {
-                aheadResult_ = Fetch::StopBeforeFrame;
+            if (bridge_.shouldStopAcquisition()) {
+                aheadResult_ = Fetch::Stop;
             } else {
-                const auto started = FrameStageTimes::Clock::now();
+                const auto started = time_.now();
                 aheadResult_ = fetchCycle(next);
-                aheadFetchTime_ = FrameStageTimes::Clock::now() - started;
+                aheadFetchTime_ = time_.now() - started;
                 if (aheadResult_ == Fetch::Done && build) buildAhead(next);
             }
         });
@@ -242,11 +237,10 @@ private:
         return aheadResult_;
     }
 
-    // What follows a failed fetch: end, stop, or (after `pause`) the next cycle.
+    // What follows a failed fetch: the stop, or (after `pauseMs`) the next cycle.
     Fetch afterFailedFetch(std::uint32_t pauseMs) {
-        if (bridge_.stopThreads) return Fetch::End;
-        if (bridge_.acquisitionStopRequested) return Fetch::StopBeforeFrame;
-        if (pauseMs > 0) os::sleepMs(pauseMs);
+        if (bridge_.shouldStopAcquisition()) return Fetch::Stop;
+        if (pauseMs > 0) time_.pauseMs(pauseMs);
         return Fetch::Retry;
     }
 
@@ -294,7 +288,7 @@ private:
                                    " exceeds the sensor resolution; frames are skipped\n");
                 sizeWarned_ = true;
             }
-            os::sleepMs(kNoDataPauseMs);
+            time_.pauseMs(kNoDataPauseMs);
             return true;
         }
         const std::int32_t pixels = width * height;
@@ -311,9 +305,9 @@ private:
             StageTimer timer(stageTimes_, FrameStage::Conversion);
             fillFrame(slot, width, height);
         }
-        const auto sending = FrameStageTimes::Clock::now();
+        const auto sending = time_.now();
         const int refused = multipart_.active ? sendParts(slot, width, height) : sendFrame(slot, pixels);
-        sendTime_ = FrameStageTimes::Clock::now() - sending;
+        sendTime_ = time_.now() - sending;
         if (refused == 0) stageTimes_.frameSent();
         if (refused == 0) return true;
         bridge_.printError("ERROR: The device refused a " + std::string(format_->name) + " frame (code " +
@@ -378,7 +372,7 @@ private:
                 result = bridge_.camera->sendImage(slot.frame.get(), bytes, 0);
             }
             StageTimer timer(stageTimes_, FrameStage::Pause);
-            os::sleepMs(kPauseAfter2dFrameMs);
+            time_.pauseMs(kPauseAfter2dFrameMs);
             return result;
         }
         StageTimer timer(stageTimes_, FrameStage::Send);
@@ -394,6 +388,7 @@ private:
     }
 
     CMainClass& bridge_;
+    const LoopTime time_;        // fixed for the loop's life: its helper thread reads it too
     MultipartChoice multipart_;  // fixed at the start of an acquisition, as the format
     MultipartFrame parts_;
     std::size_t pixelCount_ = 0;

@@ -24,7 +24,7 @@ public:
 private:
     void serve();
 
-    std::mutex mutex_;
+    std::mutex mutex_;  // guards job_, busy_ and ending_
     std::condition_variable changed_;
     std::function<void()> job_;
     bool busy_ = false;

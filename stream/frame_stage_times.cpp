@@ -16,7 +16,7 @@ double milliseconds(std::chrono::steady_clock::duration time) {
 void FrameStageTimes::start() {
     sums_.fill({});
     frames_ = 0;
-    startedAt_ = Clock::now();
+    startedAt_ = now_();
 }
 
 void FrameStageTimes::addStages(const FrameStageTimes& other) {
@@ -24,7 +24,7 @@ void FrameStageTimes::addStages(const FrameStageTimes& other) {
 }
 
 std::string FrameStageTimes::summary() const {
-    const double elapsed = milliseconds(Clock::now() - startedAt_);
+    const double elapsed = milliseconds(now_() - startedAt_);
     const double frames = static_cast<double>(frames_);
     char text[64];
     std::snprintf(text, sizeof text, "%llu frames, %.2f fps; ms per frame:", static_cast<unsigned long long>(frames_),

@@ -13,7 +13,12 @@ enum class FrameStage { StatusPoll, Trigger, Fetch, Conversion, ChunkData, Send,
 class FrameStageTimes {
 public:
     using Clock = std::chrono::steady_clock;
+    using ClockSource = Clock::time_point (*)();
 
+    // `now`: the clock the stages are measured with (the acquisition loop's, which tests step by hand).
+    explicit FrameStageTimes(ClockSource now) : now_(now) {}
+
+    Clock::time_point now() const { return now_(); }
     void start();  // an acquisition begins: all sums back to zero
     void add(FrameStage stage, Clock::duration time) { sums_[static_cast<std::size_t>(stage)] += time; }
     void frameSent() { ++frames_; }
@@ -25,6 +30,7 @@ public:
 
 private:
     static constexpr std::size_t kStages = 7;
+    ClockSource now_;
     std::array<Clock::duration, kStages> sums_{};
     std::uint64_t frames_ = 0;
     Clock::time_point startedAt_{};
@@ -33,9 +39,8 @@ private:
 // Adds the time from its construction to its end to one stage.
 class StageTimer {
 public:
-    StageTimer(FrameStageTimes& times, FrameStage stage)
-        : times_(times), stage_(stage), started_(FrameStageTimes::Clock::now()) {}
-    ~StageTimer() { times_.add(stage_, FrameStageTimes::Clock::now() - started_); }
+    StageTimer(FrameStageTimes& times, FrameStage stage) : times_(times), stage_(stage), started_(times.now()) {}
+    ~StageTimer() { times_.add(stage_, times_.now() - started_); }
     StageTimer(const StageTimer&) = delete;
     StageTimer& operator=(const StageTimer&) = delete;
 

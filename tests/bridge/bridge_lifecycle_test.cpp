@@ -49,7 +49,7 @@ TEST_F(BridgeLifecycle, ConstructionConfiguresTheCameraInOrder) {
                      "setServerTimeouts(10000, 10000)", "setReadCallback()", "setWriteCallback()",
                      "setConnectionCallback()", "setServerOptionB(1)", "setServerOptionC(1, 0)"}));
     EXPECT_FALSE(bridge.isSensorLost());
-    EXPECT_FALSE(bridge.acquisitionStopped);
+    EXPECT_EQ(bridge.acquisitionState(), AcquisitionState::Idle);
     EXPECT_EQ(bridge.sensorHandle, nullptr);
 }
 

@@ -161,9 +161,7 @@ TEST_F(ServerStartTest, DeviceStateIsResetAndCoordinateRecordsFollowTheMeasuring
     EXPECT_EQ(bridge->chunkPayloadSize, 0);
     EXPECT_EQ(bridge->enabledChunkCount, 0);
     EXPECT_EQ(bridge->acquisitionMode, 1);
-    EXPECT_TRUE(bridge->acquisitionStopped);
-    EXPECT_FALSE(bridge->acquisitionStopRequested);
-    EXPECT_FALSE(bridge->isAcquisitionActive());
+    EXPECT_EQ(bridge->acquisitionState(), AcquisitionState::Idle);
     EXPECT_EQ(bridge->maskPath, "");
     EXPECT_EQ(bridge->pixelFormat, "Mono8");
     EXPECT_EQ(bridge->chunks[0].name, "ChunkTemperature");

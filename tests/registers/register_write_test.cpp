@@ -125,7 +125,7 @@ TEST_F(RegisterWriteTest, StartAndStopAreRecordedUntilTheAcquisitionThreadActsOn
     EXPECT_EQ(traced([&] { camera->fireWrite("AcquisitionStart"); }), "Write AcquisitionStart\n");
     EXPECT_TRUE(bridge->isAcquisitionStartPending());
     EXPECT_TRUE(bridge->isAcquisitionActive());
-    EXPECT_EQ(os::waitForEvent(bridge->acquisitionStartEvent, 0), os::kWaitSignalled);
+    EXPECT_EQ(bridge->acquisitionState(), AcquisitionState::Starting);
     camera->fireRead("AcquisitionStart");
     EXPECT_EQ(camera->intValue("AcquisitionStart"), 1);  // not carried out yet
 

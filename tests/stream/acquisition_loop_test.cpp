@@ -1,10 +1,12 @@
 // The acquisition loop on its own thread of a started bridge, driven as a client would: start and stop
 // writes, SingleFrame, failed fetches, blank cycles, a format change mid-acquisition, the temperature chunk,
-// an image size beyond the sensor's resolution, and shut-down while idle or running.
+// an image size beyond the sensor's resolution, and shut-down while idle or running. The loop's pauses step
+// a clock of the test's own instead of waiting.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,14 +22,46 @@ using Commands = std::vector<std::string>;
 
 constexpr std::size_t kPixels = 64 * 48;  // the sample sensor's resolution and region of interest
 
+// The loop's clock, moved on only by the loop's own pauses, and every pause the loop took.
+std::mutex steppedMutex;
+std::chrono::steady_clock::time_point steppedClock;
+std::vector<std::uint32_t> steppedPauses;
+
+std::chrono::steady_clock::time_point steppedNow() {
+    std::lock_guard<std::mutex> lock(steppedMutex);
+    return steppedClock;
+}
+
+// A pause steps the clock and returns at once; the yield only lets the test's thread in between, so that a
+// loop that runs continuously does not take a core from it.
+void steppedPause(std::uint32_t milliseconds) {
+    {
+        std::lock_guard<std::mutex> lock(steppedMutex);
+        steppedClock += std::chrono::milliseconds(milliseconds);
+        steppedPauses.push_back(milliseconds);
+    }
+    std::this_thread::yield();
+}
+
+std::vector<std::uint32_t> pausesTaken() {
+    std::lock_guard<std::mutex> lock(steppedMutex);
+    return steppedPauses;
+}
+
 class AcquisitionLoopTest : public BridgeTest {
 protected:
     void SetUp() override {
         BridgeTest::SetUp();
+        {
+            std::lock_guard<std::mutex> lock(steppedMutex);
+            steppedClock = {};
+            steppedPauses.clear();
+        }
         sensor().setCameraImageSource([](std::uint8_t* image, std::size_t pixels) {
             for (std::size_t i = 0; i < pixels; ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
         });
         ASSERT_NO_FATAL_FAILURE(connect());
+        bridge->loopTime = {&steppedNow, &steppedPause};
         testing::internal::CaptureStderr();
         const bool started = bridge->startDeviceServer("", -1);
         testing::internal::GetCapturedStderr();
@@ -43,7 +77,7 @@ protected:
         return waitUntil([&] { return camera->frameCount() >= count; });
     }
     bool waitForStop() {
-        return waitUntil([&] { return bridge->acquisitionStopped.load(); });
+        return waitUntil([&] { return bridge->acquisitionState() == AcquisitionState::Idle; });
     }
     // A Continuous acquisition that the client stops once `condition` holds; returns standard error meanwhile.
     std::string runUntil(const std::function<bool()>& condition) {
@@ -84,7 +118,7 @@ TEST_F(AcquisitionLoopTest, SingleFrameSendsOneFrameThenStopsTheSensorAndTheNext
     EXPECT_EQ(camera->frames()[0].kind, "image");
     EXPECT_EQ(camera->callsNamed("sendImage"), (std::vector<std::string>{"sendImage(3072, 0)"}));
     EXPECT_TRUE(camera->callsNamed("addChunkData").empty());  // no chunk enabled: no chunk data at all
-    EXPECT_FALSE(bridge->acquisitionStopRequested);
+    EXPECT_EQ(bridge->acquisitionState(), AcquisitionState::Idle);
 
     ASSERT_NO_FATAL_FAILURE(singleFrame());
     EXPECT_EQ(camera->frameCount(), 2u);
@@ -98,12 +132,14 @@ TEST_F(AcquisitionLoopTest, AStopAfterAFrameEndsTheContinuousAcquisition) {
     ASSERT_TRUE(waitForFrames(1));
     camera->fireWrite("AcquisitionStop");
     ASSERT_TRUE(waitForStop());
-    EXPECT_FALSE(bridge->acquisitionStopRequested);
     EXPECT_EQ(sensor().commands().back(), "SetAcquisitionStart=0");
     EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=0"), 1);
+    // Idle again: nothing is fetched or sent until the next start, which brings exactly its own frame.
     const std::size_t frames = camera->frameCount();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(camera->frameCount(), frames);  // idle again: nothing is fetched or sent
+    const int fetches = sensorCalls("GetCameraImage");
+    ASSERT_NO_FATAL_FAILURE(singleFrame());
+    EXPECT_EQ(camera->frameCount(), frames + 1);
+    EXPECT_EQ(sensorCalls("GetCameraImage"), fetches + 1);
 }
 
 TEST_F(AcquisitionLoopTest, AClientDisconnectStopsTheAcquisition) {
@@ -133,11 +169,14 @@ TEST_F(AcquisitionLoopTest, TheLastCommandWinsAfterStopStartStop) {
         camera->fireWrite("AcquisitionStart");
         camera->fireWrite("AcquisitionStop");
         ASSERT_TRUE(waitForStop());
-        const std::size_t frames = camera->frameCount();
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        EXPECT_EQ(camera->frameCount(), frames);
         EXPECT_FALSE(bridge->isAcquisitionActive());
         EXPECT_EQ(sensor().commands().back(), "SetAcquisitionStart=0");
+        // Nothing runs on after the stop: the next start brings exactly its own frame.
+        const std::size_t frames = camera->frameCount();
+        const int fetches = sensorCalls("GetCameraImage");
+        ASSERT_NO_FATAL_FAILURE(singleFrame());
+        EXPECT_EQ(camera->frameCount(), frames + 1);
+        EXPECT_EQ(sensorCalls("GetCameraImage"), fetches + 1);
     }
     EXPECT_EQ(sensor().count("WriteData SetAcquisitionStart=1"), sensor().count("WriteData SetAcquisitionStart=0"));
 }
@@ -271,17 +310,13 @@ TEST_F(AcquisitionLoopTest, AFailedCameraImageIsReportedAlwaysAndSendsNothing) {
 
 TEST_F(AcquisitionLoopTest, RepeatedLossesArePacedAndTheirWarningsBounded) {
     sensor().setFetchResult(0, TAVRION_ERR_TIMEOUT);
-    testing::internal::CaptureStderr();
-    const auto begin = std::chrono::steady_clock::now();
-    startAcquisition(1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    camera->fireWrite("AcquisitionStop");
-    ASSERT_TRUE(waitForStop());
-    const auto elapsedMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
-    const std::string console = testing::internal::GetCapturedStderr();
+    const std::string console = runUntil([&] { return sensorCalls("GetCameraImage") >= 10; });
     const int fetches = sensorCalls("GetCameraImage");
-    EXPECT_LE(fetches, elapsedMs / 10 + 1);  // at least 10 ms after each failure, not a spin
+    // A 10 ms pause after each failure, not a spin; the stop may come between the last failure and its pause.
+    const std::vector<std::uint32_t> pauses = pausesTaken();
+    EXPECT_GE(static_cast<int>(pauses.size()), fetches - 1);
+    EXPECT_LE(static_cast<int>(pauses.size()), fetches);
+    EXPECT_EQ(std::count(pauses.begin(), pauses.end(), 10u), static_cast<std::ptrdiff_t>(pauses.size()));
     std::size_t lines = 0;
     for (std::size_t at = console.find("Image is lost"); at != std::string::npos;
          at = console.find("Image is lost", at + 1))
@@ -448,9 +483,8 @@ TEST_F(BridgeTest, WithoutImageBuffersEveryStartIsUndoneAndReported) {
         connect(replaceFirst(sampleDescriptor(), "<pixel_x_max>64</pixel_x_max>", "<pixel_x_max>0</pixel_x_max>")));
     testing::internal::CaptureStderr();
     ASSERT_TRUE(bridge->startDeviceServer("", -1));
-    ASSERT_TRUE(waitUntil([&] { return bridge->acquisitionStopped.load(); }));
     camera->fireWrite("AcquisitionStart");
-    EXPECT_TRUE(waitUntil([&] { return bridge->acquisitionStopped.load(); }));
+    EXPECT_TRUE(waitUntil([&] { return bridge->acquisitionState() == AcquisitionState::Idle; }));
     bridge.reset();
     const std::string console = testing::internal::GetCapturedStderr();
     EXPECT_NE(console.find("cannot be streamed"), std::string::npos) << console;
