@@ -465,6 +465,14 @@ void Camera::setConnectionCallback(void* context, GevConnectionCallback callback
     connectionCallback_ = callback;
 }
 
+void Camera::setActionCallback(void* context, GevActionCallback callback) {
+    std::lock_guard lock(mutex_);
+    actionContext_ = context;
+    actionCallback_ = callback;
+}
+
+std::uint64_t Camera::getTimestamp() { return timestampTicks(); }
+
 std::uint64_t Camera::timestampTicks() const {
     std::lock_guard lock(mutex_);
     return os::monotonicNs() - clockOrigin_;

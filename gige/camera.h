@@ -98,6 +98,9 @@ public:
     bool setMultipartOffered(bool offered) override;
     bool setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) override;
     int sendMultipart(const GevPart* parts, int partCount, int stream) override;
+    std::uint64_t getTimestamp() override;
+    void setFrameTimestamp(std::uint64_t ticks, int stream) override;
+    void setActionCallback(void* context, GevActionCallback callback) override;
 
     // Stream path hooks (see the file comment).
     void setStreamHooks(StreamHooks* hooks);
@@ -147,6 +150,9 @@ private:
     bool boundValue(const genicam::Node& feature, std::int64_t& value) const;
     bool setBoundValue(const genicam::Node& feature, std::int64_t value);
     bool declarable() const { return !server_.running(); }
+    // The timestamp of the block about to be sent on stream 0: the one given with setFrameTimestamp (used
+    // once), else the device clock now.
+    std::uint64_t blockTimestamp();
 
     mutable std::mutex mutex_;
     genicam::FeatureStore store_;
@@ -175,6 +181,8 @@ private:
     GevRegisterCallback writeCallback_ = nullptr;
     void* connectionContext_ = nullptr;
     GevConnectionCallback connectionCallback_ = nullptr;
+    void* actionContext_ = nullptr;
+    GevActionCallback actionCallback_ = nullptr;
 
     StreamHooks* streamHooks_ = nullptr;
     std::uint64_t clockOrigin_ = 0;  // steady-clock ns at the last timestamp reset
@@ -183,6 +191,8 @@ private:
     bool multipartOffered_ = false;
     std::uint64_t multipartBytes_ = 0;
     int multipartParts_ = 0;
+    bool frameTimestampGiven_ = false;
+    std::uint64_t frameTimestamp_ = 0;
     // Last member: destroyed first, after the destructor has stopped the server.
     StreamPath streamPath_;
 };

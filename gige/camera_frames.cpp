@@ -28,7 +28,31 @@ gvsp::ImageSettings Camera::imageSettings() {
     return image;
 }
 
-int Camera::beginFrame(int stream) { return streamPath_.frames().beginFrame(stream); }
+int Camera::beginFrame(int stream) {
+    if (stream == 0) {
+        std::lock_guard lock(mutex_);
+        frameTimestampGiven_ = false;
+    }
+    return streamPath_.frames().beginFrame(stream);
+}
+
+void Camera::setFrameTimestamp(std::uint64_t ticks, int stream) {
+    if (stream != 0) return;
+    std::lock_guard lock(mutex_);
+    frameTimestamp_ = ticks;
+    frameTimestampGiven_ = true;
+}
+
+std::uint64_t Camera::blockTimestamp() {
+    {
+        std::lock_guard lock(mutex_);
+        if (frameTimestampGiven_) {
+            frameTimestampGiven_ = false;
+            return frameTimestamp_;
+        }
+    }
+    return timestampTicks();
+}
 
 void Camera::abortFrame(int stream) {
     if (stream == 0) streamPath_.abortFrame();
@@ -48,13 +72,13 @@ bool Camera::chunkModeActive() {
 
 int Camera::sendImage(const void* frame, std::int64_t byteCount, int stream) {
     const gvsp::ImageSettings image = imageSettings();
-    return streamPath_.reportRefusal(streamPath_.frames().sendImage(frame, byteCount, stream, image, timestampTicks()));
+    return streamPath_.reportRefusal(streamPath_.frames().sendImage(frame, byteCount, stream, image, blockTimestamp()));
 }
 
 int Camera::sendPointCloud(const void* frame, std::int64_t pointCount, int stream) {
     const gvsp::ImageSettings image = imageSettings();
     return streamPath_.reportRefusal(
-        streamPath_.frames().sendPointCloud(frame, pointCount, stream, image, timestampTicks()));
+        streamPath_.frames().sendPointCloud(frame, pointCount, stream, image, blockTimestamp()));
 }
 
 bool Camera::setMultipartOffered(bool offered) {
@@ -92,7 +116,7 @@ int Camera::sendMultipart(const GevPart* parts, int partCount, int stream) {
     }
     const gvsp::ImageSettings image = imageSettings();
     return streamPath_.reportRefusal(streamPath_.frames().sendMultipart(
-        frameParts, static_cast<std::uint32_t>(partCount), stream, image, timestampTicks()));
+        frameParts, static_cast<std::uint32_t>(partCount), stream, image, blockTimestamp()));
 }
 
 bool Camera::addPixelFormat(const char* name) {

@@ -41,6 +41,10 @@ using GevRegisterCallback = bool (*)(void* context, const char* featureName);
 // Control-channel callback: true when a client has taken control of the device, false when it released
 // it or its heartbeat expired. Called once per change.
 using GevConnectionCallback = void (*)(void* context, bool connected);
+// Action callback: `actionIndex` 0 for the first action signal (ActionSelector 1, trigger source "Action1"),
+// `actionTicks` the device time the action was meant for (its action time when scheduled, the moment it took
+// effect otherwise).
+using GevActionCallback = void (*)(void* context, int actionIndex, std::uint64_t actionTicks);
 
 // What a part of a multipart block holds (sendMultipart).
 enum GevPartDataType : std::uint16_t {
@@ -218,6 +222,16 @@ public:
     //     configuration) and extended ids (GVSP configuration): without them the first part goes out alone as
     //     an image block, with the chunks, as sendImage would send it. Results as sendImage; at most 7 parts.
     virtual int sendMultipart(const GevPart* parts, int partCount, int stream) = 0;
+
+    // 18. Device clock and actions.
+    //     The device clock now, in ticks of GevTimestampTickFrequency (1 GHz).
+    virtual std::uint64_t getTimestamp() = 0;
+    //     The timestamp the next block sent on `stream` carries in its leader instead of the moment it is sent
+    //     (for example the moment the sensor was triggered); beginFrame forgets it.
+    virtual void setFrameTimestamp(std::uint64_t ticks, int stream) = 0;
+    //     Called on a library thread (never the caller's, never with a library lock held) each time an action
+    //     command for one of the device's action signals takes effect; at the action time for a scheduled one.
+    virtual void setActionCallback(void* context, GevActionCallback callback) = 0;
 };
 
 // Creates a new device. The caller owns it and releases it with delete. Never null.

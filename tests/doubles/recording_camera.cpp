@@ -5,6 +5,9 @@
 #include <atomic>
 #include <cstring>
 #include <sstream>
+#include <thread>
+
+#include "os.h"
 
 namespace {
 
@@ -202,6 +205,34 @@ void RecordingCamera::fireConnection(bool connected) {
         context = connectionContext_;
     }
     if (callback != nullptr) callback(context, connected);
+}
+
+bool RecordingCamera::fireAction(int actionIndex, std::uint64_t actionTicks) {
+    GevActionCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        callback = action_;
+        context = actionContext_;
+    }
+    if (callback == nullptr || actionIndex < 0 || actionIndex >= kActionSignalCount) return false;
+    std::thread library([&] { callback(context, actionIndex, actionTicks); });
+    library.join();
+    return true;
+}
+
+void RecordingCamera::setClock(std::uint64_t ticks) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    clockFixed_ = true;
+    clockTicks_ = ticks;
+}
+
+std::uint64_t RecordingCamera::clockLocked() { return clockFixed_ ? clockTicks_ : os::monotonicNs(); }
+
+void RecordingCamera::stampLocked() {
+    pending_.timestampGiven = timestampGiven_;
+    pending_.timestamp = timestampGiven_ ? givenTimestamp_ : clockLocked();
+    timestampGiven_ = false;
 }
 
 std::vector<RecordedFrame> RecordingCamera::frames() {
@@ -413,6 +444,7 @@ int RecordingCamera::beginFrame(int stream) {
     std::lock_guard<std::mutex> lock(mutex_);
     pending_ = RecordedFrame{};
     imagePartLength_ = -1;
+    timestampGiven_ = false;
     return 0;
 }
 
@@ -448,6 +480,7 @@ int RecordingCamera::sendImage(const void* frame, std::int64_t byteCount, int st
     runSendHook();
     record(call("sendImage", byteCount, stream));
     std::lock_guard<std::mutex> lock(mutex_);
+    stampLocked();
     const auto format = ints_.find("PixelFormat");
     const std::int64_t derived =
         byteCount > 0 ? byteCount
@@ -484,6 +517,7 @@ int RecordingCamera::sendPointCloud(const void* frame, std::int64_t pointCount, 
     runSendHook();
     record(call("sendPointCloud", pointCount, stream));
     std::lock_guard<std::mutex> lock(mutex_);
+    stampLocked();
     const auto format = ints_.find("PixelFormat");
     if (const int refused =
             checkFrame(pointCount * bytesPerPixel(format == ints_.end() ? kMono8 : format->second), true);
@@ -520,6 +554,7 @@ bool RecordingCamera::setMultipartLayout(std::uint64_t partBytes, int partCount,
 int RecordingCamera::sendMultipart(const GevPart* parts, int partCount, int stream) {
     record(call("sendMultipart", partCount, stream));
     std::lock_guard<std::mutex> lock(mutex_);
+    stampLocked();
     if (stream != 0) return 1;
     if (parts == nullptr || partCount <= 0 || partCount > 7) return 4;
     std::int64_t total = 0;
@@ -548,6 +583,27 @@ int RecordingCamera::sendMultipart(const GevPart* parts, int partCount, int stre
     }
     frames_.push_back(pending_);
     return 0;
+}
+
+// Not logged: a query, which the bridge may make for every frame.
+std::uint64_t RecordingCamera::getTimestamp() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return clockLocked();
+}
+
+void RecordingCamera::setFrameTimestamp(std::uint64_t ticks, int stream) {
+    record(call("setFrameTimestamp", ticks, stream));
+    if (stream != 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    givenTimestamp_ = ticks;
+    timestampGiven_ = true;
+}
+
+void RecordingCamera::setActionCallback(void* context, GevActionCallback callback) {
+    record("setActionCallback()");
+    std::lock_guard<std::mutex> lock(mutex_);
+    actionContext_ = context;
+    action_ = callback;
 }
 
 void RecordingCamera::setServerOptionA(int value) { record(call("setServerOptionA", value)); }

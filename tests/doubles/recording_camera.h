@@ -20,6 +20,9 @@ struct RecordedFrame {
     // Multipart frames ("multipart"): each part's bytes and record, in order.
     std::vector<std::vector<std::uint8_t>> parts;
     std::vector<GevPart> partRecords;  // data pointers are cleared
+    // The timestamp its leader carries: the one given with setFrameTimestamp, else the camera's clock at the send.
+    std::uint64_t timestamp = 0;
+    bool timestampGiven = false;
 };
 
 class RecordingCamera final : public CGevCamera {
@@ -50,6 +53,11 @@ public:
     bool clientWriteFloat(const std::string& feature, float value);
     bool clientWriteString(const std::string& feature, const std::string& value);
     void fireConnection(bool connected);
+    // As an action command taking effect: runs the action callback on a thread of its own, as the library does,
+    // and waits for it to return. False when no callback is registered or `actionIndex` names no action signal.
+    bool fireAction(int actionIndex, std::uint64_t actionTicks);
+    // Fixes the clock getTimestamp reads at `ticks` (until set again); until then it follows a steady clock in ns.
+    void setClock(std::uint64_t ticks);
     std::vector<RecordedFrame> frames();  // the frames the camera accepted
     std::size_t refusedFrameCount();
     std::size_t frameCount();
@@ -120,7 +128,12 @@ public:
     bool setMultipartOffered(bool offered) override;
     bool setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) override;
     int sendMultipart(const GevPart* parts, int partCount, int stream) override;
+    std::uint64_t getTimestamp() override;
+    void setFrameTimestamp(std::uint64_t ticks, int stream) override;
+    void setActionCallback(void* context, GevActionCallback callback) override;
 
+    // Action signals, as many as the device library has.
+    static constexpr int kActionSignalCount = 4;
     // PFNC codes of the formats the bridge uses.
     static constexpr std::int64_t kMono8 = 0x01080001;
     static constexpr std::int64_t kMono16 = 0x01100007;
@@ -138,6 +151,11 @@ private:
     bool clientWrite(Map& values, const std::string& feature, const Value& value);
     std::int64_t payloadSizeLocked();  // with mutex_ held
     int checkFrame(std::int64_t imageBytes, bool pointCloud);
+    std::uint64_t clockLocked();  // with mutex_ held
+    // Gives the frame being sent its timestamp; a given one is used once, as by the library.
+    void stampLocked();  // with mutex_ held
+    bool timestampGiven_ = false;
+    std::uint64_t givenTimestamp_ = 0;
 
     std::mutex mutex_;
     std::vector<std::string> calls_;
@@ -153,6 +171,10 @@ private:
     GevRegisterCallback write_ = nullptr;
     void* connectionContext_ = nullptr;
     GevConnectionCallback connection_ = nullptr;
+    void* actionContext_ = nullptr;
+    GevActionCallback action_ = nullptr;
+    bool clockFixed_ = false;
+    std::uint64_t clockTicks_ = 0;
     int width_ = 0;
     int height_ = 0;
     std::map<std::string, std::pair<std::int64_t, std::int64_t>> intRanges_;
