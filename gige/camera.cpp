@@ -25,7 +25,6 @@ int lowestBit(std::uint32_t mask) {
 }  // namespace
 
 Camera::Camera() : server_(*this, privilege_) {
-    streamHooks_ = &streamPath_;
     genicam::declareLibraryFeatures(store_);
     clockOrigin_ = os::monotonicNs();
     using namespace gvcp::reg;
@@ -119,24 +118,26 @@ int Camera::startServer(const char* address) {
             std::fprintf(stderr, "ERROR: %s\n", error.c_str());
             return 4;
         }
-        streamPath_.configure(channelSettings());
-        if (!streamPath_.open(served, error)) {
+        channel_.configure(channelSettings());
+        if (!openStream(served, error)) {
             std::fprintf(stderr, "ERROR: cannot open the stream socket: %s\n", error.c_str());
             return 5;
         }
-        setChannelRegister(gvsp::RegSourcePort, streamPath_.sourcePort());
-        streamPath_.setResendEnabled(keepFramesForResend_);
-        streamPath_.setSendTimeout(static_cast<int>(sendLimitMs_));
+        setChannelRegister(gvsp::RegSourcePort, channel_.sourcePort());
+        channel_.setResendEnabled(keepFramesForResend_);
+        channel_.setSendTimeout(static_cast<int>(sendLimitMs_));
         packetResendSupported_ = keepFramesForResend_;
         privilege_.configure(enforceHeartbeat_, heartbeatMs_);
         bootstrap_.setWord(kHeartbeatTimeout, privilege_.heartbeatTimeout());
         updateCapabilities();
         servedAddress_ = served;
     }
+    // The first read of the Ptp* features tells the host's state without a latch of the client's.
+    latchPtpDataSet();
     if (!server_.start(served, options_, error)) {
         std::fprintf(stderr, "ERROR: cannot open the GigE Vision control port: %s\n", error.c_str());
         std::lock_guard lock(mutex_);
-        streamPath_.close();
+        closeStream();
         return 6;
     }
     return 0;
@@ -145,15 +146,13 @@ int Camera::startServer(const char* address) {
 void Camera::stopServer() {
     // The control thread takes the camera lock, so it is stopped before the lock is taken here.
     server_.stop();
-    StreamHooks* hooks = nullptr;
     {
         std::lock_guard lock(mutex_);
         privilege_.release();
         setChannelRegister(gvsp::RegPort, 0);
-        hooks = streamHooks_;
     }
-    if (hooks != nullptr) hooks->stop();
-    streamPath_.close();
+    channel_.closeChannel();
+    closeStream();
 }
 
 bool Camera::isServerRunning() { return server_.running(); }

@@ -1,16 +1,15 @@
 // The GigE Vision device behind CGevCamera: the feature store, the register map (bootstrap block, feature
 // registers, GenICam XML) and the control channel server.
 //
-// Hooks for the stream path (gige/gvsp/), which plugs in without touching the control path:
-// - StreamHooks: installed with setStreamHooks(). The stream channel's registers (the 0x0D00 block) live
-//   only in the bootstrap image, where the camera checks every write. After a client wrote one of them, or
-//   DeviceLinkThroughputLimitMode or DeviceLinkThroughputLimit, the camera calls configure() with the
-//   settings they now hold, and fireTestPacket() when the write asked
-//   for the test packet; stop() when control is lost or the server stops (SCP already reads 0 then), and
-//   packetResend() for every PACKETRESEND command (never acknowledged). All run on the control thread with
-//   no camera lock held.
-// - StreamPath (camera_stream.h) owns the stream socket, bound to the served address; its port is what
-//   SCSP reports.
+// Stream channel 0 (gige/gvsp/):
+// - The channel's registers (the 0x0D00 block) live only in the bootstrap image, where the camera checks
+//   every write. After a client wrote one of them, or DeviceLinkThroughputLimitMode or
+//   DeviceLinkThroughputLimit, the channel takes the settings they now hold, and sends the test packet when
+//   the write asked for it; it closes when control is lost or the server stops (SCP already reads 0 then).
+//   PACKETRESEND commands (never acknowledged) are queued for the resend thread. All of it runs on the control
+//   thread with no camera lock held.
+// - The channel's socket is bound to the served address; its port is what SCSP reports. Opening and closing
+//   it, PACKETRESEND and the report of refused frames live in camera_stream.cpp.
 // - setPacketResendSupported(): sets the PACKETRESEND capability bit clients look at.
 // - timestampTicks(): the device clock (ns ticks, the frequency the bootstrap registers announce).
 // - The frame operations of CGevCamera live in camera_frames.cpp; PayloadSize follows updatePayloadSize().
@@ -22,13 +21,15 @@
 #include <string>
 #include <vector>
 
-#include "camera_stream.h"
 #include "gev_camera.h"
 #include "genicam/feature_store.h"
 #include "genicam/register_layout.h"
 #include "gvcp/bootstrap_registers.h"
 #include "gvcp/control_privilege.h"
 #include "gvcp/server.h"
+#include "gvsp/frame_sender.h"
+#include "gvsp/resend_worker.h"
+#include "gvsp/stream_sender.h"
 #include "net/udp_socket.h"
 
 namespace gige {
@@ -102,8 +103,6 @@ public:
     void setFrameTimestamp(std::uint64_t ticks, int stream) override;
     void setActionCallback(void* context, GevActionCallback callback) override;
 
-    // Stream path hooks (see the file comment).
-    void setStreamHooks(StreamHooks* hooks);
     void setPacketResendSupported(bool supported);
     std::uint64_t timestampTicks() const;
 
@@ -142,6 +141,13 @@ private:
     std::uint32_t channelRegister(gvsp::ChannelRegister offset) const;
     void setChannelRegister(gvsp::ChannelRegister offset, std::uint32_t value);
     gvsp::ChannelSettings channelSettings() const;
+    // The stream socket on the served address (host byte order, 0 for every interface), and the resend thread.
+    bool openStream(std::uint32_t address, std::string& error);
+    void closeStream();
+    // Queues a PACKETRESEND command's packets for the resend thread; malformed requests are ignored.
+    void queueResend(const std::uint8_t* payload, std::size_t size, std::uint8_t flags);
+    // Says on standard error why a frame was refused, the first time each reason occurs; returns `result`.
+    int reportRefusal(int result);
     // Recomputes PayloadSize from the image size, pixel format and chunk layout (camera_frames.cpp).
     void updatePayloadSize();
     bool chunkModeActive();
@@ -153,6 +159,9 @@ private:
     // The timestamp of the block about to be sent on stream 0: the one given with setFrameTimestamp (used
     // once), else the device clock now.
     std::uint64_t blockTimestamp();
+    // Asks the host's ptp4l and keeps its answer in the Ptp* features; called without the lock, since the
+    // question may wait for ptp4l (never longer than ptp::kQueryTimeoutMs).
+    void latchPtpDataSet();
 
     mutable std::mutex mutex_;
     genicam::FeatureStore store_;
@@ -184,7 +193,6 @@ private:
     void* actionContext_ = nullptr;
     GevActionCallback actionCallback_ = nullptr;
 
-    StreamHooks* streamHooks_ = nullptr;
     std::uint64_t clockOrigin_ = 0;  // steady-clock ns at the last timestamp reset
     std::uint16_t chunkBytes_ = 0;
     std::uint16_t chunkCount_ = 0;
@@ -193,8 +201,12 @@ private:
     int multipartParts_ = 0;
     bool frameTimestampGiven_ = false;
     std::uint64_t frameTimestamp_ = 0;
-    // Last member: destroyed first, after the destructor has stopped the server.
-    StreamPath streamPath_;
+    std::atomic<unsigned> reportedRefusals_{0};
+    // Last members: destroyed first, after the destructor has stopped the server; the resend thread, which
+    // uses the channel, ends before it.
+    gvsp::StreamSender channel_;
+    gvsp::FrameSender frames_{channel_};
+    gvsp::ResendWorker resends_{channel_};
 };
 
 }  // namespace gige

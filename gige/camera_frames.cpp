@@ -33,7 +33,7 @@ int Camera::beginFrame(int stream) {
         std::lock_guard lock(mutex_);
         frameTimestampGiven_ = false;
     }
-    return streamPath_.frames().beginFrame(stream);
+    return frames_.beginFrame(stream);
 }
 
 void Camera::setFrameTimestamp(std::uint64_t ticks, int stream) {
@@ -55,13 +55,13 @@ std::uint64_t Camera::blockTimestamp() {
 }
 
 void Camera::abortFrame(int stream) {
-    if (stream == 0) streamPath_.abortFrame();
+    if (stream == 0) channel_.abortFrame();
 }
 
 int Camera::addChunkData(const void*, const void* data, std::uint32_t length, std::uint32_t chunkId, int stream) {
     // With chunk mode off the frames carry no chunk data at all: the chunk values are left out.
     if (data != nullptr && !chunkModeActive()) return 0;
-    return streamPath_.frames().addChunkData(data, length, chunkId, stream);
+    return frames_.addChunkData(data, length, chunkId, stream);
 }
 
 bool Camera::chunkModeActive() {
@@ -72,13 +72,12 @@ bool Camera::chunkModeActive() {
 
 int Camera::sendImage(const void* frame, std::int64_t byteCount, int stream) {
     const gvsp::ImageSettings image = imageSettings();
-    return streamPath_.reportRefusal(streamPath_.frames().sendImage(frame, byteCount, stream, image, blockTimestamp()));
+    return reportRefusal(frames_.sendImage(frame, byteCount, stream, image, blockTimestamp()));
 }
 
 int Camera::sendPointCloud(const void* frame, std::int64_t pointCount, int stream) {
     const gvsp::ImageSettings image = imageSettings();
-    return streamPath_.reportRefusal(
-        streamPath_.frames().sendPointCloud(frame, pointCount, stream, image, blockTimestamp()));
+    return reportRefusal(frames_.sendPointCloud(frame, pointCount, stream, image, blockTimestamp()));
 }
 
 bool Camera::setMultipartOffered(bool offered) {
@@ -103,20 +102,10 @@ bool Camera::setMultipartLayout(std::uint64_t partBytes, int partCount, int stre
 
 int Camera::sendMultipart(const GevPart* parts, int partCount, int stream) {
     if (parts == nullptr || partCount <= 0 || partCount >= static_cast<int>(gvsp::kMaxParts))
-        return streamPath_.reportRefusal(gvsp::FrameInvalid);
-    gvsp::FramePart frameParts[gvsp::kMaxParts];
-    for (int i = 0; i < partCount; ++i) {
-        frameParts[i].data = parts[i].data;
-        frameParts[i].length = parts[i].length;
-        frameParts[i].info.dataType = parts[i].dataType;
-        frameParts[i].info.pixelFormat = parts[i].pixelFormat;
-        frameParts[i].info.width = parts[i].width;
-        frameParts[i].info.height = parts[i].height;
-        frameParts[i].info.purposeId = parts[i].componentId;
-    }
+        return reportRefusal(gvsp::FrameInvalid);
     const gvsp::ImageSettings image = imageSettings();
-    return streamPath_.reportRefusal(streamPath_.frames().sendMultipart(
-        frameParts, static_cast<std::uint32_t>(partCount), stream, image, blockTimestamp()));
+    return reportRefusal(
+        frames_.sendMultipart(parts, static_cast<std::uint32_t>(partCount), stream, image, blockTimestamp()));
 }
 
 bool Camera::addPixelFormat(const char* name) {

@@ -1,14 +1,16 @@
 // The camera's register space as the control channel sees it: the bootstrap block, the feature registers
-// (with the read and write callbacks) and the GenICam XML, plus discovery, control changes and the hooks
-// the stream path uses.
+// (with the read and write callbacks) and the GenICam XML, plus discovery, control changes and what
+// they tell the stream channel.
 #include "camera.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "byte_reader.h"
 #include "byte_writer.h"
 #include "net/host_interfaces.h"
 #include "os.h"
+#include "ptp/ptp_status.h"
 
 namespace gige {
 
@@ -19,6 +21,7 @@ using Access = gvcp::BootstrapRegisters::Access;
 constexpr std::uint32_t kChannelEnd = gvsp::kChannelBase + gvsp::kChannelBlockSize;
 constexpr const char* kThroughputLimitMode = "DeviceLinkThroughputLimitMode";
 constexpr const char* kThroughputLimit = "DeviceLinkThroughputLimit";
+constexpr const char* kPtpLatch = "PtpDataSetLatch";
 
 std::uint32_t paddedXmlSize(const std::string& xml) {
     return static_cast<std::uint32_t>((xml.size() + 3) & ~std::size_t{3});
@@ -49,20 +52,16 @@ Status Camera::writeMemory(std::uint32_t address, const std::uint8_t* data, std:
     if (gvcp::rangeWithin(address, count, 0, gvcp::reg::kBootstrapEnd)) {
         bool channelWritten = false;
         bool fireTest = false;
-        StreamHooks* hooks = nullptr;
         gvsp::ChannelSettings settings;
         Status status;
         {
             std::lock_guard lock(mutex_);
             status = writeBootstrap(address, data, count, channelWritten, fireTest);
-            if (channelWritten) {
-                hooks = streamHooks_;
-                settings = channelSettings();
-            }
+            if (channelWritten) settings = channelSettings();
         }
-        if (hooks != nullptr) {
-            hooks->configure(settings);
-            if (fireTest) hooks->fireTestPacket();
+        if (channelWritten) {
+            channel_.configure(settings);
+            if (fireTest) channel_.sendTestPacket();
         }
         return status;
     }
@@ -228,8 +227,10 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
         callback = writeCallback_;
         context = writeContext_;
     }
+    // The latch is the library's own command; the program hears of it like of any other write.
+    if (std::find(names.begin(), names.end(), kPtpLatch) != names.end()) latchPtpDataSet();
     const bool carriedOut = callback == nullptr || runCallbacks(callback, context, names);
-    StreamHooks* hooks = nullptr;
+    bool limitWritten = false;
     gvsp::ChannelSettings settings;
     {
         std::lock_guard lock(mutex_);
@@ -241,12 +242,21 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
         updatePayloadSize();
         // The throughput limit paces the stream from the next frame and the next resend on.
         for (const auto& name : names) {
-            if (name == kThroughputLimitMode || name == kThroughputLimit) hooks = streamHooks_;
+            if (name == kThroughputLimitMode || name == kThroughputLimit) limitWritten = true;
         }
-        if (hooks != nullptr) settings = channelSettings();
+        if (limitWritten) settings = channelSettings();
     }
-    if (hooks != nullptr) hooks->configure(settings);
+    if (limitWritten) channel_.configure(settings);
     return carriedOut ? Status::Success : Status::Error;
+}
+
+void Camera::latchPtpDataSet() {
+    const ptp::PtpSnapshot snapshot = ptp::queryPtp4l(ptp::ptp4lSocketPath(), ptp::kQueryTimeoutMs);
+    std::lock_guard lock(mutex_);
+    store_.setInt("PtpEnable", snapshot.answered ? 1 : 0);
+    store_.setEnum("PtpStatus", ptp::portStateName(snapshot.portState));
+    store_.setEnum("PtpServoStatus", snapshot.servoLocked ? "Locked" : "Unknown");
+    store_.setInt("PtpOffsetFromMaster", snapshot.offsetFromMasterNs);
 }
 
 void Camera::discoveryBlock(const gvcp::Peer& from, std::uint8_t* out) {
@@ -277,16 +287,10 @@ void Camera::packetResend(const gvcp::Peer& from, const std::uint8_t* payload, s
     // port than its control commands (clients send them from their stream socket), so the address decides.
     const gvcp::Peer controller = privilege_.controller();
     if (!privilege_.controlled() || controller.address != from.address) return;
-    StreamHooks* hooks = nullptr;
-    {
-        std::lock_guard lock(mutex_);
-        hooks = streamHooks_;
-    }
-    if (hooks != nullptr) hooks->packetResend(payload, size, flags);
+    queueResend(payload, size, flags);
 }
 
 void Camera::controlChanged(bool controlled) {
-    StreamHooks* hooks = nullptr;
     GevConnectionCallback callback = nullptr;
     void* context = nullptr;
     {
@@ -298,17 +302,11 @@ void Camera::controlChanged(bool controlled) {
             setChannelRegister(gvsp::RegConfig, channelRegister(gvsp::RegConfig) & ~gvsp::kConfigMultipart);
             bootstrap_.setWord(gvcp::reg::kGvspConfiguration, 0);
         }
-        hooks = controlled ? nullptr : streamHooks_;
         callback = connectionCallback_;
         context = connectionContext_;
     }
-    if (hooks != nullptr) hooks->stop();
+    if (!controlled) channel_.closeChannel();
     if (callback != nullptr) callback(context, controlled);
-}
-
-void Camera::setStreamHooks(StreamHooks* hooks) {
-    std::lock_guard lock(mutex_);
-    streamHooks_ = hooks;
 }
 
 std::uint32_t Camera::channelRegister(gvsp::ChannelRegister offset) const {

@@ -1,31 +1,33 @@
-// The stream path behind the camera's hooks: opening and closing the stream socket, PACKETRESEND requests
-// and the one-time report of why frames were refused.
-#include "camera_stream.h"
-
-#include "gvsp/gvsp_packets.h"
+// The camera's stream channel: opening and closing the stream socket, PACKETRESEND requests and the one-time
+// report of why frames were refused.
+#include "camera.h"
 
 #include <cstdio>
+
+#include "gvsp/gvsp_packets.h"
 
 namespace gige {
 
 namespace {
 // PACKETRESEND flag: 64-bit block ids and 32-bit packet ids.
 constexpr std::uint8_t kExtendedIds = 0x10;
+// Most packets one PACKETRESEND is answered with.
+constexpr std::uint32_t kMaxResendPackets = 256;
 }  // namespace
 
 // Called by startServer under the camera's lock, after the channel has taken the registers' settings.
-bool StreamPath::open(std::uint32_t address, std::string& error) {
+bool Camera::openStream(std::uint32_t address, std::string& error) {
     if (!channel_.open(address, &error)) return false;
     resends_.start();
     return true;
 }
 
-void StreamPath::close() {
+void Camera::closeStream() {
     resends_.stop();
     channel_.close();
 }
 
-void StreamPath::packetResend(const std::uint8_t* payload, std::size_t size, std::uint8_t flags) {
+void Camera::queueResend(const std::uint8_t* payload, std::size_t size, std::uint8_t flags) {
     gvsp::ResendRequest request;
     // Malformed requests and other channels (only channel 0 exists) get nothing, as no ack is ever due.
     if (!gvsp::decodePacketResend(payload, size, (flags & kExtendedIds) != 0, &request) || request.channel != 0) {
@@ -40,10 +42,8 @@ void StreamPath::packetResend(const std::uint8_t* payload, std::size_t size, std
     resends_.request(request.blockId, request.firstPacket, last, (flags & kExtendedIds) != 0);
 }
 
-void StreamPath::stop() { channel_.closeChannel(); }
-
-int StreamPath::reportRefusal(int result) {
-    if (result <= 0 || result >= 32 || (reported_.fetch_or(1u << result) & (1u << result)) != 0) return result;
+int Camera::reportRefusal(int result) {
+    if (result <= 0 || result >= 32 || (reportedRefusals_.fetch_or(1u << result) & (1u << result)) != 0) return result;
     const char* reason = "it was refused";
     switch (result) {
         case gvsp::FrameNoSuchStream: reason = "only stream channel 0 exists"; break;

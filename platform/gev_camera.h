@@ -46,15 +46,19 @@ using GevConnectionCallback = void (*)(void* context, bool connected);
 // effect otherwise).
 using GevActionCallback = void (*)(void* context, int actionIndex, std::uint64_t actionTicks);
 
-// What a part of a multipart block holds (sendMultipart).
+// What a part of a multipart block holds (sendMultipart); the values are the data types of the stream's part
+// records.
 enum GevPartDataType : std::uint16_t {
     GevPart2DImage = 0x0001,
     GevPart3DImage = 0x0005,
     GevPartConfidenceMap = 0x0009,
+    // The chunk part the library adds at the end of a block; not for sendMultipart.
+    GevPartChunkData = 0x000A,
 };
 
 // One part of a multipart block: `length` bytes at `data`, exactly width x height pixels of `pixelFormat`
-// (a PFNC code), and the identifier of the component it shows.
+// (a PFNC code), and the identifier of the component it shows. The library sends it as given: the part's
+// record in the block's leader and trailer is made from these fields.
 struct GevPart {
     const void* data = nullptr;
     std::uint64_t length = 0;

@@ -5,6 +5,7 @@
 // answers the client with an error status and keeps the feature's previous value.
 #include <string>
 
+#include "coordinate_scaling.h"
 #include "feature_table.h"
 #include "frame_formats.h"
 #include "main_class.h"
@@ -12,13 +13,10 @@
 
 void CMainClass::applyCoordinateScaling() {
     std::lock_guard<std::mutex> lock(stateMutex);
-    const FrameFormat* format = findFrameFormat(pixelFormat);
-    const bool sixteenBit = format != nullptr && format->build == FrameBuild::Convert16Bit;
-    const double scales[3] = {scale16X, scale16Y, scale16Z};
-    const double offsets[3] = {-0.5 * measuringRangeX, -0.5 * measuringRangeY, workingRangeZStart};
+    const AxisScaling scaling = advertisedScaling(*this, findFrameFormat(pixelFormat));
     for (int axis = 0; axis < 3; ++axis) {
-        coordinates[axis].scale = sixteenBit ? static_cast<float>(scales[axis]) : 1.0f;
-        coordinates[axis].offset = sixteenBit ? static_cast<float>(offsets[axis]) : 0.0f;
+        coordinates[axis].scale = static_cast<float>(scaling.scale[axis]);
+        coordinates[axis].offset = static_cast<float>(scaling.offset[axis]);
     }
 }
 

@@ -14,7 +14,7 @@ DEPS_BUILD=(
 
 # Programs the tests drive: the GigE Vision client tools, the packet decoder, namespaces and setarch, and the
 # packet filter that makes the soak test's loopback lose datagrams.
-DEPS_TEST=(aravis-tools-cli aravis-tools tshark iproute2 util-linux nftables)
+DEPS_TEST=(aravis-tools-cli aravis-tools tshark iproute2 util-linux nftables linuxptp)
 
 # The plot of the performance figures (docs/performance.png, scripts/plot-performance.sh).
 DEPS_DOCS=(gnuplot-nox)

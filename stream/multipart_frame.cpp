@@ -5,14 +5,15 @@
 #include <new>
 
 #include "main_class.h"
+#include "pixel_format_table.h"
 #include "point_conversion_rules.h"
 
 namespace {
 
-constexpr std::uint32_t kCoord3dAbc16 = 0x023000B9;
-constexpr std::uint32_t kCoord3dAbc32f = 0x026000C0;
-constexpr std::uint32_t kMono16 = 0x01100007;
-constexpr std::uint32_t kConfidence8 = 0x010800C6;
+constexpr std::uint32_t kCoord3dAbc16 = pfnc::pixelFormatCode("Coord3D_ABC16");
+constexpr std::uint32_t kCoord3dAbc32f = pfnc::pixelFormatCode("Coord3D_ABC32f");
+constexpr std::uint32_t kMono16 = pfnc::pixelFormatCode("Mono16");
+constexpr std::uint32_t kConfidence8 = pfnc::pixelFormatCode("Confidence8");
 
 // Whether the Range part holds a measured point here, by the conversions' own rules: the sensor measured it
 // and, for 16-bit coordinates, every coordinate fits; otherwise the Range part holds zeros there.
@@ -96,14 +97,7 @@ int MultipartFrame::send(CMainClass& bridge, const MultipartChoice& choice, cons
         parts[count++] = GevPart{mono, pixels * 2, kMono16, w, h, GevPart2DImage, kComponents[kIntensityComponent].id};
     }
     if (choice.enabled[kConfidenceComponent]) {
-        AxisScaling axes{};
-        {
-            std::lock_guard<std::mutex> lock(bridge.stateMutex);
-            for (int axis = 0; axis < 3; ++axis) {
-                axes.offset[axis] = static_cast<double>(bridge.coordinates[axis].offset);
-                axes.scale[axis] = static_cast<double>(bridge.coordinates[axis].scale);
-            }
-        }
+        const AxisScaling axes = frameScaling(bridge);
         std::uint8_t* confidence = confidence_.get();
         for (std::size_t i = 0; i < pixels; ++i)
             confidence[i] = !noData && rangeMeasured(points + 3 * i, sixteenBit, axes) ? 255 : 0;

@@ -8,18 +8,6 @@
 
 namespace {
 
-// One consistent scaling for the whole frame: a PixelFormat write during a conversion applies from the
-// next frame on instead of changing the scaling part-way through this one.
-AxisScaling scalingOf(CMainClass& bridge) {
-    std::lock_guard<std::mutex> lock(bridge.stateMutex);
-    AxisScaling scaling{};
-    for (int axis = 0; axis < 3; ++axis) {
-        scaling.offset[axis] = static_cast<double>(bridge.coordinates[axis].offset);
-        scaling.scale[axis] = static_cast<double>(bridge.coordinates[axis].scale);
-    }
-    return scaling;
-}
-
 std::size_t pointCount(std::int32_t width, std::int32_t height) {
     if (width <= 0 || height <= 0) return 0;
     return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -34,7 +22,7 @@ void CMainClass::convertPointsToU16(std::int32_t width, std::int32_t height, boo
         std::memset(output, 0, count * 3 * sizeof *output);
         return;
     }
-    convertCloudToU16(points, count, scalingOf(*this), output);
+    convertCloudToU16(points, count, frameScaling(*this), output);
 }
 
 void CMainClass::convertPointsToFloat(std::int32_t width, std::int32_t height, bool noData, const double* points,
@@ -44,7 +32,7 @@ void CMainClass::convertPointsToFloat(std::int32_t width, std::int32_t height, b
         std::memset(output, 0, count * 3 * sizeof *output);
         return;
     }
-    convertCloudToFloat(points, count, scalingOf(*this), output);
+    convertCloudToFloat(points, count, frameScaling(*this), output);
 }
 
 const char* conversionCodeName(ConversionCode code) {

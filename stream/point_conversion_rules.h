@@ -9,11 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// One frame's per-axis offset and scale, widened to double.
-struct AxisScaling {
-    double offset[3];
-    double scale[3];
-};
+#include "coordinate_scaling.h"
 
 // A Z that is not greater than 0 marks a point without measurement; written as a negated test so that a
 // Z that is not a number counts as measured.

@@ -7,6 +7,7 @@
 #include "gvcp/protocol.h"
 #include "gvsp/gvsp_protocol.h"
 #include "gvsp/pixel_formats.h"
+#include "ptp/ptp_management.h"
 
 namespace genicam {
 
@@ -121,6 +122,31 @@ void transportLayer(FeatureStore& store) {
     store.addBootstrapCommand("GevTimestampControlLatch", "TransportLayerControl", kTimestampControl, 0x2);
 }
 
+// The host clock's PTP status as the host's ptp4l reports it, latched by PtpDataSetLatch (the camera carries
+// the latch out, and latches once when the server starts).
+void ptpControl(FeatureStore& store) {
+    store.addCategory("PtpControl", "TransportLayerControl");
+    store.addFeature(GevBoolean, "PtpEnable", "PtpControl", GevReadOnly, "", true);
+    store.setDescription(
+        "PtpEnable",
+        "True when the host's ptp4l answered at the last latch. The device follows the host's real-time clock "
+        "and cannot switch PTP on or off: that is the host's time service (ptp4l, phc2sys).");
+    store.addCommand("PtpDataSetLatch", "PtpControl");
+    store.setDescription("PtpDataSetLatch", "Asks the host's ptp4l and latches its answer into the Ptp features.");
+    store.addFeature(GevEnumeration, "PtpStatus", "PtpControl", GevReadOnly, "", true);
+    for (const auto state : {ptp::PortState::Initializing, ptp::PortState::Faulty, ptp::PortState::Disabled,
+                             ptp::PortState::Listening, ptp::PortState::PreMaster, ptp::PortState::Master,
+                             ptp::PortState::Passive, ptp::PortState::Uncalibrated, ptp::PortState::Slave})
+        store.addEnumEntry("PtpStatus", ptp::portStateName(state), static_cast<std::int64_t>(state));
+    store.setEnum("PtpStatus", ptp::portStateName(ptp::PortState::Disabled));
+    store.addFeature(GevEnumeration, "PtpServoStatus", "PtpControl", GevReadOnly, "", true);
+    store.addEnumEntry("PtpServoStatus", "Unknown", 0);
+    store.addEnumEntry("PtpServoStatus", "Locked", 1);
+    store.setEnum("PtpServoStatus", "Unknown");
+    store.addFeature(GevInteger, "PtpOffsetFromMaster", "PtpControl", GevReadOnly, "", true);
+    store.setElement("PtpOffsetFromMaster", "Unit", "ns", false);
+}
+
 }  // namespace
 
 void declareLibraryFeatures(FeatureStore& store) {
@@ -128,6 +154,7 @@ void declareLibraryFeatures(FeatureStore& store) {
     acquisition(store);
     chunkControls(store);
     transportLayer(store);
+    ptpControl(store);
     for (const char* name : {"Width", "Height", "PixelFormat", "ChunkModeActive", "ChunkEnable"})
         store.setElement("regPayloadSize", "pInvalidator", name, true);
 }

@@ -77,7 +77,7 @@ int FrameSender::result(SendOutcome outcome) {
     return FrameNetworkFailed;
 }
 
-int FrameSender::sendMultipart(const FramePart* parts, std::uint32_t count, int stream, const ImageSettings& image,
+int FrameSender::sendMultipart(const GevPart* parts, std::uint32_t count, int stream, const ImageSettings& image,
                                std::uint64_t timestamp) {
     if (stream != 0) return FrameNoSuchStream;
     // One record stays free for the chunk part.
@@ -85,19 +85,16 @@ int FrameSender::sendMultipart(const FramePart* parts, std::uint32_t count, int 
     std::lock_guard<std::mutex> lock(mutex_);
     MultipartBlock block;
     block.timestamp = timestamp;
+    block.offsetX = image.offsetX;
+    block.offsetY = image.offsetY;
     std::uint64_t total = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
-        const FramePart& part = parts[i];
+        const GevPart& part = parts[i];
         if (part.data == nullptr || part.length == 0) return FrameInvalid;
         // The record tells the client the part's shape; bytes of another size would be misread.
-        const std::uint64_t expected =
-            std::uint64_t{part.info.width} * part.info.height * bytesPerPixel(part.info.pixelFormat);
+        const std::uint64_t expected = std::uint64_t{part.width} * part.height * bytesPerPixel(part.pixelFormat);
         if (part.length != expected) return FrameSizeMismatch;
-        block.parts[i] = part.info;
-        block.parts[i].length = part.length;
-        block.parts[i].offsetX = image.offsetX;
-        block.parts[i].offsetY = image.offsetY;
-        block.data[i] = Span{static_cast<const std::uint8_t*>(part.data), static_cast<std::size_t>(part.length)};
+        block.parts[i] = part;
         total += part.length;
     }
     block.partCount = count;
@@ -106,11 +103,11 @@ int FrameSender::sendMultipart(const FramePart* parts, std::uint32_t count, int 
     if (chunks.length > 0) {
         block.chunkDataLength = static_cast<std::uint32_t>(chunks.length);
         block.chunkLayoutId = layoutId;
-        PartInfo& chunkPart = block.parts[block.partCount];
-        chunkPart = PartInfo{};
-        chunkPart.dataType = PartChunkData;
+        GevPart& chunkPart = block.parts[block.partCount++];
+        chunkPart = GevPart{};
+        chunkPart.data = chunks.data;
         chunkPart.length = chunks.length;
-        block.data[block.partCount++] = chunks;
+        chunkPart.dataType = GevPartChunkData;
         block.payloadType = PayloadMultipartWithChunks;
         total += chunks.length;
     }
@@ -119,7 +116,7 @@ int FrameSender::sendMultipart(const FramePart* parts, std::uint32_t count, int 
     if (outcome != SendOutcome::MultipartOff) return result(outcome);
 
     // The client receives single-part blocks only: the first part goes out as today's image block.
-    const PartInfo& first = block.parts[0];
+    const GevPart& first = block.parts[0];
     if (!parts_.compose(parts[0].data, first.length, &payload_)) return FrameTooLarge;
     LeaderFields leader;
     leader.timestamp = timestamp;

@@ -31,13 +31,6 @@ enum FrameResult : int {
     FrameNetworkFailed = 5,  // the socket refused a packet or blocked longer than the send limit
 };
 
-// One image part of a multipart frame: its bytes and what the leader says about them.
-struct FramePart {
-    const void* data = nullptr;
-    std::uint64_t length = 0;
-    PartInfo info;  // length is taken from above
-};
-
 class FrameSender {
 public:
     explicit FrameSender(StreamSender& channel) : channel_(channel) {}
@@ -53,7 +46,7 @@ public:
     // The parts of one trigger as one multipart block, the chunks added since beginFrame in a chunk part at
     // its end. Every part must be exactly width x height pixels of its format. A client that has not enabled
     // multipart with extended ids gets the first part alone as an image block, with the chunks as today.
-    int sendMultipart(const FramePart* parts, std::uint32_t count, int stream, const ImageSettings& image,
+    int sendMultipart(const GevPart* parts, std::uint32_t count, int stream, const ImageSettings& image,
                       std::uint64_t timestamp);
 
 private:

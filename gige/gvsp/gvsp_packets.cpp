@@ -31,7 +31,7 @@ void writeU48(wire::ByteWriter& writer, std::uint64_t value) {
 }
 
 bool imagePart(std::uint16_t dataType) {
-    return dataType == Part2DImage || dataType == Part3DImage || dataType == PartConfidenceMap;
+    return dataType == GevPart2DImage || dataType == GevPart3DImage || dataType == GevPartConfidenceMap;
 }
 
 }  // namespace
@@ -100,8 +100,8 @@ std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, std::uint16_t
 }
 
 std::size_t encodeMultipartLeader(std::uint8_t* out, std::size_t capacity, PacketHeader header,
-                                  std::uint16_t payloadType, std::uint64_t timestamp, const PartInfo* parts,
-                                  std::uint32_t partCount) {
+                                  std::uint16_t payloadType, std::uint64_t timestamp, const GevPart* parts,
+                                  std::uint32_t partCount, std::uint32_t offsetX, std::uint32_t offsetY) {
     if (partCount > kMaxParts) return 0;
     wire::ByteWriter writer(out, capacity);
     header.format = PacketFormat::Leader;
@@ -112,7 +112,7 @@ std::size_t encodeMultipartLeader(std::uint8_t* out, std::size_t capacity, Packe
     writer.u16(payloadType);
     writer.u64(timestamp);
     for (std::uint32_t i = 0; i < partCount; ++i) {
-        const PartInfo& part = parts[i];
+        const GevPart& part = parts[i];
         writer.u16(part.dataType);
         writeU48(writer, part.length);
         writer.u32(part.pixelFormat);
@@ -120,12 +120,13 @@ std::size_t encodeMultipartLeader(std::uint8_t* out, std::size_t capacity, Packe
         writer.u8(0);   // source 0: every part comes from the one sensor
         writer.u8(0);   // no additional zones
         writer.u32(0);  // zone directions
-        writer.u16(part.purposeId);
+        writer.u16(part.componentId);
         writer.u16(0);  // region 0: the whole field of view
         writer.u32(part.width);
         writer.u32(part.height);
-        writer.u32(part.offsetX);
-        writer.u32(part.offsetY);
+        // The chunk part is no image: it lies nowhere.
+        writer.u32(part.dataType == GevPartChunkData ? 0 : offsetX);
+        writer.u32(part.dataType == GevPartChunkData ? 0 : offsetY);
         writer.u16(0);  // no padding at line ends
         writer.u16(0);  // no padding at the part's end
         writer.u32(0);  // reserved
@@ -134,7 +135,7 @@ std::size_t encodeMultipartLeader(std::uint8_t* out, std::size_t capacity, Packe
 }
 
 std::size_t encodeMultipartTrailer(std::uint8_t* out, std::size_t capacity, PacketHeader header,
-                                   std::uint16_t payloadType, const PartInfo* parts, std::uint32_t partCount,
+                                   std::uint16_t payloadType, const GevPart* parts, std::uint32_t partCount,
                                    std::uint32_t chunkDataLength, std::uint32_t chunkLayoutId) {
     if (partCount > kMaxParts) return 0;
     wire::ByteWriter writer(out, capacity);

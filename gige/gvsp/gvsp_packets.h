@@ -3,6 +3,7 @@
 // into a caller's buffer and returns the packet's length, 0 when the buffer is too small.
 #pragma once
 
+#include "gev_camera.h"
 #include "gvsp_protocol.h"
 
 #include <cstddef>
@@ -41,18 +42,6 @@ struct TrailerFields {
     std::uint32_t chunkLayoutId = 0;
 };
 
-// One part of a multipart block as its leader and trailer records describe it.
-struct PartInfo {
-    std::uint16_t dataType = Part2DImage;
-    std::uint64_t length = 0;  // exact bytes of the part (48 bits on the wire)
-    std::uint32_t pixelFormat = 0;
-    std::uint16_t purposeId = 0;  // the component's identifier (ComponentIDValue)
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::uint32_t offsetX = 0;
-    std::uint32_t offsetY = 0;
-};
-
 constexpr std::size_t kMaxLeaderPacket = kMaxHeaderSize + kMultipartLeaderFixedSize + kMaxParts * kPartLeaderRecordSize;
 constexpr std::size_t kMaxTrailerPacket =
     kMaxHeaderSize + kMultipartTrailerFixedSize + kMaxParts * kPartTrailerRecordSize + 8;
@@ -67,15 +56,16 @@ std::size_t encodeLeader(std::uint8_t* out, std::size_t capacity, std::uint16_t 
 std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, PacketHeader header, const TrailerFields& trailer);
 std::size_t encodeTrailer(std::uint8_t* out, std::size_t capacity, std::uint16_t blockId, std::uint32_t packetId,
                           const TrailerFields& trailer);
-// Multipart leader (packet 0) and trailer with one record per part; the leader's header carries the part
-// count. 0 for more than kMaxParts parts.
+// Multipart leader (packet 0) and trailer with one record per part (its data is not read); the leader's header
+// carries the part count, and every image part lies at the image offset `offsetX`, `offsetY`. 0 for more than
+// kMaxParts parts.
 std::size_t encodeMultipartLeader(std::uint8_t* out, std::size_t capacity, PacketHeader header,
-                                  std::uint16_t payloadType, std::uint64_t timestamp, const PartInfo* parts,
-                                  std::uint32_t partCount);
+                                  std::uint16_t payloadType, std::uint64_t timestamp, const GevPart* parts,
+                                  std::uint32_t partCount, std::uint32_t offsetX, std::uint32_t offsetY);
 // With chunks the trailer ends, as an image trailer with chunks does, with the chunk data's length and the
 // chunk layout id.
 std::size_t encodeMultipartTrailer(std::uint8_t* out, std::size_t capacity, PacketHeader header,
-                                   std::uint16_t payloadType, const PartInfo* parts, std::uint32_t partCount,
+                                   std::uint16_t payloadType, const GevPart* parts, std::uint32_t partCount,
                                    std::uint32_t chunkDataLength = 0, std::uint32_t chunkLayoutId = 0);
 // What follows the header of a multipart payload packet: the part's index in the leader, whether the packet
 // ends its part, and the byte offset of the packet's data from the start of the block.

@@ -49,14 +49,6 @@ constexpr std::uint32_t kPartTrailerRecordSize = 16;
 // Parts one block may carry; the part count travels in one byte of the leader's header.
 constexpr std::uint32_t kMaxParts = 8;
 
-// What a part holds (the leader record's data type).
-enum PartDataType : std::uint16_t {
-    Part2DImage = 0x0001,
-    Part3DImage = 0x0005,
-    PartConfidenceMap = 0x0009,
-    PartChunkData = 0x000A,
-};
-
 // Flags of the extended-id header.
 constexpr std::uint16_t kFlagResent = 0x0001;
 

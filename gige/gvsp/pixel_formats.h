@@ -1,27 +1,21 @@
-// The pixel formats the device knows (PFNC names and codes) and the payload size that follows from
-// the image size, the pixel format and the chunk layout.
+// The pixel formats the device knows (the table of pixel_format_table.h) and the payload size that follows
+// from the image size, the pixel format and the chunk layout.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <string_view>
+
+#include "pixel_format_table.h"
 
 namespace gvsp {
 
-struct PixelFormatInfo {
-    std::string_view name;
-    std::uint32_t code;
-};
+using pfnc::bytesPerPixel;
+using pfnc::findPixelFormat;
+using pfnc::isCoordinateFormat;
+using pfnc::PixelFormatInfo;
 
-// The known formats, in a stable order. Unknown names and codes are refused by the lookups below.
+// The known formats, in a stable order.
 const PixelFormatInfo* pixelFormats(std::size_t* count);
-const PixelFormatInfo* findPixelFormat(std::string_view name);
-const PixelFormatInfo* findPixelFormat(std::uint32_t code);
-
-// PFNC codes carry the bits per pixel in bits 16..23; every known format is a whole number of bytes.
-constexpr std::uint32_t bytesPerPixel(std::uint32_t code) { return ((code >> 16) & 0xFF) / 8; }
-
-// True for the 3D coordinate formats (Coord3D_*), the ones a point cloud is sent in.
-bool isCoordinateFormat(std::uint32_t code);
 
 // Bytes one frame carries: the image, and with chunks on (chunkCount > 0) the image's own chunk tail
 // plus the chunk values and one tail per chunk.

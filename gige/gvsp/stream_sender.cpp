@@ -1,8 +1,6 @@
 // Packetizing, pacing and resending of stream channel 0 (see stream_sender.h).
 #include "stream_sender.h"
 
-#include "test_packet_loss.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -15,10 +13,42 @@
 
 namespace gvsp {
 
+namespace {
+
+constexpr std::size_t kPayloadHeaderCapacity = kMaxHeaderSize + kMultipartPacketInfoSize;
+
+// The packets of one block, sent the first time or again: the leader (id 0), the trailer (the last id) and the
+// payload packets between them, each a header with `flags`, written into the caller's buffer, and its slice of
+// the payload.
+struct BlockPackets {
+    const BlockLayout& layout;
+    std::uint64_t blockId;
+    Span leader;
+    Span trailer;
+    std::uint16_t flags;
+    const Span* payload;  // the whole payload, in one or more segments
+    std::size_t payloadSegments;
+
+    void fill(std::uint64_t id, std::uint8_t* header, OutPacket& packet) const {
+        packet.spanCount = 1;
+        if (id == 0) {
+            packet.spans[0] = leader;
+        } else if (id == layout.trailerId()) {
+            packet.spans[0] = trailer;
+        } else {
+            const BlockLayout::Slice slice = layout.slice(id);
+            packet.spans[0] =
+                Span{header, layout.encodePayloadHeader(header, kPayloadHeaderCapacity, blockId, id, flags)};
+            packet.spanCount += sliceSegments(payload, payloadSegments, slice.offset, slice.length, packet.spans + 1,
+                                              OutPacket::kMaxSpans - 1);
+        }
+    }
+};
+
+}  // namespace
+
 StreamSender::StreamSender(std::uint64_t tickFrequency, std::uint64_t resendBudget)
-    : tickFrequency_(tickFrequency == 0 ? 1 : tickFrequency), store_(resendBudget) {
-    setTestDropRatio(testPacketDropRatio());
-}
+    : tickFrequency_(tickFrequency == 0 ? 1 : tickFrequency), store_(resendBudget) {}
 
 bool StreamSender::open(std::uint32_t address, std::string* error) {
     std::unique_lock<std::shared_mutex> lock(socketMutex_);
@@ -83,28 +113,10 @@ bool StreamSender::sendTestPacket() {
     return socket_.send(now.destination, now.port, &packet, 1) == 1;
 }
 
-void StreamSender::setTestDropRatio(double ratio) {
-    if (!(ratio > 0.0)) ratio = 0.0;
-    if (ratio > 0.5) ratio = 0.5;
-    dropPerMillion_ = static_cast<std::uint32_t>(ratio * 1e6);
-}
-
-bool StreamSender::shouldDrop() {
-    const std::uint32_t perMillion = dropPerMillion_.load(std::memory_order_relaxed);
-    if (perMillion == 0) return false;
-    // xorshift: a fixed sequence, so a failing run can be repeated.
-    dropState_ ^= dropState_ << 13;
-    dropState_ ^= dropState_ >> 7;
-    dropState_ ^= dropState_ << 17;
-    return dropState_ % 1000000 < perMillion;
-}
-
 std::uint16_t StreamSender::nextBlockId() const {
     const std::uint64_t next = nextBlock_.load();
     return next > 0xFFFF ? 1 : static_cast<std::uint16_t>(next);
 }
-
-void StreamSender::setNextBlockId(std::uint64_t id) { nextBlock_ = id == 0 ? 1 : id; }
 
 std::uint64_t StreamSender::takeBlockId(bool extendedIds) {
     std::uint64_t id = nextBlock_.load();
@@ -165,7 +177,12 @@ SendOutcome StreamSender::sendMultipart(const MultipartBlock& block) {
     if (!config.multipart || !config.extendedIds) return SendOutcome::MultipartOff;
 
     std::uint64_t lengths[kMaxParts];
-    for (std::uint32_t i = 0; i < block.partCount && i < kMaxParts; ++i) lengths[i] = block.data[i].length;
+    Span data[kMaxParts];
+    for (std::uint32_t i = 0; i < block.partCount && i < kMaxParts; ++i) {
+        lengths[i] = block.parts[i].length;
+        data[i] = Span{static_cast<const std::uint8_t*>(block.parts[i].data),
+                       static_cast<std::size_t>(block.parts[i].length)};
+    }
     const BlockLayout layout =
         BlockLayout::ofParts(lengths, block.partCount, packetDataSize(config.packetSize, true, true), true);
     if (layout.partCount == 0 || !layout.fitsPacketIds()) return SendOutcome::TooManyPackets;
@@ -174,15 +191,16 @@ SendOutcome StreamSender::sendMultipart(const MultipartBlock& block) {
     header.extendedIds = true;
     header.blockId = takeBlockId(true);
     std::uint8_t leaderPacket[kMaxLeaderPacket];
-    const std::size_t leaderLength = encodeMultipartLeader(leaderPacket, sizeof leaderPacket, header, block.payloadType,
-                                                           block.timestamp, block.parts, block.partCount);
+    const std::size_t leaderLength =
+        encodeMultipartLeader(leaderPacket, sizeof leaderPacket, header, block.payloadType, block.timestamp,
+                              block.parts, block.partCount, block.offsetX, block.offsetY);
     header.packetId = static_cast<std::uint32_t>(layout.trailerId());
     std::uint8_t trailerPacket[kMaxTrailerPacket];
     const std::size_t trailerLength =
         encodeMultipartTrailer(trailerPacket, sizeof trailerPacket, header, block.payloadType, block.parts,
                                block.partCount, block.chunkDataLength, block.chunkLayoutId);
     return transmit(config, generation, header.blockId, layout, Span{leaderPacket, leaderLength},
-                    Span{trailerPacket, trailerLength}, block.data, block.partCount);
+                    Span{trailerPacket, trailerLength}, data, block.partCount);
 }
 
 SendOutcome StreamSender::transmit(const ChannelSettings& config, std::uint32_t generation, std::uint64_t blockId,
@@ -202,11 +220,20 @@ SendOutcome StreamSender::transmit(const ChannelSettings& config, std::uint32_t 
     const std::uint8_t* copy = kept >= 0 ? store_.payloadCopy(kept) : nullptr;
     std::uint64_t copied = 0;
 
+    // Without a copy the packets leave from the caller's segments.
+    const Span copySpan{copy, static_cast<std::size_t>(totalBytes)};
+    const BlockPackets packets{layout,
+                               blockId,
+                               leader,
+                               trailer,
+                               0,
+                               copy != nullptr ? &copySpan : segments,
+                               copy != nullptr ? 1 : segmentCount};
+
     std::shared_lock<std::shared_mutex> socketLock(socketMutex_);
     const bool paced = pacer_.active();
     const std::size_t batchLimit = pacer_.burstPackets(config.packetSize, StreamSocket::kMaxBatch);
 
-    constexpr std::size_t kPayloadHeaderCapacity = kMaxHeaderSize + kMultipartPacketInfoSize;
     OutPacket batch[StreamSocket::kMaxBatch];
     std::uint8_t headers[StreamSocket::kMaxBatch][kPayloadHeaderCapacity];
     std::uint64_t next = 0;  // packet id about to be queued
@@ -218,40 +245,17 @@ SendOutcome StreamSender::transmit(const ChannelSettings& config, std::uint32_t 
         if (generation_.load() != generation) return SendOutcome::Stopped;
         std::size_t count = 0;
         for (; count < batchLimit && next <= trailerId; ++next) {
-            OutPacket& packet = batch[count];
-            if (next == 0) {
-                packet.spans[0] = leader;
-                packet.spanCount = 1;
-            } else if (next == trailerId) {
-                // Dropped last packets (the test switch) leave the copy short: complete it first.
-                if (copy != nullptr && copied < totalBytes) {
-                    copied = totalBytes;
+            if (copy != nullptr && next != 0 && next != trailerId) {
+                const BlockLayout::Slice slice = layout.slice(next);
+                if (slice.offset + slice.length > copied) {
+                    copied = std::min<std::uint64_t>(
+                        totalBytes, slice.offset + std::uint64_t{layout.dataPerPacket} * StreamSocket::kMaxBatch);
                     store_.append(kept, segments, segmentCount, copied);
                 }
-                packet.spans[0] = trailer;
-                packet.spanCount = 1;
-            } else {
-                if (shouldDrop()) continue;
-                const BlockLayout::Slice slice = layout.slice(next);
-                const std::size_t headerLength =
-                    layout.encodePayloadHeader(headers[count], kPayloadHeaderCapacity, blockId, next, 0);
-                packet.spans[0] = Span{headers[count], headerLength};
-                if (copy != nullptr) {
-                    if (slice.offset + slice.length > copied) {
-                        copied = std::min<std::uint64_t>(
-                            totalBytes, slice.offset + std::uint64_t{layout.dataPerPacket} * StreamSocket::kMaxBatch);
-                        store_.append(kept, segments, segmentCount, copied);
-                    }
-                    packet.spans[1] = Span{copy + slice.offset, slice.length};
-                    packet.spanCount = 2;
-                } else {
-                    packet.spanCount = 1 + sliceSegments(segments, segmentCount, slice.offset, slice.length,
-                                                         packet.spans + 1, OutPacket::kMaxSpans - 1);
-                }
             }
+            packets.fill(next, headers[count], batch[count]);
             ++count;
         }
-        if (count == 0) continue;
         if (paced && !pace(batch, count, generation)) return SendOutcome::Stopped;
         if (generation_.load() != generation) return SendOutcome::Stopped;
         if (socket_.send(config.destination, config.port, batch, count, &refused) != count) {
@@ -309,29 +313,21 @@ void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint3
             wire::ByteWriter(leader + 2, 2).u16(flags);
             wire::ByteWriter(trailer + 2, 2).u16(flags);
         }
-        constexpr std::size_t kPayloadHeaderCapacity = kMaxHeaderSize + kMultipartPacketInfoSize;
+        const Span held{frame->payload, static_cast<std::size_t>(frame->availableBytes)};
+        const BlockPackets packets{
+            layout, blockId, Span{leader, frame->leader.length}, Span{trailer, frame->trailer.length}, flags, &held, 1};
         OutPacket batch[StreamSocket::kMaxBatch];
         std::uint8_t headers[StreamSocket::kMaxBatch][kPayloadHeaderCapacity];
         std::size_t count = 0;
         std::uint64_t id = first;
         for (; id <= last && id <= trailerId; ++id) {
-            OutPacket& packet = batch[count];
-            if (id == 0) {
-                packet.spans[0] = Span{leader, frame->leader.length};
-                packet.spanCount = 1;
-            } else if (id == trailerId) {
-                // Packets of the frame being sent are held once copied; the trailer once all are.
-                if (frame->availableBytes != frame->payloadBytes) break;
-                packet.spans[0] = Span{trailer, frame->trailer.length};
-                packet.spanCount = 1;
-            } else {
+            // Packets of the frame being sent are held once copied; the trailer once all are.
+            if (id == trailerId && frame->availableBytes != frame->payloadBytes) break;
+            if (id != 0 && id != trailerId) {
                 const BlockLayout::Slice slice = layout.slice(id);
                 if (slice.offset + slice.length > frame->availableBytes) break;
-                packet.spans[0] = Span{headers[count], layout.encodePayloadHeader(
-                                                           headers[count], kPayloadHeaderCapacity, blockId, id, flags)};
-                packet.spans[1] = Span{frame->payload + slice.offset, slice.length};
-                packet.spanCount = 2;
             }
+            packets.fill(id, headers[count], batch[count]);
             if (++count == batchLimit) {
                 if (!sendBatch(batch, count)) return;
                 count = 0;

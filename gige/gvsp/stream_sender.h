@@ -42,13 +42,15 @@ struct ChannelSettings {
     bool multipart = false;             // the client accepts multipart blocks (SCCFG)
 };
 
-// One multipart block: the parts' records and their bytes, one span per part in the records' order.
+// One multipart block: its parts, each with its bytes, in the order of the leader's records.
 struct MultipartBlock {
     std::uint64_t timestamp = 0;
     std::uint16_t payloadType = PayloadMultipart;
-    PartInfo parts[kMaxParts];
-    Span data[kMaxParts];
+    GevPart parts[kMaxParts];
     std::uint32_t partCount = 0;
+    // Where every part lies in the sensor's image.
+    std::uint32_t offsetX = 0;
+    std::uint32_t offsetY = 0;
     // With chunks: the chunk part's length and its layout id, for the trailer.
     std::uint32_t chunkDataLength = 0;
     std::uint32_t chunkLayoutId = 0;
@@ -101,15 +103,13 @@ public:
 
     // The id the next frame gets with standard ids.
     std::uint16_t nextBlockId() const;
-    // For tests of the wrap: the id the next frame gets (0 is skipped).
-    void setNextBlockId(std::uint64_t id);
-    // Test-only: drop this share of first-time payload packets (0..0.5) so resends can be proven. A new
-    // channel starts with the share of the test seam (test_packet_loss.h).
-    void setTestDropRatio(double ratio);
     ResendStore& resendStore() { return store_; }
 
+protected:
+    // The id the next frame takes (never 0); a test of the 16-bit wrap starts it near the end.
+    std::atomic<std::uint64_t> nextBlock_{1};
+
 private:
-    bool shouldDrop();
     // Books the wire time of `count` packets and waits for it; false when the channel changed meanwhile.
     bool pace(const OutPacket* packets, std::size_t count, std::uint32_t generation);
     // Takes the next block id: 1..0xFFFF with standard ids, 64-bit with extended ones.
@@ -130,11 +130,7 @@ private:
     std::atomic<std::uint16_t> sourcePort_{0};
 
     std::mutex frameMutex_;  // one frame at a time
-    std::atomic<std::uint64_t> nextBlock_{1};
     ResendStore store_;
-
-    std::atomic<std::uint32_t> dropPerMillion_{0};
-    std::uint64_t dropState_ = 0x9E3779B97F4A7C15ull;
 };
 
 }  // namespace gvsp

@@ -1,10 +1,10 @@
 // Multipart blocks and extended ids end to end on loopback: the device library in this process sends the
 // three parts of a trigger and a libaravis client that enabled multipart and extended ids receives them part
-// by part (component ids, formats, sizes, bytes) with the temperature chunk, through 2 % of payload packets
-// lost and resent; without multipart the same client gets the first part as an image, still with 64-bit ids;
-// tshark decodes the multipart stream without malformed or expert items.
+// by part (component ids, formats, sizes, bytes) with the temperature chunk, and, run by ctest in a namespace
+// whose loopback loses a share of the stream's payload packets, through packets lost and resent; without multipart the
+// same client gets the first part as an image, still with 64-bit ids; tshark decodes the multipart stream without
+// malformed or expert items.
 #include "gev_camera.h"
-#include "test_packet_loss.h"
 
 #include <arv.h>
 #include <gtest/gtest.h>
@@ -182,9 +182,9 @@ Received receive(const char* address, bool multipart, int frames, const PartPatt
 }  // namespace
 
 TEST(AravisMultipart, PartsArriveWithTheirIdsAndChunksAndLostPacketsAreResentWithExtendedIds) {
-    gvsp::setTestPacketDropRatio(0.02);
+    const char* where = std::getenv("LOSS_AT");
+    const bool lossy = where != nullptr && std::string(where) == "egress";
     Device device("127.0.14.1");
-    gvsp::setTestPacketDropRatio(0.0);
     ASSERT_TRUE(device.started());
     for (bool multipart : {true, false}) {
         const Received got = receive("127.0.14.1", multipart, 20, device.pattern());
@@ -192,7 +192,9 @@ TEST(AravisMultipart, PartsArriveWithTheirIdsAndChunksAndLostPacketsAreResentWit
         EXPECT_EQ(got.failed, 0) << multipart;
         EXPECT_EQ(got.wrong, 0) << multipart;
         EXPECT_EQ(got.temperature, kTemperature) << multipart;
-        EXPECT_GT(got.resendRequests, 0u) << multipart;
+        if (lossy) {
+            EXPECT_GT(got.resendRequests, 0u) << multipart;
+        }
     }
     EXPECT_EQ(device.refused(), 0);
 }

@@ -1,11 +1,10 @@
 // End to end on loopback: the device library in this process streams the demo device's synthetic frames and
 // a libaravis client receives them. Every pixel format arrives byte-exact with the right size, format and timestamp;
-// the chunk parser reads the temperature; with a share of payload packets dropped on the device side,
-// every frame still completes through resends, and so it does when a packet filter refuses some of them.
+// the chunk parser reads the temperature; with a share of the stream's payload packets lost on the way out of the
+// loopback, every frame still completes through resends, and so it does when a packet filter refuses some of them.
 #include "gev_camera.h"
 #include "demo_streamer.h"
 #include "synthetic_frame.h"
-#include "test_packet_loss.h"
 
 #include <arv.h>
 #include <gtest/gtest.h>
@@ -60,12 +59,15 @@ struct Received {
 };
 
 // Opens the device as a client, streams `frames` frames in `format` and checks each against the pattern.
-Received receive(const char* address, const char* format, int frames, bool chunks) {
+// `extendedIds`: the client asks for 64-bit block ids, with which resent packets say that they are resent.
+Received receive(const char* address, const char* format, int frames, bool chunks, bool extendedIds = false) {
     Received result;
     GError* error = nullptr;
     ArvCamera* camera = arv_camera_new(address, &error);
     EXPECT_NE(camera, nullptr) << (error ? error->message : "");
     if (camera == nullptr) return result;
+    // Aravis reads 64-bit ids but never asks for them itself.
+    if (extendedIds) arv_device_write_register(arv_camera_get_device(camera), 0x0960, 0x40000000, &error);
     arv_camera_set_pixel_format_from_string(camera, format, &error);
     EXPECT_EQ(error, nullptr) << (error ? error->message : "");
     // Paced, as a user streams to a busy client: a frame sent at full speed fills the receiving socket while
@@ -148,12 +150,13 @@ TEST(AravisStream, EveryPixelFormatArrivesByteExact) {
 }
 
 TEST(AravisStream, DroppedPacketsAreResentAndEveryFrameCompletes) {
-    // The test-only switch: the device drops 2% of the payload packets it sends the first time.
-    gvsp::setTestPacketDropRatio(0.02);
+    // Run by ctest in a namespace whose loopback loses a share of the payload packets sent the first time; with
+    // extended ids the resent ones are told apart and arrive, as they would on a network that loses little.
+    const char* where = std::getenv("LOSS_AT");
+    if (where == nullptr || std::string(where) != "egress") GTEST_SKIP() << "needs tests/e2e/lossy_namespace.sh";
     Device device("127.0.7.31");
-    gvsp::setTestPacketDropRatio(0.0);
     ASSERT_TRUE(device.started());
-    const Received got = receive("127.0.7.31", "Coord3D_ABC32f", 30, true);
+    const Received got = receive("127.0.7.31", "Coord3D_ABC32f", 30, true, true);
     EXPECT_EQ(got.complete, 30);
     EXPECT_EQ(got.failed, 0);
     EXPECT_EQ(got.mismatched, 0);
