@@ -1,7 +1,7 @@
 // Frame-start triggers from the clients: a TriggerSoftware write or an action command becomes one capture
 // when TriggerMode is On with that trigger's source and an acquisition runs. What happens to a trigger is
-// always said: one that arrives while another still waits is refused with a warning on the console, one
-// outside an acquisition or for another source is noted in the debug trace.
+// said: one that arrives while another still waits is refused with a warning on the console, one outside an
+// acquisition is noted in the debug trace. With TriggerMode Off, or from another source, a trigger does nothing.
 #include <string>
 
 #include "main_class.h"
@@ -26,10 +26,8 @@ bool CMainClass::offerTrigger(std::uint16_t source, std::uint64_t ticks) {
         std::lock_guard<std::mutex> lock(stateMutex);
         wanted = triggerMode == kTriggerModeOn && triggerSource == source;
     }
-    if (!wanted) {
-        trace("Trigger " + sourceName(source) + " ignored: TriggerMode is Off or TriggerSource is another\n");
-        return false;
-    }
+    // Free-running, or a trigger of another source: nothing to do, as a camera ignores it.
+    if (!wanted) return false;
     switch (triggerGate.offer(ticks)) {
         case TriggerGate::Offer::Taken: return true;
         case TriggerGate::Offer::NotArmed:
