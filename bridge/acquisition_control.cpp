@@ -35,7 +35,15 @@ constexpr auto kCommandWait = std::chrono::milliseconds(5000);
 }  // namespace
 
 void CMainClass::changeAcquisitionState(AcquisitionState state) {
-    acquisitionState_.store(state);
+    const AcquisitionState previous = acquisitionState_.exchange(state);
+    // Triggers count from the client's start: one written right after AcquisitionStart waits for the loop,
+    // and none outlives the acquisition it was meant for.
+    const auto ending = [](AcquisitionState s) { return s == AcquisitionState::Idle || s == AcquisitionState::Stopping; };
+    if (ending(state)) {
+        triggerGate.disarm();
+    } else if (ending(previous)) {
+        triggerGate.arm();
+    }
     acquisitionChanged_.notify_all();
 }
 

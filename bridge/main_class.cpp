@@ -20,6 +20,12 @@ void forwardClientConnection(void* context, bool connected) {
     static_cast<CMainClass*>(context)->onClientConnection(connected);
 }
 
+void forwardActionSignal(void* context, int actionIndex, std::uint64_t actionTicks) {
+    if (actionIndex < 0 || actionIndex >= kTriggerActionSources) return;
+    static_cast<CMainClass*>(context)->offerTrigger(
+        static_cast<std::uint16_t>(kTriggerSourceAction1 + actionIndex), actionTicks);
+}
+
 }  // namespace
 
 CMainClass::CMainClass() {
@@ -34,6 +40,7 @@ CMainClass::CMainClass() {
     camera->setReadCallback(this, forwardRegisterRead);
     camera->setWriteCallback(this, forwardRegisterWrite);
     camera->setConnectionCallback(this, forwardClientConnection);
+    camera->setActionCallback(this, forwardActionSignal);
     camera->setServerOptionB(1);
     camera->setServerOptionC(1, 0);
 }

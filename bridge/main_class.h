@@ -15,6 +15,7 @@
 
 #include "gev_camera.h"
 #include "os.h"
+#include "trigger_gate.h"
 
 // One chunk of the frames' chunk data.
 struct ChunkEntry {
@@ -72,6 +73,15 @@ constexpr ComponentInfo kComponents[kComponentCount] = {{"Range", 1}, {"Intensit
 constexpr std::uint16_t kMultiPartSingleComponent = 0;
 constexpr std::uint16_t kMultiPartSynchronizedComponents = 1;
 
+// The frame-start trigger (TriggerSelector has the one entry FrameStart). TriggerSource values: Software, then
+// one per action signal of the device, "Action1" for the first.
+constexpr std::uint16_t kTriggerModeOn = 1;
+constexpr std::uint16_t kTriggerSourceSoftware = 0;
+constexpr std::uint16_t kTriggerSourceAction1 = 1;
+constexpr std::uint16_t kTriggerActionSources = 4;
+// The longest TriggerDelay, in microseconds: ten seconds.
+constexpr float kMaxTriggerDelayUs = 10.0e6f;
+
 // Where the acquisition stands between the client's commands and the acquisition thread; the drawing of the
 // states and their changes is in bridge/acquisition_control.cpp.
 enum class AcquisitionState : std::uint8_t { Idle, Starting, Running, Stopping };
@@ -125,6 +135,11 @@ public:
     void acquisitionEnded(bool singleFrameDone);
     bool refuseAcquisitionStart();
     void setAcquisitionLoopPresent(bool present);
+    // Frame-start triggers (bridge/frame_trigger.cpp): a trigger from `source` meant for device time `ticks`
+    // (a TriggerSoftware write, an action signal) starts one capture when TriggerMode is On with that
+    // source and an acquisition runs; false when it starts none. Called on the device library's threads.
+    bool offerTrigger(std::uint16_t source, std::uint64_t ticks);
+    bool isTriggerModeOn();
     // Bring-up: no acquisition, nothing asked for.
     void resetAcquisitionState();
     // Shut-down: ends the acquisition thread wherever it is.
@@ -199,6 +214,10 @@ public:
     bool componentEnabled[kComponentCount] = {true, true, true};
     std::uint16_t multiPartMode = kMultiPartSingleComponent;
     std::uint16_t acquisitionMode = 0;
+    std::uint16_t triggerSelector = 0;
+    std::uint16_t triggerMode = 0;
+    std::uint16_t triggerSource = kTriggerSourceSoftware;
+    float triggerDelayUs = 0.0f;
     std::string maskPath;
     std::string pixelFormat;
     // guarded by stateMutex: the settings record, which a refresh writes and the register reads answer from
@@ -248,6 +267,8 @@ public:
     std::uint32_t (*tickSource)() = &os::tickCountMs;
     // The acquisition loop's clock and pauses; set before the server starts.
     LoopTime loopTime;
+    // Triggers waiting for the acquisition loop; armed while an acquisition is wanted (acquisition_control.cpp).
+    TriggerGate triggerGate;
 
 private:
     void changeAcquisitionState(AcquisitionState state);  // with acquisitionMutex_ held

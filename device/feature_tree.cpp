@@ -116,6 +116,42 @@ void declareAcquisitionAndAnalog(CMainClass& bridge, CGevCamera& camera) {
                            nullptr);
 }
 
+// The frame-start trigger in the standard model. Its features stay writable while an acquisition runs, as on
+// cameras, so that a cell can switch between free-running and triggered without stopping.
+void declareTrigger(CGevCamera& camera) {
+    camera.addFeature(GevEnumeration, "TriggerSelector", "AcquisitionControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("TriggerSelector", "Selects the trigger to configure: the start of each frame");
+    camera.addEnumEntry("TriggerSelector", "FrameStart", 0);
+    for (const char* selected : {"TriggerMode", "TriggerSource", "TriggerSoftware", "TriggerDelay"})
+        camera.setNodeElement("TriggerSelector", "pSelected", selected, true);
+
+    camera.addFeature(GevEnumeration, "TriggerMode", "AcquisitionControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("TriggerMode",
+                          "Off: the sensor captures continuously. On: each trigger from TriggerSource starts "
+                          "exactly one capture and one frame");
+    camera.addEnumEntry("TriggerMode", "Off", 0);
+    camera.addEnumEntry("TriggerMode", "On", kTriggerModeOn);
+
+    camera.addFeature(GevEnumeration, "TriggerSource", "AcquisitionControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("TriggerSource",
+                          "Software: TriggerSoftware. ActionN: an action command for action signal N (see "
+                          "ActionSelector), at its action time when scheduled");
+    camera.addEnumEntry("TriggerSource", "Software", kTriggerSourceSoftware);
+    for (std::uint16_t action = 0; action < kTriggerActionSources; ++action) {
+        const std::string entry = "Action" + std::to_string(action + 1);
+        camera.addEnumEntry("TriggerSource", entry.c_str(), kTriggerSourceAction1 + action);
+    }
+
+    camera.addFeature(GevFloat, "TriggerDelay", "AcquisitionControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("TriggerDelay",
+                          "Time in \xCE\xBCs from the trigger to the sensor's capture, so that the sensors of a cell "
+                          "fired by one action command can take turns");
+    camera.setFloatRange("TriggerDelay", 0.0f, kMaxTriggerDelayUs);
+    camera.setNodeElement("TriggerDelay", "Unit", "us", false);
+    for (const char* name : {"regTriggerSelector", "regTriggerMode", "regTriggerSource", "regTriggerDelay"})
+        camera.setNodeElement(name, "Cachable", "WriteAround", false);
+}
+
 void declareScan3d(CGevCamera& camera) {
     camera.addFeature(GevEnumeration, "Scan3dCoordinateSelector", "Scan3DControl", GevReadWrite, nullptr, 1);
     camera.setDescription("Scan3dCoordinateSelector", "Selects the individual axis for 3D information/transformation");
@@ -238,6 +274,7 @@ void declareFeatureTree(CMainClass& bridge) {
     declareCategories(camera);
     declareLockAndImageFormat(bridge, camera);
     declareAcquisitionAndAnalog(bridge, camera);
+    declareTrigger(camera);
     declareScan3d(camera);
     declareDeviceControl(bridge, camera);
     declareFilters(bridge, camera);

@@ -18,6 +18,10 @@ void resetDeviceState(CMainClass& bridge) {
     bridge.chunkPayloadSize = 0;
     bridge.enabledChunkCount = 0;
     bridge.acquisitionMode = 1;
+    bridge.triggerSelector = 0;
+    bridge.triggerMode = 0;
+    bridge.triggerSource = kTriggerSourceSoftware;
+    bridge.triggerDelayUs = 0.0f;
     bridge.maskPath.clear();
     bridge.pixelFormat = "Mono8";
 

@@ -2,6 +2,7 @@
 #include "command_log.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace emulator {
@@ -29,7 +30,11 @@ bool CommandLog::open(const std::string& path, std::string& error) {
 void CommandLog::write(const std::string& text) {
     if (file_ == nullptr) return;
     std::string line;
-    line.reserve(text.size() + 1);
+    line.reserve(text.size() + 24);
+    if (stamped_) {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        line = std::to_string(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) + ' ';
+    }
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) {

@@ -29,7 +29,8 @@ connections are served at once; a client that sends anything else loses its conn
 
 --log-commands writes every command and query text received (Tavrion_WriteData, Tavrion_ReadData),
 exactly as received, one per line, flushed per line; control characters appear as \xNN. Status polls,
-point clouds and images are not logged.
+point clouds and images are not logged. With --log-times each line starts with the moment it was received,
+in nanoseconds since 1970 of the host's real-time clock, and a space.
 
 --dump-dir writes, before each reply goes out, numbered from 000001 in the order served:
   cloud-NNNNNN.bin   point cloud: X, Y, Z per pixel, little-endian doubles in mm, 24 bytes per pixel,
@@ -77,6 +78,9 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--log-commands", config.commandLogPath, "log every command received to FILE ('-': standard output)")
         ->type_name("FILE");
+    bool logTimes = false;
+    app.add_flag("--log-times", logTimes,
+                 "start each command log line with the moment received (ns of the real-time clock) and a space");
     app.add_option("--dump-dir", config.dumpDirectory, "write every point cloud and image served into DIR (created)")
         ->type_name("DIR");
     app.add_option("--fail", failures, "answer COMMAND with CODE (repeatable)")
@@ -123,6 +127,7 @@ int main(int argc, char** argv) {
     emulator::CommandLog log;
     std::string error;
     if (!log.open(config.commandLogPath, error)) return fail(error);
+    if (logTimes) log.stampLines();
     emulator::FrameDump dump(config.dumpDirectory);
     emulator::SensorModel model(config);
     emulator::EmulatorServer server(model, log, dump, config.replyDelayMs);

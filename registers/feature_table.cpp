@@ -193,6 +193,21 @@ bool writeExposureTime(CMainClass& bridge, const char* featureName) {
     return mayChange && sendAndRequestRefresh(bridge, "SetExposureTime=" + commandFloat(real));
 }
 
+// A software trigger is accepted whatever becomes of it: with TriggerMode Off it does nothing, as it always did.
+bool writeTriggerSoftware(CMainClass& bridge, const char* featureName) {
+    bridge.trace("Write " + std::string(featureName) + " = \n");
+    bridge.offerTrigger(kTriggerSourceSoftware, bridge.camera->getTimestamp());
+    return true;
+}
+
+bool writeTriggerDelay(CMainClass& bridge, const char* featureName) {
+    const float delayUs = readWrittenFloat(bridge, featureName);
+    if (!(delayUs >= 0.0f && delayUs <= kMaxTriggerDelayUs)) return false;
+    std::lock_guard<std::mutex> lock(bridge.stateMutex);
+    bridge.triggerDelayUs = delayUs;
+    return true;
+}
+
 bool applyChunkEnable(CMainClass& bridge, std::int64_t value) { return bridge.applyChunkEnable(value); }
 
 bool applyComponentEnable(CMainClass& bridge, std::int64_t value) {
@@ -249,7 +264,11 @@ constexpr FeatureRow kFeatures[] = {
     {"ExposureTime", readsFloat<&CMainClass::exposureTimeCurrent>(), handledBy(writeExposureTime)},
     {"StackAcquisitionMode", readsInteger<&CMainClass::stackAcquisitionModeCurrent>(),
      sendsInteger("SetStackAcquisitionMode")},
-    {"TriggerSoftware", {}, {WriteKind::TraceEmptyValue}},  // the library's command; the sensor has no such trigger
+    {"TriggerSoftware", {}, handledBy(writeTriggerSoftware)},  // the library's command
+    {"TriggerSelector", readsInteger<&CMainClass::triggerSelector>(), storesInteger<&CMainClass::triggerSelector>()},
+    {"TriggerMode", readsInteger<&CMainClass::triggerMode>(), storesInteger<&CMainClass::triggerMode>()},
+    {"TriggerSource", readsInteger<&CMainClass::triggerSource>(), storesInteger<&CMainClass::triggerSource>()},
+    {"TriggerDelay", readsFloat<&CMainClass::triggerDelayUs>(), handledBy(writeTriggerDelay)},
     {"Gain", {answerGain}, sendsFloat("SetGain")},
     {"LightBrightness", readsInteger<&CMainClass::ledPowerCurrent>(), sendsInteger("SetLEDPower")},
     {"Scan3dCoordinateSelector", readsInteger<&CMainClass::coordinateSelector>(),

@@ -11,11 +11,18 @@
 // same order as without the overlap; only the next status poll, trigger and fetch go out before the current
 // frame has left. SingleFrame never fetches ahead, so each start triggers exactly once. A frame triggered
 // ahead is always fetched before the sensor is told to stop; when the client stopped meanwhile it is dropped.
+//
+// Triggered capture: with TriggerMode On each cycle first waits for a trigger (bridge/trigger_gate.h) and its
+// TriggerDelay, and nothing is fetched ahead. Every block carries as its timestamp the device time at which the
+// sensor was triggered, or asked for its camera image.
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "background_job.h"
 #include "frame_formats.h"
@@ -92,6 +99,9 @@ private:
         std::unique_ptr<std::uint16_t[]> mono;
         std::unique_ptr<std::uint8_t[]> frame;  // the image bytes in the acquisition's pixel format
         bool noData = false;                    // the cycle had no data: the frame is zeros
+        // The device time at which the sensor was triggered (or, for a camera image or a cycle without data,
+        // asked for it): what the block's leader carries as its timestamp.
+        std::uint64_t capturedTicks = 0;
         // The image size `frame` was built for on the helper; -1 while it still has to be built.
         int builtWidth = -1;
         int builtHeight = -1;
@@ -151,7 +161,7 @@ private:
             Fetch fetched = Fetch::Stop;
             if (fetchingAhead_) {
                 fetched = finishFetchAhead();
-            } else if (!bridge_.shouldStopAcquisition()) {
+            } else if (!bridge_.shouldStopAcquisition() && awaitTrigger()) {
                 fetched = fetchCycle(slots_[current_]);
             }
             if (fetched == Fetch::Retry) continue;
@@ -159,18 +169,49 @@ private:
             endLossRun();
 
             bridge_.camera->beginFrame(0);
+            bridge_.camera->setFrameTimestamp(slots_[current_].capturedTicks, 0);
             if (bridge_.shouldStopAcquisition()) return Outcome::Stopped;
             std::uint16_t mode = 0;
             {
                 std::lock_guard<std::mutex> lock(bridge_.stateMutex);
                 mode = bridge_.acquisitionMode;
             }
-            // A 2D frame is followed by a pause: fetching ahead would only make the next image older.
-            const bool ahead = mode != kSingleFrame && format_->sending == FrameSending::PointCloud;
+            // A 2D frame is followed by a pause: fetching ahead would only make the next image older. A
+            // triggered capture waits for its trigger, so nothing is fetched ahead of it.
+            const bool ahead =
+                mode != kSingleFrame && format_->sending == FrameSending::PointCloud && !bridge_.isTriggerModeOn();
             if (!handOverFrame(ahead)) return Outcome::Finished;
 
             if (bridge_.shouldStopAcquisition()) return Outcome::Stopped;
             if (mode == kSingleFrame) return Outcome::Finished;
+        }
+    }
+
+    // With TriggerMode On, waits for the next trigger and then for its TriggerDelay: true when the capture may
+    // go ahead, false when the acquisition is to stop first. Free-running, goes ahead at once. TriggerMode is
+    // looked at again while waiting, so switching it Off resumes free-running within one wait.
+    bool awaitTrigger() {
+        constexpr auto kTriggerWait = std::chrono::milliseconds(50);
+        std::uint64_t ticks = 0;
+        for (;;) {
+            if (bridge_.shouldStopAcquisition()) return false;
+            if (!bridge_.isTriggerModeOn()) return true;
+            if (bridge_.triggerGate.take(ticks, std::chrono::steady_clock::now() + kTriggerWait)) break;
+        }
+        float delayUs = 0.0f;
+        {
+            std::lock_guard<std::mutex> lock(bridge_.stateMutex);
+            delayUs = bridge_.triggerDelayUs;
+        }
+        // The delay counts from the trigger's own time (an action's scheduled time), not from when the loop
+        // took it, so a cell's sensors keep their turns however late each loop woke.
+        const std::uint64_t due = ticks + static_cast<std::uint64_t>(delayUs * 1000.0f);
+        for (;;) {
+            if (bridge_.shouldStopAcquisition()) return false;
+            const std::uint64_t now = bridge_.camera->getTimestamp();
+            if (now >= due) return true;
+            std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(std::chrono::nanoseconds(due - now),
+                                                                           kTriggerWait));
         }
     }
 
@@ -186,6 +227,7 @@ private:
         }
         if (code != 0) report("WARNING: Failed GetSensorStatus. Error code ", code);
         slot.noData = (status_ & TAVRION_STATUS_NO_DATA) != 0;
+        slot.capturedTicks = bridge_.camera->getTimestamp();
         if (slot.noData) {
             StageTimer timer(fetchTimes_, FrameStage::Pause);
             time_.pauseMs(kNoDataPauseMs);
@@ -247,6 +289,7 @@ private:
     Fetch fetch(PointSlot& slot) {
         if (format_->build == FrameBuild::CopyCameraImage) {
             std::int32_t code = 0;
+            slot.capturedTicks = bridge_.camera->getTimestamp();
             {
                 StageTimer timer(fetchTimes_, FrameStage::Fetch);
                 code = Tavrion_GetCameraImage(bridge_.sensorHandle, cameraImage_.get(),
@@ -261,6 +304,7 @@ private:
         std::int32_t code = 0;
         {
             StageTimer timer(fetchTimes_, FrameStage::Trigger);
+            slot.capturedTicks = bridge_.camera->getTimestamp();
             code = bridge_.sendSensorCommand("SetTriggerSoftware");
         }
         if (code != 0) return afterFailedFetch(kRetryPauseMs);

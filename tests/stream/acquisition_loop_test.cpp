@@ -299,11 +299,13 @@ TEST_F(AcquisitionLoopTest, AFailedCameraImageIsReportedAlwaysAndSendsNothing) {
     EXPECT_EQ(console.rfind("WARNING: Image is lost\n", 0), 0u);
     EXPECT_EQ(console.find("2D image is lost"), std::string::npos);
 
-    // With the trace on, each loss is followed by its report.
+    // With the trace on, each loss is followed by its report. The paces are stepped, so the first run may have
+    // fetched many more times than it waited for: the second waits for fetches of its own.
     bridge->enableConsoleLog();
+    const int before = sensorCalls("GetCameraImage");
     EXPECT_NE(
         runUntil([&] {
-            return sensorCalls("GetCameraImage") >= 6;
+            return sensorCalls("GetCameraImage") >= before + 3;
         }).find("WARNING: Image is lost\nWARNING: 2D image is lost. Error code " + std::to_string(TAVRION_ERR_TIMEOUT)),
         std::string::npos);
 }

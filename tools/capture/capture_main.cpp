@@ -3,12 +3,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "frame_files.h"
 
@@ -22,6 +24,7 @@ struct Options {
     bool multipart = false;
     std::string output;
     std::string mode = "continuous";
+    bool softwareTrigger = false;
     double timeoutSeconds = 5.0;
 };
 
@@ -143,6 +146,17 @@ bool saveFrame(ArvBuffer* buffer, const std::string& format, const AxisScaling& 
     return writeImagePng(stem + ".png", data, width, height, bitDepth, channels, error);
 }
 
+// The trigger-to-frame latencies of a software-triggered run on standard output, one line.
+void printLatencies(std::vector<double> latenciesMs) {
+    if (latenciesMs.empty()) return;
+    std::sort(latenciesMs.begin(), latenciesMs.end());
+    const auto at = [&](double share) {
+        return latenciesMs[static_cast<std::size_t>(share * static_cast<double>(latenciesMs.size() - 1) + 0.5)];
+    };
+    std::printf("trigger to frame complete, ms: frames %zu  min %.2f  median %.2f  p99 %.2f  max %.2f\n",
+                latenciesMs.size(), latenciesMs.front(), at(0.5), at(0.99), latenciesMs.back());
+}
+
 int capture(const Options& options) {
     GError* error = nullptr;
     std::string message;
@@ -189,6 +203,12 @@ int capture(const Options& options) {
     arv_camera_set_acquisition_mode(
         camera.get(), single ? ARV_ACQUISITION_MODE_SINGLE_FRAME : ARV_ACQUISITION_MODE_CONTINUOUS, &error);
     if (takeError(error, message)) return fail("setting the acquisition mode failed: " + message);
+    if (options.softwareTrigger) {
+        arv_camera_set_string(camera.get(), "TriggerSelector", "FrameStart", &error);
+        if (error == nullptr) arv_camera_set_string(camera.get(), "TriggerMode", "On", &error);
+        if (error == nullptr) arv_camera_set_string(camera.get(), "TriggerSource", "Software", &error);
+        if (takeError(error, message)) return fail("switching to the software trigger failed: " + message);
+    }
     const AxisScaling scaling = readScaling(camera.get());
     GPtr<ArvChunkParser> parser(arv_camera_create_chunk_parser(camera.get()), g_object_unref);
 
@@ -204,6 +224,7 @@ int capture(const Options& options) {
     if (chunkLog.is_open()) chunkLog << "frame,temperature\n";
 
     const auto started = std::chrono::steady_clock::now();
+    std::vector<double> latenciesMs;
     std::uint64_t bytes = 0;
     int received = 0;
     int result = 0;
@@ -211,14 +232,21 @@ int capture(const Options& options) {
     for (int frame = 1; frame <= options.count && error == nullptr; ++frame) {
         if (single) arv_camera_execute_command(camera.get(), "AcquisitionStart", &error);
         if (error != nullptr) break;
+        // The latency runs from just before the trigger leaves to the moment the client has the whole frame.
+        const auto triggered = std::chrono::steady_clock::now();
+        if (options.softwareTrigger) arv_camera_execute_command(camera.get(), "TriggerSoftware", &error);
+        if (error != nullptr) break;
         ArvBuffer* buffer =
             arv_stream_timeout_pop_buffer(stream.get(), static_cast<guint64>(options.timeoutSeconds * 1e6));
+        const double latencyMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - triggered).count();
         if (buffer == nullptr) {
             result = fail("time-out: no frame within " + std::to_string(options.timeoutSeconds) + " s");
             break;
         }
         if (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS) {
             ++received;
+            if (options.softwareTrigger) latenciesMs.push_back(latencyMs);
             size_t size = 0;
             arv_buffer_get_data(buffer, &size);
             bytes += size;
@@ -242,11 +270,13 @@ int capture(const Options& options) {
             guint64 missing = 0;
             if (ARV_IS_GV_STREAM(stream.get()))
                 arv_gv_stream_get_statistics(ARV_GV_STREAM(stream.get()), &resent, &missing);
-            std::fprintf(stderr, "\rframes %d  parts %u  %.1f fps  %.1f MB/s  missing packets %llu  resent %llu%s%s",
+            std::string latency;
+            if (options.softwareTrigger) latency = "  trigger to frame " + std::to_string(latencyMs) + " ms";
+            std::fprintf(stderr, "\rframes %d  parts %u  %.1f fps  %.1f MB/s  missing packets %llu  resent %llu%s%s%s",
                          received, arv_buffer_get_n_parts(buffer), received / seconds,
                          static_cast<double>(bytes) / 1e6 / seconds, static_cast<unsigned long long>(missing),
                          static_cast<unsigned long long>(resent), temperature.empty() ? "" : "  temperature ",
-                         temperature.c_str());
+                         temperature.c_str(), latency.c_str());
         } else {
             std::fprintf(stderr, "\nframe %d incomplete (buffer status %d)\n", frame, arv_buffer_get_status(buffer));
             result = 1;
@@ -257,6 +287,12 @@ int capture(const Options& options) {
     if (takeError(error, message)) result = fail("acquisition failed: " + message);
     if (!single) {
         arv_camera_stop_acquisition(camera.get(), &error);
+        g_clear_error(&error);
+    }
+    if (options.softwareTrigger) {
+        printLatencies(latenciesMs);
+        // The device is left free-running, as the next client expects to find it.
+        arv_camera_set_string(camera.get(), "TriggerMode", "Off", &error);
         g_clear_error(&error);
     }
     return result;
@@ -280,6 +316,9 @@ int main(int argc, char** argv) {
     app.add_option("--output", options.output, "folder for the files (default: save nothing)");
     app.add_option("--mode", options.mode, "continuous or single (one AcquisitionStart per frame)")
         ->check(CLI::IsMember({"continuous", "single"}));
+    app.add_flag("--software-trigger", options.softwareTrigger,
+                 "set TriggerMode On with TriggerSource Software, fire one TriggerSoftware per frame and print "
+                 "the time from each trigger to the complete frame; TriggerMode is Off again at the end");
     app.add_option("--timeout", options.timeoutSeconds, "seconds to wait for each frame")->check(CLI::PositiveNumber);
     CLI11_PARSE(app, argc, argv);
     return capture(options);
