@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -163,6 +164,7 @@ private:
     // The timestamp of the block about to be sent on stream 0: the one given with setFrameTimestamp (used
     // once), else the device clock now.
     std::uint64_t blockTimestamp();
+    gvsp::ImageSettings imageSettingsLocked();
     // Asks the host's ptp4l and keeps its answer in the Ptp* features; called without the lock, since the
     // question may wait for ptp4l (never longer than ptp::kQueryTimeoutMs).
     void latchPtpDataSet();
@@ -204,6 +206,8 @@ private:
     bool multipartOffered_ = false;
     std::uint64_t multipartBytes_ = 0;
     int multipartParts_ = 0;
+    // The image settings frames are described with while a client's write waits for the program's answer.
+    std::optional<gvsp::ImageSettings> heldImage_;
     bool frameTimestampGiven_ = false;
     std::uint64_t frameTimestamp_ = 0;
     std::atomic<unsigned> reportedRefusals_{0};

@@ -10,8 +10,16 @@
 namespace gige {
 
 gvsp::ImageSettings Camera::imageSettings() {
-    std::int64_t width = 0, height = 0, offsetX = 0, offsetY = 0, format = 0, payload = 0;
     std::lock_guard lock(mutex_);
+    // A client's write is stored before the program is asked whether it takes it, and taken back when it
+    // does not: until the answer, frames are described as they were before the write, so that a refused
+    // PixelFormat written while streaming never describes a frame with a format it was not built in.
+    if (heldImage_) return *heldImage_;
+    return imageSettingsLocked();
+}
+
+gvsp::ImageSettings Camera::imageSettingsLocked() {
+    std::int64_t width = 0, height = 0, offsetX = 0, offsetY = 0, format = 0, payload = 0;
     store_.getInt("Width", width);
     store_.getInt("Height", height);
     store_.getInt("OffsetX", offsetX);

@@ -231,6 +231,7 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
                 genicam::RegisterLayout::decodeWrite(store_, *features[i], address, data, count, values[i]);
             if (status != Status::Success) return status;
         }
+        heldImage_ = imageSettingsLocked();
         for (const auto& value : values) {
             previous.push_back(genicam::RegisterLayout::current(*value.feature));
             genicam::RegisterLayout::apply(value);
@@ -253,6 +254,7 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
             if (!carriedOut || value.feature->kind == genicam::NodeKind::Command) genicam::RegisterLayout::apply(value);
         }
         updatePayloadSize();
+        heldImage_.reset();
         // The throughput limit paces the stream from the next frame and the next resend on.
         for (const auto& name : names) {
             if (name == kThroughputLimitMode || name == kThroughputLimit) limitWritten = true;

@@ -2,6 +2,8 @@
 // the registered callbacks as a client would.
 #include "recording_camera.h"
 
+#include <type_traits>
+
 #include <atomic>
 #include <cstring>
 #include <sstream>
@@ -158,8 +160,16 @@ bool RecordingCamera::clientWrite(Map& values, const std::string& feature, const
         existed = found != values.end();
         if (existed) previous = found->second;
         values[feature] = value;
+        // As the library: frames keep the format they were described with until the program took the write.
+        if constexpr (std::is_same_v<Value, std::int64_t>) {
+            if (feature == "PixelFormat") heldFormat_ = existed ? previous : kMono8;
+        }
     }
     const bool carriedOut = callback != nullptr && callback(context, feature.c_str());
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        heldFormat_.reset();
+    }
     if (!carriedOut) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (existed) {
@@ -449,22 +459,26 @@ int RecordingCamera::beginFrame(int stream) {
 }
 
 // The library's checks: the image part is exactly what Width, Height and the current PixelFormat describe,
-// a point cloud needs a Coord3D format, and image and chunks together fit PayloadSize.
+// a point cloud needs a Coord3D format, and image and chunks together fit PayloadSize. Frames are described
+// with the format the program last took.
+std::int64_t RecordingCamera::frameFormatLocked() {
+    if (heldFormat_) return *heldFormat_;
+    const auto format = ints_.find("PixelFormat");
+    return format == ints_.end() ? kMono8 : format->second;
+}
+
 std::int64_t RecordingCamera::payloadSizeLocked() {
     if (multipartParts_ > 0) {
         const bool chunks = chunkCount_ != 0 && ints_["ChunkModeActive"] != 0;
         return static_cast<std::int64_t>(multipartBytes_) + (chunks ? chunkBytes_ + 8 * std::int64_t{chunkCount_} : 0);
     }
-    const auto format = ints_.find("PixelFormat");
-    const std::int64_t image =
-        std::int64_t{width_} * height_ * bytesPerPixel(format == ints_.end() ? kMono8 : format->second);
+    const std::int64_t image = std::int64_t{width_} * height_ * bytesPerPixel(frameFormatLocked());
     if (chunkCount_ == 0 || ints_["ChunkModeActive"] == 0) return image;
     return image + 8 + chunkBytes_ + 8 * std::int64_t{chunkCount_};
 }
 
 int RecordingCamera::checkFrame(std::int64_t imageBytes, bool pointCloud) {
-    const auto format = ints_.find("PixelFormat");
-    const std::int64_t code = format == ints_.end() ? kMono8 : format->second;
+    const std::int64_t code = frameFormatLocked();
     if (pointCloud && code != kCoord3dAbc16 && code != kCoord3dAbc32f) return 3;
     if (imagePartLength_ >= 0) imageBytes = imagePartLength_;
     if (imageBytes != std::int64_t{width_} * height_ * bytesPerPixel(code)) return 3;
@@ -481,10 +495,8 @@ int RecordingCamera::sendImage(const void* frame, std::int64_t byteCount, int st
     record(call("sendImage", byteCount, stream));
     std::lock_guard<std::mutex> lock(mutex_);
     stampLocked();
-    const auto format = ints_.find("PixelFormat");
     const std::int64_t derived =
-        byteCount > 0 ? byteCount
-                      : std::int64_t{width_} * height_ * bytesPerPixel(format == ints_.end() ? kMono8 : format->second);
+        byteCount > 0 ? byteCount : std::int64_t{width_} * height_ * bytesPerPixel(frameFormatLocked());
     if (const int refused = checkFrame(derived, false); refused != 0) {
         ++refusedFrames_;
         return refused;
@@ -518,10 +530,7 @@ int RecordingCamera::sendPointCloud(const void* frame, std::int64_t pointCount, 
     record(call("sendPointCloud", pointCount, stream));
     std::lock_guard<std::mutex> lock(mutex_);
     stampLocked();
-    const auto format = ints_.find("PixelFormat");
-    if (const int refused =
-            checkFrame(pointCount * bytesPerPixel(format == ints_.end() ? kMono8 : format->second), true);
-        refused != 0) {
+    if (const int refused = checkFrame(pointCount * bytesPerPixel(frameFormatLocked()), true); refused != 0) {
         ++refusedFrames_;
         return refused;
     }

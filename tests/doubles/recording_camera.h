@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -150,12 +151,14 @@ private:
     template <typename Map, typename Value>
     bool clientWrite(Map& values, const std::string& feature, const Value& value);
     std::int64_t payloadSizeLocked();  // with mutex_ held
+    std::int64_t frameFormatLocked();  // with mutex_ held
     int checkFrame(std::int64_t imageBytes, bool pointCloud);
     std::uint64_t clockLocked();  // with mutex_ held
     // Gives the frame being sent its timestamp; a given one is used once, as by the library.
     void stampLocked();  // with mutex_ held
     bool timestampGiven_ = false;
     std::uint64_t givenTimestamp_ = 0;
+    std::optional<std::int64_t> heldFormat_;  // the format frames keep while a PixelFormat write is answered
 
     std::mutex mutex_;
     std::vector<std::string> calls_;
