@@ -38,7 +38,9 @@ void CMainClass::changeAcquisitionState(AcquisitionState state) {
     const AcquisitionState previous = acquisitionState_.exchange(state);
     // Triggers count from the client's start: one written right after AcquisitionStart waits for the loop,
     // and none outlives the acquisition it was meant for.
-    const auto ending = [](AcquisitionState s) { return s == AcquisitionState::Idle || s == AcquisitionState::Stopping; };
+    const auto ending = [](AcquisitionState s) {
+        return s == AcquisitionState::Idle || s == AcquisitionState::Stopping;
+    };
     if (ending(state)) {
         triggerGate.disarm();
     } else if (ending(previous)) {

@@ -22,8 +22,8 @@ void forwardClientConnection(void* context, bool connected) {
 
 void forwardActionSignal(void* context, int actionIndex, std::uint64_t actionTicks) {
     if (actionIndex < 0 || actionIndex >= kTriggerActionSources) return;
-    static_cast<CMainClass*>(context)->offerTrigger(
-        static_cast<std::uint16_t>(kTriggerSourceAction1 + actionIndex), actionTicks);
+    static_cast<CMainClass*>(context)->offerTrigger(static_cast<std::uint16_t>(kTriggerSourceAction1 + actionIndex),
+                                                    actionTicks);
 }
 
 }  // namespace

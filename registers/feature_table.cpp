@@ -60,8 +60,8 @@ constexpr ReadRule readsFloat() {
 
 // A command register reads 1 while its command has not been carried out yet, 0 after: clients poll it for
 // completion.
-constexpr ReadRule kStartPending = {[](CMainClass& bridge) { return integerAnswer(bridge.isAcquisitionStartPending()); },
-                                    false};
+constexpr ReadRule kStartPending = {
+    [](CMainClass& bridge) { return integerAnswer(bridge.isAcquisitionStartPending()); }, false};
 constexpr ReadRule kStopPending = {[](CMainClass& bridge) { return integerAnswer(bridge.isAcquisitionStopPending()); },
                                    false};
 
@@ -240,8 +240,8 @@ bool writePropertyValue(CMainClass& bridge, const char* featureName) {
     {
         std::lock_guard<std::mutex> lock(bridge.stateMutex);
         if (bridge.filterSelector >= kFilterCount || bridge.propertyIndex >= kPropertiesPerFilter) return false;
-        command = bridge.filters[bridge.filterSelector].properties[bridge.propertyIndex].command + "=" +
-                  commandFloat(real);
+        command =
+            bridge.filters[bridge.filterSelector].properties[bridge.propertyIndex].command + "=" + commandFloat(real);
     }
     const bool sent = bridge.sendSensorCommand(command) == 0;
     bridge.settingsRefreshRequested = true;

@@ -40,11 +40,11 @@ enum class WriteKind {
 
 struct WriteRule {
     WriteKind kind = WriteKind::TraceName;
-    const char* command = nullptr;                        // SendInteger, SendFloat
-    void (*store)(CMainClass&, std::int64_t) = nullptr;   // StoreInteger, under the state lock
-    void (*afterStore)(CMainClass&) = nullptr;            // StoreInteger: selectors that follow, same lock
-    bool (*apply)(CMainClass&, std::int64_t) = nullptr;   // PayloadChange; null: nothing to apply
-    bool (*handle)(CMainClass&, const char*) = nullptr;   // Handler, given the feature's name
+    const char* command = nullptr;                       // SendInteger, SendFloat
+    void (*store)(CMainClass&, std::int64_t) = nullptr;  // StoreInteger, under the state lock
+    void (*afterStore)(CMainClass&) = nullptr;           // StoreInteger: selectors that follow, same lock
+    bool (*apply)(CMainClass&, std::int64_t) = nullptr;  // PayloadChange; null: nothing to apply
+    bool (*handle)(CMainClass&, const char*) = nullptr;  // Handler, given the feature's name
 };
 
 struct FeatureRow {

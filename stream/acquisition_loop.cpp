@@ -210,8 +210,8 @@ private:
             if (bridge_.shouldStopAcquisition()) return false;
             const std::uint64_t now = bridge_.camera->getTimestamp();
             if (now >= due) return true;
-            std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(std::chrono::nanoseconds(due - now),
-                                                                           kTriggerWait));
+            std::this_thread::sleep_for(
+                std::min<std::chrono::nanoseconds>(std::chrono::nanoseconds(due - now), kTriggerWait));
         }
     }
 
