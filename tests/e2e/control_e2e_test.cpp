@@ -2,7 +2,8 @@
 // client's last acquisition command wins, a client that leaves stops the sensor, the pixel format cannot
 // change under a running stream, a mask path that is no regular file is refused without blocking the
 // control channel, and writes that the sensor refuses or the bridge does not carry out are answered with
-// an error and leave the value the sensor has.
+// an error and leave the value the sensor has. With TriggerMode On each software trigger gives exactly one
+// frame, stamped with the moment the sensor was triggered on the host's real-time clock.
 #include <gtest/gtest.h>
 
 #include <arv.h>
@@ -201,6 +202,64 @@ TEST_F(ControlEndToEnd, WritesTheSensorRefusesOrTheBridgeCannotCarryOutAnswerAnE
     EXPECT_TRUE(
         std::none_of(log.begin(), log.end(), [](const std::string& c) { return c.rfind("SetExposureTime", 0) == 0; }));
     EXPECT_EQ(writeFloat("ExposureTime", otherExposure), "");
+}
+
+// The host's real-time clock in ns, which the device clock counts.
+std::uint64_t hostTimeNs() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
+}
+
+TEST_F(ControlEndToEnd, EachSoftwareTriggerGivesOneFrameStampedWhenTheSensorWasTriggered) {
+    start(5);
+    ASSERT_EQ(writeString("PixelFormat", "Coord3D_ABC16"), "");
+    ASSERT_EQ(writeString("TriggerSelector", "FrameStart"), "");
+    ASSERT_EQ(writeString("TriggerMode", "On"), "");
+    ASSERT_EQ(writeString("TriggerSource", "Software"), "");
+    openStream();
+    const auto trigger = [&] {
+        GError* error = nullptr;
+        arv_camera_execute_command(camera, "TriggerSoftware", &error);
+        return takeError(error);
+    };
+    // One frame for one trigger, its leader stamped between the trigger and its arrival, at least `delayMs`
+    // after the trigger; then nothing more.
+    const auto oneFramePerTrigger = [&](const std::string& round, int delayMs) {
+        const std::uint64_t before = hostTimeNs();
+        ASSERT_EQ(trigger(), "") << round;
+        ArvBuffer* buffer = arv_stream_timeout_pop_buffer(stream, 5000000);
+        ASSERT_NE(buffer, nullptr) << round;
+        const std::uint64_t after = hostTimeNs();
+        EXPECT_EQ(arv_buffer_get_status(buffer), ARV_BUFFER_STATUS_SUCCESS) << round;
+        const std::uint64_t stamp = arv_buffer_get_timestamp(buffer);
+        EXPECT_GE(stamp, before + static_cast<std::uint64_t>(delayMs) * 1000000) << round;
+        EXPECT_LE(stamp, after) << round;
+        arv_stream_push_buffer(stream, buffer);
+        EXPECT_EQ(framesWithin(300), 0) << round;
+    };
+
+    arv_camera_set_acquisition_mode(camera, ARV_ACQUISITION_MODE_CONTINUOUS, nullptr);
+    arv_camera_start_acquisition(camera, nullptr);
+    EXPECT_EQ(framesWithin(500), 0);  // armed, waiting for a trigger
+    for (int round = 0; round < 3; ++round) oneFramePerTrigger("continuous " + std::to_string(round), 0);
+    ASSERT_EQ(writeFloat("TriggerDelay", 100000.0), "");
+    oneFramePerTrigger("delayed", 100);
+    ASSERT_EQ(writeFloat("TriggerDelay", 0.0), "");
+    // Switched Off while acquiring, the sensor free-runs again.
+    ASSERT_EQ(writeString("TriggerMode", "Off"), "");
+    EXPECT_GT(framesWithin(1000), 1);
+    arv_camera_stop_acquisition(camera, nullptr);
+    const long freeRunning = countOf("SetTriggerSoftware");
+
+    ASSERT_EQ(writeString("TriggerMode", "On"), "");
+    arv_camera_set_acquisition_mode(camera, ARV_ACQUISITION_MODE_SINGLE_FRAME, nullptr);
+    for (int round = 0; round < 2; ++round) {
+        arv_camera_start_acquisition(camera, nullptr);
+        oneFramePerTrigger("single frame " + std::to_string(round), 0);
+    }
+    // Each single frame took exactly one capture of the sensor.
+    EXPECT_EQ(countOf("SetTriggerSoftware"), freeRunning + 2);
 }
 
 }  // namespace
