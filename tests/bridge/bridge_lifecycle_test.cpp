@@ -44,10 +44,11 @@ protected:
 
 TEST_F(BridgeLifecycle, ConstructionConfiguresTheCameraInOrder) {
     CMainClass bridge;
-    EXPECT_EQ(RecordingCamera::last()->calls(),
-              (Lines{"setServerOptionD(1)", "setServerOptionA(1)", "setServerOptionE(1, 0)",
-                     "setServerTimeouts(10000, 10000)", "setReadCallback()", "setWriteCallback()",
-                     "setConnectionCallback()", "setServerOptionB(1)", "setServerOptionC(1, 0)"}));
+    EXPECT_EQ(
+        RecordingCamera::last()->calls(),
+        (Lines{"setServerOptionD(1)", "setServerOptionA(1)", "setServerOptionE(1, 0)",
+               "setServerTimeouts(10000, 10000)", "setReadCallback()", "setWriteCallback()", "setConnectionCallback()",
+               "setActionCallback()", "setServerOptionB(1)", "setServerOptionC(1, 0)"}));
     EXPECT_FALSE(bridge.isSensorLost());
     EXPECT_EQ(bridge.acquisitionState(), AcquisitionState::Idle);
     EXPECT_EQ(bridge.sensorHandle, nullptr);

@@ -195,6 +195,35 @@ std::vector<Node> expectedTree() {
     tree.push_back(
         {"ChunkTemperature",
          {"addChunkFeature(" + std::to_string(0xFFFFF0) + ", ChunkTemperature, ChunkDataControl, 1, 4, null)"}});
+    tree.push_back(
+        {"TriggerSelector",
+         {feature(7, "TriggerSelector", "AcquisitionControl", 3),
+          "setDescription(TriggerSelector, Selects the trigger to configure: the start of each frame)",
+          "addEnumEntry(TriggerSelector, FrameStart, 0)", element("TriggerSelector", "pSelected", "TriggerMode", true),
+          element("TriggerSelector", "pSelected", "TriggerSource", true),
+          element("TriggerSelector", "pSelected", "TriggerSoftware", true),
+          element("TriggerSelector", "pSelected", "TriggerDelay", true),
+          element("regTriggerSelector", "Cachable", "WriteAround", false)}});
+    tree.push_back({"TriggerMode",
+                    {feature(7, "TriggerMode", "AcquisitionControl", 3),
+                     "setDescription(TriggerMode, Off: the sensor captures continuously. On: each trigger from "
+                     "TriggerSource starts exactly one capture and one frame)",
+                     "addEnumEntry(TriggerMode, Off, 0)", "addEnumEntry(TriggerMode, On, 1)",
+                     element("regTriggerMode", "Cachable", "WriteAround", false)}});
+    tree.push_back(
+        {"TriggerSource",
+         {feature(7, "TriggerSource", "AcquisitionControl", 3),
+          "setDescription(TriggerSource, Software: TriggerSoftware. ActionN: an action command for action "
+          "signal N (see ActionSelector), at its action time when scheduled)",
+          "addEnumEntry(TriggerSource, Software, 0)", "addEnumEntry(TriggerSource, Action1, 1)",
+          "addEnumEntry(TriggerSource, Action2, 2)", "addEnumEntry(TriggerSource, Action3, 3)",
+          "addEnumEntry(TriggerSource, Action4, 4)", element("regTriggerSource", "Cachable", "WriteAround", false)}});
+    tree.push_back({"TriggerDelay",
+                    {feature(3, "TriggerDelay", "AcquisitionControl", 3),
+                     "setDescription(TriggerDelay, Time in \xCE\xBCs from the trigger to the sensor's capture, so that "
+                     "the sensors of a cell fired by one action command can take turns)",
+                     "setFloatRange(TriggerDelay, 0, 1e+07)", element("TriggerDelay", "Unit", "us", false),
+                     element("regTriggerDelay", "Cachable", "WriteAround", false)}});
 
     const std::pair<const char*, const char*> coordinateFeatures[] = {
         {"Scan3dCoordinateScale",
