@@ -26,7 +26,7 @@ class ControlEndToEnd : public testing::Test {
 protected:
     void start(int n, std::vector<std::string> emulatorOptions = {}) {
         sensorAddress = "127.0.8." + std::to_string(n);
-        deviceAddress = "127.0.9." + std::to_string(n);
+        deviceAddress = program_under_test::deviceAddress("127.0.9." + std::to_string(n));
         commandLog = testing::TempDir() + "e2e-control-commands-" + std::to_string(n) + ".log";
         std::remove(commandLog.c_str());
         std::vector<std::string> arguments{
