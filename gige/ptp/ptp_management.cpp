@@ -71,7 +71,10 @@ const char* portStateName(PortState state) {
 }
 
 std::vector<std::uint8_t> encodeGet(std::uint16_t id, std::uint16_t sequenceId) {
-    wire::ByteWriter writer;
+    // Written into a message of its known size: GCC 12 at -O3 takes the appends of a growing one for writes
+    // past its end.
+    std::vector<std::uint8_t> message(kTlvDataOffset + 6);
+    wire::ByteWriter writer(message.data(), message.size());
     writer.u8(kMessageTypeManagement);
     writer.u8(kVersionPtp);
     writer.u16(static_cast<std::uint16_t>(kTlvDataOffset));
@@ -96,7 +99,8 @@ std::vector<std::uint8_t> encodeGet(std::uint16_t id, std::uint16_t sequenceId) 
     writer.u16(kTlvManagement);
     writer.u16(2);  // the id alone: a GET carries no data
     writer.u16(id);
-    return std::move(writer.data());
+    message.resize(writer.size());
+    return message;
 }
 
 bool decodeNumberPorts(const std::uint8_t* message, std::size_t size, std::uint16_t sequenceId,

@@ -10,54 +10,72 @@ using namespace ptp;
 
 namespace {
 
-void put(std::vector<std::uint8_t>& bytes, std::uint64_t value, int width) {
-    for (int i = width - 1; i >= 0; --i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
+// Bytes written into a message of a size known up front, so that nothing grows while it is built (GCC 12 at -O3
+// takes the appends of a growing vector for writes past its end).
+class Message {
+public:
+    explicit Message(std::size_t size) : bytes_(size, 0) {}
+    void put(std::uint64_t value, int width) {
+        for (int i = width - 1; i >= 0; --i) bytes_.at(at_++) = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+    void skip(std::size_t count) { at_ += count; }
+    void fill(std::size_t count, std::uint8_t value) {
+        for (std::size_t i = 0; i < count; ++i) bytes_.at(at_++) = value;
+    }
+    std::vector<std::uint8_t> take() { return std::move(bytes_); }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t at_ = 0;
+};
 
 // An answer as ptp4l sends it: header, management fields, one TLV of `tlvType` holding the id and `data`.
 std::vector<std::uint8_t> answer(std::uint16_t id, std::uint16_t sequenceId, const std::vector<std::uint8_t>& data,
                                  std::uint8_t action = 2, std::uint16_t tlvType = 1) {
-    std::vector<std::uint8_t> bytes = {0x0D, 0x02};
-    put(bytes, 54 + data.size(), 2);
-    bytes.resize(20, 0);                                    // domain .. type-specific field
-    for (int i = 0; i < 8; ++i) bytes.push_back(0x10 + i);  // clock identity of ptp4l
-    put(bytes, 1, 2);                                       // port
-    put(bytes, sequenceId, 2);
-    bytes.push_back(0x04);
-    bytes.push_back(0x7F);
-    bytes.resize(bytes.size() + 10, 0);  // target: the asker
-    bytes.push_back(0);
-    bytes.push_back(0);
-    bytes.push_back(action);
-    bytes.push_back(0);
-    put(bytes, tlvType, 2);
-    put(bytes, 2 + data.size(), 2);
-    put(bytes, id, 2);
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    return bytes;
+    Message message(54 + data.size());
+    message.put(0x0D, 1);
+    message.put(0x02, 1);
+    message.put(54 + data.size(), 2);
+    message.skip(16);                                      // domain .. type-specific field
+    for (int i = 0; i < 8; ++i) message.put(0x10 + i, 1);  // clock identity of ptp4l
+    message.put(1, 2);                                     // port
+    message.put(sequenceId, 2);
+    message.put(0x04, 1);
+    message.put(0x7F, 1);
+    message.skip(10);  // target: the asker
+    message.put(0, 1);
+    message.put(0, 1);
+    message.put(action, 1);
+    message.put(0, 1);
+    message.put(tlvType, 2);
+    message.put(2 + data.size(), 2);
+    message.put(id, 2);
+    for (const std::uint8_t byte : data) message.put(byte, 1);
+    return message.take();
 }
 
 std::vector<std::uint8_t> defaultDataSet(std::uint16_t ports) {
-    std::vector<std::uint8_t> data = {0x01, 0x00};
-    put(data, ports, 2);
-    data.resize(20, 0x80);
-    return data;
+    Message data(20);
+    data.put(0x0100, 2);
+    data.put(ports, 2);
+    data.fill(16, 0x80);
+    return data.take();
 }
 
 std::vector<std::uint8_t> portDataSet(std::uint8_t state) {
-    std::vector<std::uint8_t> data(10, 0x22);
-    data.push_back(state);
-    data.resize(26, 0);
-    return data;
+    Message data(26);
+    data.fill(10, 0x22);
+    data.put(state, 1);
+    return data.take();
 }
 
 std::vector<std::uint8_t> timeStatus(std::int64_t offset, std::int32_t present) {
-    std::vector<std::uint8_t> data;
-    put(data, static_cast<std::uint64_t>(offset), 8);
-    data.resize(38, 0x55);
-    put(data, static_cast<std::uint32_t>(present), 4);
-    data.resize(50, 0x33);
-    return data;
+    Message data(50);
+    data.put(static_cast<std::uint64_t>(offset), 8);
+    data.fill(30, 0x55);
+    data.put(static_cast<std::uint32_t>(present), 4);
+    data.fill(8, 0x33);
+    return data.take();
 }
 
 struct Decoded {
