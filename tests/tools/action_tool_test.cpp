@@ -13,30 +13,18 @@
 
 #include <unistd.h>
 
+#include "script_output.h"
+
 namespace {
 
-std::string run(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-        pclose(pipe);
-    }
-    return output;
-}
+std::string run(const std::string& command) { return script_output::run(command + " 2>&1"); }
 
 // Files of this run only: test runs of other build trees share the temporary folder.
 std::string ownTempFile(const std::string& name) {
     return ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
 }
 
-// The text between the line "== name" and the next such line.
-std::string section(const std::string& output, const std::string& name) {
-    const auto at = output.find("== " + name + "\n");
-    if (at == std::string::npos) return {};
-    const auto end = output.find("\n== ", at + 1);
-    return output.substr(at, end == std::string::npos ? std::string::npos : end - at);
-}
+using script_output::section;
 
 int count(const std::string& text, const std::string& what) {
     int n = 0;

@@ -10,25 +10,12 @@
 #include <regex>
 #include <string>
 
+#include "script_output.h"
+
 namespace {
 
-std::string run(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return output;
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
-    pclose(pipe);
-    return output;
-}
-
-// The lines of `output` between the heading "== title" and the next heading.
-std::string section(const std::string& output, const std::string& title) {
-    const std::size_t start = output.find("== " + title + "\n");
-    if (start == std::string::npos) return {};
-    const std::size_t end = output.find("\n== ", start + 1);
-    return output.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
+using script_output::run;
+using script_output::section;
 
 }  // namespace
 
