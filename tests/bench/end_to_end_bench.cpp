@@ -348,8 +348,10 @@ public:
         // One acquisition of warm-up triggers first, which leaves its own stage line: the first frames of a
         // run pay for memory touched for the first time, by the client's buffers as well, up to several
         // hundred ms, which a cell waiting on its triggers would not see again.
+        GvcpWireTimer wire;
         for (const int count : {6, frames}) {
             const bool measured = count == frames;
+            wire.clearWritesToTrailers();
             arv_camera_start_acquisition(camera_, nullptr);
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             for (int frame = 0; frame < count; ++frame) {
@@ -379,21 +381,39 @@ public:
             const auto at = stages.find(key);
             if (at != std::string::npos) sum += std::atof(stages.c_str() + at + key.size());
         }
-        std::sort(latencies.begin(), latencies.end());
         if (latencies.empty()) return (void)std::printf("%s: no triggered block arrived\n", format.c_str());
-        const auto share = [&](double part) {
-            return latencies[static_cast<std::size_t>(part * static_cast<double>(latencies.size() - 1) + 0.5)];
-        };
         // The stages are means, so the client's mean is what they are set against.
-        double mean = 0;
-        for (const double ms : latencies) mean += ms / static_cast<double>(latencies.size());
+        const Summary client = summarise(latencies);
         std::printf("%-15s %6zu %6d %8.2f %8.2f %8.2f %8.2f %8.2f %6.2f  %s\n", format.c_str(), latencies.size(),
-                    failed, latencies.front(), share(0.5), mean, share(0.99), sum, sum > 0 ? mean / sum : 0.0,
+                    failed, client.min, client.median, client.mean, client.p99, sum, sum > 0 ? client.mean / sum : 0.0,
                     stages.c_str());
+        const std::vector<double> onWire = wire.writesToTrailers();
+        if (!wire.error().empty() || onWire.empty()) {
+            std::printf("%-15s on the wire: not measured, %s\n", "", wire.error().c_str());
+        } else {
+            const Summary device = summarise(onWire);
+            std::printf("%-15s %6zu %6s %8.2f %8.2f %8.2f %8.2f %8.2f %6.2f  (on the wire: write to trailer)\n", "",
+                        onWire.size(), "", device.min, device.median, device.mean, device.p99, sum,
+                        sum > 0 ? device.mean / sum : 0.0);
+        }
         std::fflush(stdout);
     }
 
 private:
+    struct Summary {
+        double min = 0, median = 0, mean = 0, p99 = 0;
+    };
+
+    static Summary summarise(std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        const auto share = [&](double part) {
+            return values[static_cast<std::size_t>(part * static_cast<double>(values.size() - 1) + 0.5)];
+        };
+        Summary summary{values.front(), share(0.5), 0, share(0.99)};
+        for (const double value : values) summary.mean += value / static_cast<double>(values.size());
+        return summary;
+    }
+
     // The bridge traces its stage line once it has stopped the acquisition; wait for it a little.
     std::string stageLine() {
         for (int attempt = 0; attempt < 50; ++attempt) {

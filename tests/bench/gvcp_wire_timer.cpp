@@ -17,19 +17,26 @@ namespace {
 
 constexpr std::uint16_t kControlPort = 3956;
 constexpr std::uint8_t kCommandKey = 0x42;
+constexpr std::uint16_t kWriteRegisterCommand = 0x0082;
+constexpr std::uint16_t kWriteMemoryCommand = 0x0086;
+constexpr std::uint8_t kTrailerFormat = 2;
 
 std::uint16_t be16(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]); }
 
-// Keeps UDP packets from or to the control port, so that the stream's packets never reach the socket.
+// Keeps UDP packets from or to the control port, and stream trailers (the packet format in the low four bits of
+// the fifth GVSP byte), so that the stream's image packets never reach the socket.
 bool attachControlPortFilter(int fd) {
     static sock_filter code[] = {
-        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9),                    // IP protocol
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_UDP, 0, 6),   //   not UDP: drop
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                   // X = IP header length
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 0),                    // source port
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kControlPort, 2, 0),  //   control port: keep
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2),                    // destination port
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kControlPort, 0, 1),  //   not the control port: drop
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9),                      // IP protocol
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_UDP, 0, 9),     //   not UDP: drop
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                     // X = IP header length
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 0),                      // source port
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kControlPort, 5, 0),    //   control port: keep
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2),                      // destination port
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kControlPort, 3, 0),    //   control port: keep
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8 + 4),                  // GVSP packet format
+        BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0x0f),                  //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrailerFormat, 0, 1),  //   not a trailer: drop
         BPF_STMT(BPF_RET | BPF_K, 256),
         BPF_STMT(BPF_RET | BPF_K, 0),
     };
@@ -61,6 +68,17 @@ GvcpWireTimer::GvcpWireTimer() {
 GvcpWireTimer::~GvcpWireTimer() {
     stop();
     if (fd_ >= 0) ::close(fd_);
+}
+
+std::vector<double> GvcpWireTimer::writesToTrailers() {
+    std::lock_guard lock(mutex_);
+    return writesToTrailers_;
+}
+
+void GvcpWireTimer::clearWritesToTrailers() {
+    std::lock_guard lock(mutex_);
+    writesToTrailers_.clear();
+    lastWrite_ = 0;
 }
 
 std::vector<double> GvcpWireTimer::stop() {
@@ -107,8 +125,15 @@ void GvcpWireTimer::record(const std::uint8_t* ip, std::size_t size, double seco
     // Command and acknowledge headers both carry the request id in bytes 6 and 7.
     const std::uint16_t id = be16(ip + gvcp + 6);
     std::lock_guard lock(mutex_);
+    if (sourcePort != kControlPort && destinationPort != kControlPort) {
+        if (lastWrite_ > 0) writesToTrailers_.push_back((seconds - lastWrite_) * 1e3);
+        lastWrite_ = 0;
+        return;
+    }
     if (destinationPort == kControlPort && ip[gvcp] == kCommandKey) {
         pending_[std::uint32_t{sourcePort} << 16 | id] = seconds;
+        const std::uint16_t command = be16(ip + gvcp + 2);
+        if (command == kWriteRegisterCommand || command == kWriteMemoryCommand) lastWrite_ = seconds;
     } else if (sourcePort == kControlPort) {
         const auto command = pending_.find(std::uint32_t{destinationPort} << 16 | id);
         if (command == pending_.end()) return;

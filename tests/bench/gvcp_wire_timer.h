@@ -1,7 +1,9 @@
 // How long a device takes to answer, seen on the loopback wire: a packet socket watches GVCP commands to port
 // 3956 and the acknowledges coming back, each stamped by the kernel as it is sent. The time between a command
 // and its acknowledge leaves out the client's side (how soon its thread runs and is woken again), which on a
-// busy machine is the larger part of a read. Needs the right to open a packet socket (root, or CAP_NET_RAW).
+// busy machine is the larger part of a read. It also times a write to the block it causes (a software trigger's):
+// from the last register write to the trailer of the next stream block, the moment the block's last packet is on
+// the wire, before any receiver's own buffering. Needs the right to open a packet socket (root, or CAP_NET_RAW).
 #pragma once
 
 #include <atomic>
@@ -23,6 +25,10 @@ public:
     const std::string& error() const { return error_; }
     // Stops the capture; the answer times in microseconds, one per command that was acknowledged.
     std::vector<double> stop();
+    // From the last register write before each block's trailer to that trailer, in milliseconds, oldest first;
+    // `clearWritesToTrailers` starts the list anew.
+    std::vector<double> writesToTrailers();
+    void clearWritesToTrailers();
 
 private:
     void capture();
@@ -36,4 +42,7 @@ private:
     // Commands not answered yet, by client port and request id; the second they were sent.
     std::map<std::uint32_t, double> pending_;
     std::vector<double> answers_;
+    // The second of the last register write not followed by a trailer yet, 0 when none.
+    double lastWrite_ = 0;
+    std::vector<double> writesToTrailers_;
 };
