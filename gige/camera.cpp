@@ -492,6 +492,11 @@ void Camera::deliverAction(int signal, std::uint64_t actionTicks) {
 
 std::uint64_t Camera::getTimestamp() { return timestampTicks(); }
 
+// The device has no message channel yet: no event can be declared or sent.
+bool Camera::addEvent(const char*, std::uint16_t, const char*, const char*) { return false; }
+bool Camera::sendEvent(std::uint16_t, std::uint64_t, std::uint64_t, std::uint32_t) { return false; }
+std::uint64_t Camera::getLastBlockId(int) { return 0; }
+
 std::uint64_t Camera::timestampTicks() const { return clock_.now(); }
 
 }  // namespace gige

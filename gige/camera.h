@@ -105,6 +105,9 @@ public:
     std::uint64_t getTimestamp() override;
     void setFrameTimestamp(std::uint64_t ticks, int stream) override;
     void setActionCallback(void* context, GevActionCallback callback) override;
+    bool addEvent(const char* name, std::uint16_t eventId, const char* dataFeature, const char* category) override;
+    bool sendEvent(std::uint16_t eventId, std::uint64_t blockId, std::uint64_t ticks, std::uint32_t data) override;
+    std::uint64_t getLastBlockId(int stream) override;
 
     void setPacketResendSupported(bool supported);
     std::uint64_t timestampTicks() const;

@@ -236,6 +236,24 @@ public:
     //     Called on a library thread (never the caller's, never with a library lock held) each time an action
     //     command for one of the device's action signals takes effect; at the action time for a scheduled one.
     virtual void setActionCallback(void* context, GevActionCallback callback) = 0;
+
+    // 19. Events on the message channel: the one the controlling client configured (GevMCDA, GevMCPHostPort),
+    //     closed when control is lost.
+    //     Declares an event the device may send, before startServer: an entry `name` of EventSelector whose
+    //     EventNotification (Off until a client switches it On) decides whether it is sent, and the data
+    //     features a GenICam client reads once the event has arrived: Event<name> (the event id),
+    //     Event<name>Timestamp and Event<name>FrameID, in `category`. `dataFeature` (null for none) names one
+    //     more integer data feature: the event then goes out as EVENTDATA with 4 data bytes (big-endian).
+    //     `eventId`: from 0x9000 up for the device's own events.
+    virtual bool addEvent(const char* name, std::uint16_t eventId, const char* dataFeature, const char* category) = 0;
+    //     Queues the event `eventId` for the message channel and returns at once, never waiting for the network
+    //     or an acknowledge. `blockId`: the block the event belongs to (0 for none); `ticks`: the device time it
+    //     happened; `data`: the value of its data feature (ignored without one). True when queued; false when its
+    //     notification is Off, no channel is open, or the bounded queue is full (the event then counts as
+    //     dropped, as does one whose retries are spent without an acknowledge: EventDroppedCount).
+    virtual bool sendEvent(std::uint16_t eventId, std::uint64_t blockId, std::uint64_t ticks, std::uint32_t data) = 0;
+    //     The block id of the last block sent on `stream`, 0 before the first.
+    virtual std::uint64_t getLastBlockId(int stream) = 0;
 };
 
 // Creates a new device. The caller owns it and releases it with delete. Never null.

@@ -615,6 +615,28 @@ void RecordingCamera::setActionCallback(void* context, GevActionCallback callbac
     action_ = callback;
 }
 
+bool RecordingCamera::addEvent(const char* name, std::uint16_t eventId, const char* dataFeature, const char* category) {
+    record(call("addEvent", name, eventId, dataFeature != nullptr ? dataFeature : "", category));
+    return name != nullptr && category != nullptr;
+}
+
+// Not logged: the bridge may send several per frame; sentEvents() lists them.
+bool RecordingCamera::sendEvent(std::uint16_t eventId, std::uint64_t blockId, std::uint64_t ticks, std::uint32_t data) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sentEvents_.push_back({eventId, blockId, ticks, data});
+    return true;
+}
+
+std::vector<RecordingCamera::SentEvent> RecordingCamera::sentEvents() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sentEvents_;
+}
+
+std::uint64_t RecordingCamera::getLastBlockId(int stream) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stream == 0 ? frames_.size() : 0;
+}
+
 void RecordingCamera::setServerOptionA(int value) { record(call("setServerOptionA", value)); }
 void RecordingCamera::setServerOptionB(int value) { record(call("setServerOptionB", value)); }
 void RecordingCamera::setServerOptionC(int a, int b) { record(call("setServerOptionC", a, b)); }

@@ -132,6 +132,18 @@ public:
     std::uint64_t getTimestamp() override;
     void setFrameTimestamp(std::uint64_t ticks, int stream) override;
     void setActionCallback(void* context, GevActionCallback callback) override;
+    bool addEvent(const char* name, std::uint16_t eventId, const char* dataFeature, const char* category) override;
+    bool sendEvent(std::uint16_t eventId, std::uint64_t blockId, std::uint64_t ticks, std::uint32_t data) override;
+    std::uint64_t getLastBlockId(int stream) override;
+
+    // The events given to sendEvent, in order, whether or not their notification was On.
+    struct SentEvent {
+        std::uint16_t eventId = 0;
+        std::uint64_t blockId = 0;
+        std::uint64_t ticks = 0;
+        std::uint32_t data = 0;
+    };
+    std::vector<SentEvent> sentEvents();
 
     // Action signals, as many as the device library has.
     static constexpr int kActionSignalCount = 4;
@@ -176,6 +188,7 @@ private:
     GevConnectionCallback connection_ = nullptr;
     void* actionContext_ = nullptr;
     GevActionCallback action_ = nullptr;
+    std::vector<SentEvent> sentEvents_;
     bool clockFixed_ = false;
     std::uint64_t clockTicks_ = 0;
     int width_ = 0;
