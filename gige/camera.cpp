@@ -495,7 +495,12 @@ std::uint64_t Camera::getTimestamp() { return timestampTicks(); }
 // The device has no message channel yet: no event can be declared or sent.
 bool Camera::addEvent(const char*, std::uint16_t, const char*, const char*) { return false; }
 bool Camera::sendEvent(std::uint16_t, std::uint64_t, std::uint64_t, std::uint32_t) { return false; }
-std::uint64_t Camera::getLastBlockId(int) { return 0; }
+
+std::uint64_t Camera::getLastBlockId(int stream) { return stream == 0 ? channel_.blockIdAhead(0) : 0; }
+
+std::uint64_t Camera::getUpcomingBlockId(int stream, int ahead) {
+    return stream == 0 && ahead > 0 ? channel_.blockIdAhead(ahead) : 0;
+}
 
 std::uint64_t Camera::timestampTicks() const { return clock_.now(); }
 

@@ -108,6 +108,7 @@ public:
     bool addEvent(const char* name, std::uint16_t eventId, const char* dataFeature, const char* category) override;
     bool sendEvent(std::uint16_t eventId, std::uint64_t blockId, std::uint64_t ticks, std::uint32_t data) override;
     std::uint64_t getLastBlockId(int stream) override;
+    std::uint64_t getUpcomingBlockId(int stream, int ahead) override;
 
     void setPacketResendSupported(bool supported);
     std::uint64_t timestampTicks() const;

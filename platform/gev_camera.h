@@ -254,6 +254,9 @@ public:
     virtual bool sendEvent(std::uint16_t eventId, std::uint64_t blockId, std::uint64_t ticks, std::uint32_t data) = 0;
     //     The block id of the last block sent on `stream`, 0 before the first.
     virtual std::uint64_t getLastBlockId(int stream) = 0;
+    //     The block id the `ahead`-th block sent from now on `stream` will carry (1: the next one), counted as
+    //     the stream channel counts ids now (16-bit ids wrap to 1, 64-bit ids do not); 0 for another stream.
+    virtual std::uint64_t getUpcomingBlockId(int stream, int ahead) = 0;
 };
 
 // Creates a new device. The caller owns it and releases it with delete. Never null.

@@ -118,10 +118,30 @@ std::uint16_t StreamSender::nextBlockId() const {
     return next > 0xFFFF ? 1 : static_cast<std::uint16_t>(next);
 }
 
+namespace {
+
+// The id a frame takes when the next id is `next`: with 16-bit ids, one left from extended ids starts the
+// sequence again.
+std::uint64_t idTaken(std::uint64_t next, bool extendedIds) { return !extendedIds && next > 0xFFFF ? 1 : next; }
+
+std::uint64_t idAfter(std::uint64_t id, bool extendedIds) {
+    return extendedIds ? (id + 1 == 0 ? 1 : id + 1) : gvsp::nextBlockId(static_cast<std::uint16_t>(id));
+}
+
+}  // namespace
+
 std::uint64_t StreamSender::takeBlockId(bool extendedIds) {
-    std::uint64_t id = nextBlock_.load();
-    if (!extendedIds && id > 0xFFFF) id = 1;  // back from extended ids: the 16-bit sequence starts again
-    nextBlock_ = extendedIds ? (id + 1 == 0 ? 1 : id + 1) : gvsp::nextBlockId(static_cast<std::uint16_t>(id));
+    const std::uint64_t id = idTaken(nextBlock_.load(), extendedIds);
+    nextBlock_ = idAfter(id, extendedIds);
+    lastBlock_ = id;
+    return id;
+}
+
+std::uint64_t StreamSender::blockIdAhead(int ahead) const {
+    if (ahead <= 0) return lastBlock_.load();
+    const bool extendedIds = settings().extendedIds;
+    std::uint64_t id = idTaken(nextBlock_.load(), extendedIds);
+    for (int i = 1; i < ahead; ++i) id = idAfter(id, extendedIds);
     return id;
 }
 

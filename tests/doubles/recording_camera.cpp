@@ -632,9 +632,15 @@ std::vector<RecordingCamera::SentEvent> RecordingCamera::sentEvents() {
     return sentEvents_;
 }
 
+// Blocks are numbered 1, 2, ... in the order they were recorded.
 std::uint64_t RecordingCamera::getLastBlockId(int stream) {
     std::lock_guard<std::mutex> lock(mutex_);
     return stream == 0 ? frames_.size() : 0;
+}
+
+std::uint64_t RecordingCamera::getUpcomingBlockId(int stream, int ahead) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stream == 0 && ahead > 0 ? frames_.size() + static_cast<std::uint64_t>(ahead) : 0;
 }
 
 void RecordingCamera::setServerOptionA(int value) { record(call("setServerOptionA", value)); }

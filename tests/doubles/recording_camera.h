@@ -135,6 +135,7 @@ public:
     bool addEvent(const char* name, std::uint16_t eventId, const char* dataFeature, const char* category) override;
     bool sendEvent(std::uint16_t eventId, std::uint64_t blockId, std::uint64_t ticks, std::uint32_t data) override;
     std::uint64_t getLastBlockId(int stream) override;
+    std::uint64_t getUpcomingBlockId(int stream, int ahead) override;
 
     // The events given to sendEvent, in order, whether or not their notification was On.
     struct SentEvent {
