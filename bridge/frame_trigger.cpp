@@ -34,6 +34,8 @@ bool CMainClass::offerTrigger(std::uint16_t source, std::uint64_t ticks) {
             trace("Trigger " + sourceName(source) + " ignored: no acquisition runs\n");
             return false;
         case TriggerGate::Offer::Refused:
+            // Named after the next block to leave: the capture that kept this trigger from being taken.
+            sendDeviceEvent(DeviceEvent::FrameTriggerMissed, camera->getUpcomingBlockId(0, 1));
             printError("WARNING: Trigger " + sourceName(source) +
                        " refused: the previous trigger is still waiting for its capture (" +
                        std::to_string(triggerGate.refusedCount()) + " refused so far)\n");

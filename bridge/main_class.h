@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "device_events.h"
 #include "gev_camera.h"
 #include "os.h"
 #include "trigger_gate.h"
@@ -140,6 +141,11 @@ public:
     // source and an acquisition runs; false when it starts none. Called on the device library's threads.
     bool offerTrigger(std::uint16_t source, std::uint64_t ticks);
     bool isTriggerModeOn();
+    // Events for the client's message channel (bridge/device_events.cpp), from any thread: queued, never
+    // waited for. A temperature read notes the value, which sends DeviceTemperatureExceeded once per rise
+    // above temperatureThreshold.
+    void sendDeviceEvent(DeviceEvent event, std::uint64_t blockId, std::uint32_t data = 0);
+    void noteSensorTemperature(std::uint16_t degrees);
     // Bring-up: no acquisition, nothing asked for.
     void resetAcquisitionState();
     // Shut-down: ends the acquisition thread wherever it is.
@@ -240,6 +246,9 @@ public:
     std::int32_t ledPowerMin = 0;
     std::int32_t ledPowerMax = 0;
     std::atomic<std::uint16_t> sensorTemperature{0};  // atomic: no lock
+    // DeviceTemperatureThreshold in degrees Celsius (0: none), and whether the last reading was above it.
+    std::atomic<std::int32_t> temperatureThreshold{0};
+    std::atomic<bool> temperatureAboveThreshold{false};
     std::string serialNumber;
     std::string macAddress;
     std::string orderNumber;

@@ -8,7 +8,10 @@
 
 std::int32_t CMainClass::sendSensorCommand(const std::string& command) {
     const std::int32_t code = Tavrion_WriteData(sensorHandle, command.c_str(), 0);
-    if (code != 0) trace("WARNING: Failed WriteData [" + command + "]. Error code " + std::to_string(code) + "\n");
+    if (code != 0) {
+        trace("WARNING: Failed WriteData [" + command + "]. Error code " + std::to_string(code) + "\n");
+        sendDeviceEvent(DeviceEvent::Error, 0, static_cast<std::uint32_t>(code));
+    }
     return code;
 }
 
@@ -21,5 +24,7 @@ void CMainClass::readSensorTemperature() {
         return;
     }
     reply[sizeof reply - 1] = '\0';
-    sensorTemperature.store(static_cast<std::uint16_t>(std::atoi(reply)));
+    const auto degrees = static_cast<std::uint16_t>(std::atoi(reply));
+    sensorTemperature.store(degrees);
+    noteSensorTemperature(degrees);
 }

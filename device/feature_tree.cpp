@@ -190,6 +190,11 @@ void declareDeviceControl(CMainClass& bridge, CGevCamera& camera) {
     camera.setDescription("DeviceTemperature", "Device temperature in degrees Celsius (C)");
     camera.setIntRange("DeviceTemperature", 0, 100, 1);
     camera.setNodeElement("regDeviceTemperature", "PollingTime", "10000", true);
+    camera.addFeature(GevInteger, "DeviceTemperatureThreshold", "DeviceControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("DeviceTemperatureThreshold",
+                          "Temperature in degrees Celsius (C) above which the event DeviceTemperatureExceeded is "
+                          "sent, once per rise; 0: none");
+    camera.setIntRange("DeviceTemperatureThreshold", 0, 100, 1);
 }
 
 // Selector entry names as the sensor names its filters, made distinct: a repeated name gets "_2", "_3", ...
@@ -277,6 +282,7 @@ void declareFeatureTree(CMainClass& bridge) {
     declareTrigger(camera);
     declareScan3d(camera);
     declareDeviceControl(bridge, camera);
+    declareDeviceEvents(camera);
     declareFilters(bridge, camera);
     declareComponentFeatures(bridge);
 }

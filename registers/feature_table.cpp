@@ -87,6 +87,8 @@ ReadAnswer answerChunkEnable(CMainClass& bridge) {
 
 ReadAnswer answerTemperature(CMainClass& bridge) { return integerAnswer(bridge.sensorTemperature.load()); }
 
+ReadAnswer answerTemperatureThreshold(CMainClass& bridge) { return integerAnswer(bridge.temperatureThreshold.load()); }
+
 ReadAnswer answerComponentEnable(CMainClass& bridge) {
     return integerAnswer(bridge.componentSelector < kComponentCount &&
                          bridge.componentEnabled[bridge.componentSelector]);
@@ -208,6 +210,15 @@ bool writeTriggerDelay(CMainClass& bridge, const char* featureName) {
     return true;
 }
 
+// A new threshold is compared with the next reading, which sends the event if that is already above it.
+bool writeTemperatureThreshold(CMainClass& bridge, const char* featureName) {
+    const std::int64_t degrees = readWrittenInteger(bridge, featureName);
+    if (degrees < 0 || degrees > 100) return false;
+    bridge.temperatureThreshold = static_cast<std::int32_t>(degrees);
+    bridge.temperatureAboveThreshold = false;
+    return true;
+}
+
 bool applyChunkEnable(CMainClass& bridge, std::int64_t value) { return bridge.applyChunkEnable(value); }
 
 bool applyComponentEnable(CMainClass& bridge, std::int64_t value) {
@@ -289,6 +300,7 @@ constexpr FeatureRow kFeatures[] = {
     {"ChunkEnable", {answerChunkEnable}, changesPayload(applyChunkEnable)},
     {"ChunkModeActive", {}, changesPayload()},
     {"DeviceTemperature", {answerTemperature}},
+    {"DeviceTemperatureThreshold", {answerTemperatureThreshold}, handledBy(writeTemperatureThreshold)},
     {"ComponentSelector", readsInteger<&CMainClass::componentSelector>(),
      storesInteger<&CMainClass::componentSelector>()},
     {"ComponentEnable", {answerComponentEnable}, changesPayload(applyComponentEnable)},

@@ -66,6 +66,7 @@ private:
     void acquire() {
         sizeWarned_ = false;
         bridge_.sendSensorCommand("SetAcquisitionStart=1");
+        bridge_.sendDeviceEvent(DeviceEvent::AcquisitionStart, 0);
         stageTimes_.start();
         fetchTimes_.start();
         std::string formatName;
@@ -88,6 +89,7 @@ private:
         // Whatever ended the acquisition, shut-down included, the sensor is told, so that it is never
         // left acquiring for nobody.
         bridge_.sendSensorCommand("SetAcquisitionStart=0");
+        bridge_.sendDeviceEvent(DeviceEvent::AcquisitionEnd, bridge_.camera->getLastBlockId(0));
         stageTimes_.addStages(fetchTimes_);
         bridge_.trace("Acquisition stopped: " + stageTimes_.summary() + "\n");
         bridge_.acquisitionEnded(outcome == Outcome::Finished);
@@ -102,6 +104,8 @@ private:
         // The device time at which the sensor was triggered (or, for a camera image or a cycle without data,
         // asked for it): what the block's leader carries as its timestamp.
         std::uint64_t capturedTicks = 0;
+        // The id of the block the frame will be sent in, known when the cycle starts: its events carry it.
+        std::uint64_t blockId = 0;
         // The image size `frame` was built for on the helper; -1 while it still has to be built.
         int builtWidth = -1;
         int builtHeight = -1;
@@ -144,6 +148,7 @@ private:
     void reportLoss(const char* text, std::int32_t code) {
         ++lostInARow_;
         if (lostInARow_ <= kLossLinesShown) {
+            bridge_.sendDeviceEvent(DeviceEvent::Error, 0, static_cast<std::uint32_t>(code));
             bridge_.printError("WARNING: Image is lost\n");
             report(text, code);
         } else if (lostInARow_ == kLossLinesShown + 1) {
@@ -162,6 +167,7 @@ private:
             if (fetchingAhead_) {
                 fetched = finishFetchAhead();
             } else if (!bridge_.shouldStopAcquisition() && awaitTrigger()) {
+                slots_[current_].blockId = bridge_.camera->getUpcomingBlockId(0, 1);
                 fetched = fetchCycle(slots_[current_]);
             }
             if (fetched == Fetch::Retry) continue;
@@ -241,6 +247,8 @@ private:
     void startFetchAhead(bool build) {
         fetchingAhead_ = true;
         PointSlot& next = slots_[current_ ^ 1];
+        // Started before the current frame is sent: the next block but one.
+        next.blockId = bridge_.camera->getUpcomingBlockId(0, 2);
         fetchAhead_.start([this, &next, build] {
             if (bridge_.shouldStopAcquisition()) {
                 aheadResult_ = Fetch::Stop;
@@ -295,7 +303,10 @@ private:
                 code = Tavrion_GetCameraImage(bridge_.sensorHandle, cameraImage_.get(),
                                               static_cast<std::int32_t>(pixelCount_), 0, 0);
             }
-            if (code == 0) return Fetch::Done;
+            if (code == 0) {
+                bridge_.sendDeviceEvent(DeviceEvent::ExposureEnd, slot.blockId);
+                return Fetch::Done;
+            }
             reportLoss("WARNING: 2D image is lost. Error code ", code);
             return afterFailedFetch(kRetryPauseMs);
         }
@@ -308,6 +319,7 @@ private:
             code = bridge_.sendSensorCommand("SetTriggerSoftware");
         }
         if (code != 0) return afterFailedFetch(kRetryPauseMs);
+        bridge_.sendDeviceEvent(DeviceEvent::ExposureEnd, slot.blockId);
         void* buffers[2] = {slot.points.get(), slot.mono.get()};
         {
             StageTimer timer(fetchTimes_, FrameStage::Fetch);
@@ -352,8 +364,13 @@ private:
         const auto sending = time_.now();
         const int refused = multipart_.active ? sendParts(slot, width, height) : sendFrame(slot, pixels);
         sendTime_ = time_.now() - sending;
-        if (refused == 0) stageTimes_.frameSent();
-        if (refused == 0) return true;
+        if (refused == 0) {
+            stageTimes_.frameSent();
+            // Not when the frame went nowhere (no stream destination): no block took the id.
+            if (bridge_.camera->getLastBlockId(0) == slot.blockId)
+                bridge_.sendDeviceEvent(DeviceEvent::FrameEnd, slot.blockId);
+            return true;
+        }
         bridge_.printError("ERROR: The device refused a " + std::string(format_->name) + " frame (code " +
                            std::to_string(refused) + "); the acquisition stops\n");
         return false;

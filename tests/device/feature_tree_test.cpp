@@ -50,6 +50,7 @@ std::string nodeOf(const std::string& call) {
         return "PixelFormat";
     }
     if (operation == "setMultipartOffered") return "AcquisitionMultiPartMode";
+    if (operation == "addEvent") return "Event" + arguments[0];
     const std::string& node = arguments[0];
     return node.rfind("reg", 0) == 0 ? node.substr(3) : node;
 }
@@ -270,6 +271,20 @@ std::vector<Node> expectedTree() {
          {feature(1, "DeviceTemperature", "DeviceControl", 1),
           "setDescription(DeviceTemperature, Device temperature in degrees Celsius (C))",
           "setIntRange(DeviceTemperature, 0, 100, 1)", element("regDeviceTemperature", "PollingTime", "10000", true)}});
+    tree.push_back({"DeviceTemperatureThreshold",
+                    {feature(1, "DeviceTemperatureThreshold", "DeviceControl", 3),
+                     "setDescription(DeviceTemperatureThreshold, Temperature in degrees Celsius (C) above which the "
+                     "event DeviceTemperatureExceeded is sent, once per rise; 0: none)",
+                     "setIntRange(DeviceTemperatureThreshold, 0, 100, 1)"}});
+    tree.push_back({"EventControl", {"addCategory(EventControl, Root)"}});
+    const char* events[] = {"AcquisitionStart", "AcquisitionEnd",     "ExposureEnd",
+                            "FrameEnd",         "FrameTriggerMissed", "DeviceTemperatureExceeded"};
+    for (int e = 0; e < 6; ++e) {
+        tree.push_back(
+            {std::string("Event") + events[e],
+             {"addEvent(" + std::string(events[e]) + ", " + std::to_string(0x9000 + e) + ", , EventControl)"}});
+    }
+    tree.push_back({"EventError", {"addEvent(Error, " + std::to_string(0x9006) + ", EventErrorCode, EventControl)"}});
 
     // Filter names are the command texts from their seventh character on: "SetSFilter1" gives "lter1". The
     // point-cloud filters' names repeat the stack filters' ones and are told apart by a suffix.
