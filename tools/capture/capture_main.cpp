@@ -1,4 +1,5 @@
-// corvastrum-capture: grabs frames from a GigE Vision device and saves them as PLY point clouds and PNGs.
+// corvastrum-capture: grabs frames from a GigE Vision device and saves them as PLY point clouds and PNGs, and shows
+// the device's events beside its frames.
 #include <arv.h>
 
 #include <CLI/CLI.hpp>
@@ -9,9 +10,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "event_listener.h"
 #include "frame_files.h"
 
 namespace {
@@ -25,6 +28,7 @@ struct Options {
     std::string output;
     std::string mode = "continuous";
     bool softwareTrigger = false;
+    bool events = false;
     double timeoutSeconds = 5.0;
 };
 
@@ -44,6 +48,131 @@ bool takeError(GError*& error, std::string& message) {
     g_clear_error(&error);
     return true;
 }
+
+// Bootstrap registers of the message channel.
+enum : guint64 {
+    RegMessageChannelCount = 0x0900,
+    RegMessageChannelPort = 0x0B00,
+    RegMessageChannelAddress = 0x0B10,
+};
+
+// Frame and event lines on standard output, each whole and in the order they came, from the main thread and the
+// event listener's.
+class LineOutput {
+public:
+    void print(const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::fputs(line.c_str(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+
+private:
+    std::mutex mutex_;
+};
+
+// The device's message channel, pointed at a listener on the address this host reaches the device from. It is
+// closed again before the device is released, so the device sends nothing to a port nobody answers on.
+class MessageChannel {
+public:
+    MessageChannel(ArvCamera* camera, LineOutput& output)
+        : camera_(camera), listener_([&output](const std::string& line) { output.print(line); }) {}
+    ~MessageChannel() { close(); }
+    MessageChannel(const MessageChannel&) = delete;
+    MessageChannel& operator=(const MessageChannel&) = delete;
+
+    // Opens the channel and switches on every event the device offers; false with the reason when the device has
+    // no events or no channel.
+    bool open(std::string& reason) {
+        ArvDevice* device = arv_camera_get_device(camera_);
+        if (!ARV_IS_GV_DEVICE(device)) {
+            reason = "events come only from a GigE Vision device";
+            return false;
+        }
+        GError* error = nullptr;
+        std::string message;
+        std::vector<std::string> names;
+        if (arv_camera_is_feature_available(camera_, "EventSelector", &error)) {
+            guint count = 0;
+            const char** entries =
+                arv_camera_dup_available_enumerations_as_strings(camera_, "EventSelector", &count, &error);
+            for (guint i = 0; entries != nullptr && i < count; ++i) names.emplace_back(entries[i]);
+            g_free(entries);
+        }
+        g_clear_error(&error);
+        if (names.empty()) {
+            reason = "the device offers no events (no EventSelector)";
+            return false;
+        }
+        guint32 channels = 0;
+        arv_device_read_register(device, RegMessageChannelCount, &channels, &error);
+        if (takeError(error, message) || channels == 0) {
+            reason = "the device has no message channel" + (message.empty() ? "" : ": " + message);
+            return false;
+        }
+        guint32 local = 0;
+        if (!localAddress(device, local)) {
+            reason = "the address this host reaches the device from is not IPv4";
+            return false;
+        }
+        if (!listener_.open(local, message)) {
+            reason = "opening the event socket failed: " + message;
+            return false;
+        }
+        listener_.start();
+        // The address first: a port other than 0 opens the channel.
+        arv_device_write_register(device, RegMessageChannelAddress, local, &error);
+        if (error == nullptr) arv_device_write_register(device, RegMessageChannelPort, listener_.port(), &error);
+        if (takeError(error, message)) {
+            reason = "opening the message channel failed: " + message;
+            arv_device_write_register(device, RegMessageChannelPort, 0, nullptr);
+            return false;
+        }
+        open_ = true;
+        std::string switchedOn;
+        for (const std::string& name : names) {
+            arv_camera_set_string(camera_, "EventSelector", name.c_str(), &error);
+            if (error == nullptr) arv_camera_set_string(camera_, "EventNotification", "On", &error);
+            if (takeError(error, message)) {
+                std::fprintf(stderr, "corvastrum-capture: EventNotification On for %s failed: %s\n", name.c_str(),
+                             message.c_str());
+            } else {
+                switchedOn += (switchedOn.empty() ? "" : ", ") + name;
+            }
+        }
+        std::fprintf(stderr, "corvastrum-capture: events to %u.%u.%u.%u:%u: %s\n", local >> 24, (local >> 16) & 0xFF,
+                     (local >> 8) & 0xFF, local & 0xFF, listener_.port(),
+                     switchedOn.empty() ? "none switched on" : switchedOn.c_str());
+        return true;
+    }
+
+    // Waits for the last events (those of the acquisition's end), then closes the channel.
+    void close() {
+        if (!open_) return;
+        open_ = false;
+        listener_.drain(kLastEventsQuietMs, kLastEventsMostMs);
+        arv_device_write_register(arv_camera_get_device(camera_), RegMessageChannelPort, 0, nullptr);
+    }
+
+private:
+    static constexpr int kLastEventsQuietMs = 200;
+    static constexpr int kLastEventsMostMs = 2000;
+
+    // The host's address on the interface Aravis reaches the device through, in host order.
+    static bool localAddress(ArvDevice* device, guint32& address) {
+        GSocketAddress* socketAddress = arv_gv_device_get_interface_address(ARV_GV_DEVICE(device));
+        if (socketAddress == nullptr || !G_IS_INET_SOCKET_ADDRESS(socketAddress)) return false;
+        GInetAddress* inet = g_inet_socket_address_get_address(G_INET_SOCKET_ADDRESS(socketAddress));
+        if (g_inet_address_get_family(inet) != G_SOCKET_FAMILY_IPV4) return false;
+        const guint8* bytes = g_inet_address_to_bytes(inet);
+        address = guint32{bytes[0]} << 24 | guint32{bytes[1]} << 16 | guint32{bytes[2]} << 8 | bytes[3];
+        return true;
+    }
+
+    ArvCamera* camera_;
+    EventListener listener_;
+    bool open_ = false;
+};
 
 bool isPointFormat(const std::string& format) { return format == "Coord3D_ABC16" || format == "Coord3D_ABC32f"; }
 
@@ -164,6 +293,18 @@ int capture(const Options& options) {
     if (takeError(error, message) || !camera) {
         return fail("no GigE Vision device at " + options.address + (message.empty() ? "" : ": " + message));
     }
+    // Opened as soon as the device is under control (Aravis takes it on opening), so that the events of every
+    // later step are seen.
+    LineOutput output;
+    std::unique_ptr<MessageChannel> events;
+    if (options.events) {
+        events = std::make_unique<MessageChannel>(camera.get(), output);
+        std::string reason;
+        if (!events->open(reason)) {
+            std::fprintf(stderr, "corvastrum-capture: no events: %s; capturing frames without them\n", reason.c_str());
+            events.reset();
+        }
+    }
     if (!options.format.empty()) {
         guint count = 0;
         const char** formats = arv_camera_dup_available_pixel_formats_as_strings(camera.get(), &count, &error);
@@ -226,6 +367,7 @@ int capture(const Options& options) {
     const auto started = std::chrono::steady_clock::now();
     std::vector<double> latenciesMs;
     std::uint64_t bytes = 0;
+    std::string progress;
     int received = 0;
     int result = 0;
     if (!single) arv_camera_start_acquisition(camera.get(), &error);
@@ -272,23 +414,41 @@ int capture(const Options& options) {
                 arv_gv_stream_get_statistics(ARV_GV_STREAM(stream.get()), &resent, &missing);
             std::string latency;
             if (options.softwareTrigger) latency = "  trigger to frame " + std::to_string(latencyMs) + " ms";
-            std::fprintf(stderr, "\rframes %d  parts %u  %.1f fps  %.1f MB/s  missing packets %llu  resent %llu%s%s%s",
-                         received, arv_buffer_get_n_parts(buffer), received / seconds,
-                         static_cast<double>(bytes) / 1e6 / seconds, static_cast<unsigned long long>(missing),
-                         static_cast<unsigned long long>(resent), temperature.empty() ? "" : "  temperature ",
-                         temperature.c_str(), latency.c_str());
+            const std::string extras = (temperature.empty() ? "" : "  temperature " + temperature) + latency;
+            char line[256];
+            std::snprintf(line, sizeof line,
+                          "frames %d  parts %u  %.1f fps  %.1f MB/s  missing packets %llu  resent %llu", received,
+                          arv_buffer_get_n_parts(buffer), received / seconds,
+                          static_cast<double>(bytes) / 1e6 / seconds, static_cast<unsigned long long>(missing),
+                          static_cast<unsigned long long>(resent));
+            progress = line + extras;
+            if (options.events) {
+                // One line per frame, among the event lines: the block id and leader timestamp tie it to its events.
+                output.print("frame " + std::to_string(frame) + " block " +
+                             std::to_string(arv_buffer_get_frame_id(buffer)) + " timestamp " +
+                             std::to_string(arv_buffer_get_timestamp(buffer)) + extras);
+            } else {
+                std::fprintf(stderr, "\r%s", progress.c_str());
+            }
         } else {
-            std::fprintf(stderr, "\nframe %d incomplete (buffer status %d)\n", frame, arv_buffer_get_status(buffer));
+            std::fprintf(stderr, "%sframe %d incomplete (buffer status %d)\n", options.events ? "" : "\n", frame,
+                         arv_buffer_get_status(buffer));
             result = 1;
         }
         arv_stream_push_buffer(stream.get(), buffer);
     }
-    std::fprintf(stderr, "\n");
+    // With events the frames have lines of their own; the figures of the whole run follow them once.
+    if (!options.events) {
+        std::fprintf(stderr, "\n");
+    } else if (!progress.empty()) {
+        std::fprintf(stderr, "%s\n", progress.c_str());
+    }
     if (takeError(error, message)) result = fail("acquisition failed: " + message);
     if (!single) {
         arv_camera_stop_acquisition(camera.get(), &error);
         g_clear_error(&error);
     }
+    if (events) events->close();
     if (options.softwareTrigger) {
         printLatencies(latenciesMs);
         // The device is left free-running, as the next client expects to find it.
@@ -319,6 +479,10 @@ int main(int argc, char** argv) {
     app.add_flag("--software-trigger", options.softwareTrigger,
                  "set TriggerMode On with TriggerSource Software, fire one TriggerSoftware per frame and print "
                  "the time from each trigger to the complete frame; TriggerMode is Off again at the end");
+    app.add_flag("--events", options.events,
+                 "receive the device's events on its message channel and print one line per event "
+                 "(\"event ExposureEnd block 7 timestamp T\") and per frame (\"frame 1 block 7 timestamp T\", the "
+                 "leader's) on standard output; the channel is closed again at the end");
     app.add_option("--timeout", options.timeoutSeconds, "seconds to wait for each frame")->check(CLI::PositiveNumber);
     CLI11_PARSE(app, argc, argv);
     return capture(options);
