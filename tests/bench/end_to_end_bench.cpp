@@ -26,12 +26,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bridge_process.h"
 #include "emulator_process.h"
+#include "event_listener.h"
 #include "gvcp_wire_timer.h"
 #include "os.h"
 
@@ -59,6 +61,7 @@ struct Options {
     std::string dataPath;
     bool readsOnly = false;
     bool softwareTrigger = false;
+    bool events = false;
 };
 
 // Real-time priority for the calling thread where the system allows it, else the short time slice.
@@ -399,7 +402,65 @@ public:
         std::fflush(stdout);
     }
 
+    // Continuous Coord3D_ABC32f with ExposureEnd and FrameEnd on, the events acknowledged by a listener on the
+    // client's address. From the wire: the event's own timestamp (the moment the program had the sensor's
+    // answer to its trigger) to the EVENT packet, and that packet to the block's trailer.
+    void events(double seconds) {
+        if (!configure("Coord3D_ABC32f", 9000)) return;
+        GError* error = nullptr;
+        arv_camera_set_chunks(camera_, "", &error);
+        g_clear_error(&error);
+        ArvDevice* device = arv_camera_get_device(camera_);
+        GInetSocketAddress* local = G_INET_SOCKET_ADDRESS(arv_gv_device_get_interface_address(ARV_GV_DEVICE(device)));
+        guint8 bytes[4] = {};
+        std::memcpy(bytes, g_inet_address_to_bytes(g_inet_socket_address_get_address(local)), 4);
+        const std::uint32_t address = std::uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
+        EventListener listener([](const std::string&) {});
+        std::string why;
+        if (!listener.open(address, why)) return (void)std::printf("events: no listener: %s\n", why.c_str());
+        listener.start();
+        arv_device_write_register(device, 0x0B10, address, &error);
+        if (error == nullptr) arv_device_write_register(device, 0x0B00, listener.port(), &error);
+        for (const char* event : {"ExposureEnd", "FrameEnd"}) {
+            if (error == nullptr) arv_camera_set_string(camera_, "EventSelector", event, &error);
+            if (error == nullptr) arv_camera_set_string(camera_, "EventNotification", "On", &error);
+        }
+        if (error != nullptr) {
+            std::printf("events: %s\n", error->message);
+            g_clear_error(&error);
+            return;
+        }
+        GvcpWireTimer wire;
+        const Run run = stream("Coord3D_ABC32f", 9000, seconds);
+        listener.drain(200, 2000);
+        arv_device_write_register(device, 0x0B00, 0, nullptr);
+        if (!wire.error().empty()) return (void)std::printf("events: not measured, %s\n", wire.error().c_str());
+        std::map<std::uint64_t, double> exposureEnds;  // block id: the first EVENT packet's second
+        std::vector<double> toEvent, toTrailer;
+        for (const GvcpWireTimer::EventSeen& event : wire.events()) {
+            if (event.eventId != kExposureEndEvent || exposureEnds.count(event.blockId) != 0) continue;
+            exposureEnds[event.blockId] = event.second;
+            toEvent.push_back(event.second * 1e3 - static_cast<double>(event.timestamp) / 1e6);
+        }
+        for (const GvcpWireTimer::TrailerSeen& trailer : wire.trailers()) {
+            const auto event = exposureEnds.find(trailer.blockId);
+            if (event != exposureEnds.end()) toTrailer.push_back((trailer.second - event->second) * 1e3);
+        }
+        std::printf("Events with Coord3D_ABC32f 1280 x 1024, 9000-byte packets: %.1f frames/s, %d failed; %s\n",
+                    run.fps, run.failed, run.stages.c_str());
+        if (toEvent.empty() || toTrailer.empty()) return (void)std::printf("events: none seen on the wire\n");
+        const Summary event = summarise(toEvent);
+        const Summary trailer = summarise(toTrailer);
+        std::printf("%-44s %6s %8s %8s %8s %8s\n", "ms", "count", "min", "median", "mean", "p99");
+        std::printf("%-44s %6zu %8.3f %8.3f %8.3f %8.3f\n", "trigger answered to ExposureEnd on the wire",
+                    toEvent.size(), event.min, event.median, event.mean, event.p99);
+        std::printf("%-44s %6zu %8.3f %8.3f %8.3f %8.3f\n", "ExposureEnd to the block's last packet", toTrailer.size(),
+                    trailer.min, trailer.median, trailer.mean, trailer.p99);
+    }
+
 private:
+    static constexpr std::uint16_t kExposureEndEvent = 0x9002;
+
     struct Summary {
         double min = 0, median = 0, mean = 0, p99 = 0;
     };
@@ -441,6 +502,10 @@ Options parse(int argc, char** argv) {
             options.softwareTrigger = true;
             continue;
         }
+        if (name == "--events") {
+            options.events = true;
+            continue;
+        }
         if (i + 1 == argc) break;
         ++i;
         if (name == "--seconds") options.seconds = std::atof(argv[i]);
@@ -466,6 +531,12 @@ int main(int argc, char** argv) {
     if (camera == nullptr) return std::printf("no device: %s\n", error != nullptr ? error->message : "?"), 0;
 
     Bench bench(camera, tracePath);
+    if (options.events) {
+        bench.events(options.seconds);
+        g_object_unref(camera);
+        std::remove(tracePath.c_str());
+        return 0;
+    }
     if (options.softwareTrigger) {
         std::printf("TriggerSoftware write to complete block at the client, ms (9000-byte packets, no chunk):\n");
         std::printf("%-15s %6s %6s %8s %8s %8s %8s %8s %6s  %s\n", "format", "frames", "failed", "min", "median",

@@ -20,6 +20,15 @@ constexpr std::uint8_t kCommandKey = 0x42;
 constexpr std::uint16_t kWriteRegisterCommand = 0x0082;
 constexpr std::uint16_t kWriteMemoryCommand = 0x0086;
 constexpr std::uint8_t kTrailerFormat = 2;
+constexpr std::uint16_t kEventCommand = 0x00C0;
+constexpr std::uint8_t kExtendedIdFlag = 0x10;    // in an EVENT command's flags
+constexpr std::uint8_t kExtendedIdFormat = 0x80;  // in a GVSP packet's format byte
+
+std::uint64_t be64(const std::uint8_t* bytes) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < 8; ++i) value = value << 8 | bytes[i];
+    return value;
+}
 
 std::uint16_t be16(const std::uint8_t* bytes) { return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]); }
 
@@ -81,6 +90,16 @@ void GvcpWireTimer::clearWritesToTrailers() {
     lastWrite_ = 0;
 }
 
+std::vector<GvcpWireTimer::EventSeen> GvcpWireTimer::events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::vector<GvcpWireTimer::TrailerSeen> GvcpWireTimer::trailers() {
+    std::lock_guard lock(mutex_);
+    return trailers_;
+}
+
 std::vector<double> GvcpWireTimer::stop() {
     stopping_ = true;
     if (thread_.joinable()) thread_.join();
@@ -126,8 +145,24 @@ void GvcpWireTimer::record(const std::uint8_t* ip, std::size_t size, double seco
     const std::uint16_t id = be16(ip + gvcp + 6);
     std::lock_guard lock(mutex_);
     if (sourcePort != kControlPort && destinationPort != kControlPort) {
+        const std::uint8_t* gvsp = ip + gvcp;
+        const bool extended = (gvsp[4] & kExtendedIdFormat) != 0;
+        if (extended && size < gvcp + 16) return;
+        trailers_.push_back({extended ? be64(gvsp + 8) : be16(gvsp + 2), seconds});
         if (lastWrite_ > 0) writesToTrailers_.push_back((seconds - lastWrite_) * 1e3);
         lastWrite_ = 0;
+        return;
+    }
+    // The device's events leave from the control port, as commands of their own.
+    if (sourcePort == kControlPort && ip[gvcp] == kCommandKey) {
+        const std::uint8_t* record = ip + gvcp + 8;
+        const bool extended = (ip[gvcp + 1] & kExtendedIdFlag) != 0;
+        if (be16(ip + gvcp + 2) != kEventCommand || size < gvcp + 8 + (extended ? 24 : 16)) return;
+        if (extended) {
+            events_.push_back({be16(record + 2), be64(record + 8), be64(record + 16), seconds});
+        } else {
+            events_.push_back({be16(record + 2), be16(record + 6), be64(record + 8), seconds});
+        }
         return;
     }
     if (destinationPort == kControlPort && ip[gvcp] == kCommandKey) {

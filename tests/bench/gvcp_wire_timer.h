@@ -29,6 +29,20 @@ public:
     // `clearWritesToTrailers` starts the list anew.
     std::vector<double> writesToTrailers();
     void clearWritesToTrailers();
+    // The device's EVENT packets (the first record of each, resends included) and the stream's trailers, each
+    // with the second the kernel stamped it.
+    struct EventSeen {
+        std::uint16_t eventId = 0;
+        std::uint64_t blockId = 0;
+        std::uint64_t timestamp = 0;  // the event's own, in device ticks
+        double second = 0;
+    };
+    struct TrailerSeen {
+        std::uint64_t blockId = 0;
+        double second = 0;
+    };
+    std::vector<EventSeen> events();
+    std::vector<TrailerSeen> trailers();
 
 private:
     void capture();
@@ -45,4 +59,6 @@ private:
     // The second of the last register write not followed by a trailer yet, 0 when none.
     double lastWrite_ = 0;
     std::vector<double> writesToTrailers_;
+    std::vector<EventSeen> events_;
+    std::vector<TrailerSeen> trailers_;
 };
