@@ -119,7 +119,8 @@ std::string eventName(std::uint16_t eventId) {
 std::string formatEventLine(const EventRecord& record) {
     std::string line = "event " + eventName(record.eventId) + " block " + std::to_string(record.blockId) +
                        " timestamp " + std::to_string(record.timestamp);
-    if (record.hasData) line += " data " + std::to_string(record.data);
+    // The device's data is a signed code (the sensor SDK's error codes are negative).
+    if (record.hasData) line += " data " + std::to_string(static_cast<std::int32_t>(record.data));
     return line;
 }
 
