@@ -122,6 +122,7 @@ std::uint64_t StreamSender::takeBlockId(bool extendedIds) {
     std::uint64_t id = nextBlock_.load();
     if (!extendedIds && id > 0xFFFF) id = 1;  // back from extended ids: the 16-bit sequence starts again
     nextBlock_ = extendedIds ? (id + 1 == 0 ? 1 : id + 1) : gvsp::nextBlockId(static_cast<std::uint16_t>(id));
+    lastBlock_ = id;
     return id;
 }
 

@@ -103,11 +103,14 @@ public:
 
     // The id the next frame gets with standard ids.
     std::uint16_t nextBlockId() const;
+    // The id of the last block that went out (its leader at least), 0 before the first.
+    std::uint64_t lastBlockId() const { return lastBlock_.load(); }
     ResendStore& resendStore() { return store_; }
 
 protected:
     // The id the next frame takes (never 0); a test of the 16-bit wrap starts it near the end.
     std::atomic<std::uint64_t> nextBlock_{1};
+    std::atomic<std::uint64_t> lastBlock_{0};
 
 private:
     // Books the wire time of `count` packets and waits for it; false when the channel changed meanwhile.
