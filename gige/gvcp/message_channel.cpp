@@ -124,8 +124,7 @@ bool MessageChannel::queue(std::uint16_t eventId, std::uint64_t blockId, std::ui
 void MessageChannel::acknowledged(std::uint32_t fromAddress, std::uint16_t code, std::uint16_t ackId) {
     std::lock_guard lock(mutex_);
     // Only the client the channel sends to answers for it; a stale answer (an earlier id) changes nothing.
-    if (awaitedId_ == 0 || ackId != awaitedId_ || code != awaitedCode_ || fromAddress != settings_.destination)
-        return;
+    if (awaitedId_ == 0 || ackId != awaitedId_ || code != awaitedCode_ || fromAddress != settings_.destination) return;
     acknowledged_ = true;
     changed_.notify_all();
 }

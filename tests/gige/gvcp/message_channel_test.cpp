@@ -153,7 +153,8 @@ TEST(MessageChannel, EventsAndAcknowledgesDecodeInTshark) {
                           << R"sh(tshark -i lo -f "udp port 3956" -w $CAP >/dev/null 2>&1 & CAPTURE=$!
 for i in $(seq 300); do [ -s $CAP ] && break; sleep 0.1; done  # capturing once the file has its header
 sleep 0.5
-)sh" << kInsideVariable << "=1 " << self
+)sh" << kInsideVariable << "=1 "
+                          << self
                           << R"sh( --gtest_filter=MessageChannelInside.* 2>&1 | grep -E "PASSED|FAILED|Failure|error"
 sleep 0.5; kill $CAPTURE; wait $CAPTURE 2>/dev/null
 echo "== wire"
