@@ -34,6 +34,12 @@ Camera::Camera() : server_(*this, privilege_, actions_) {
     bootstrap_.setWord(kInterfaceCount, 1);
     bootstrap_.setWord(kLinkSpeed, 1000);
     bootstrap_.setWord(kStreamChannelCount, 1);
+    bootstrap_.setWord(kMessageChannelCount, 1);
+    bootstrap_.setWord(kMessageChannelCapability, gvcp::kMessageChannelSourcePortSupported);
+    bootstrap_.setWord(kMessageChannelTimeout, gvcp::MessageChannel::kDefaultTimeoutMs);
+    bootstrap_.setWord(kMessageChannelRetries, gvcp::MessageChannel::kDefaultRetries);
+    // Events leave from the control socket.
+    bootstrap_.setWord(kMessageChannelSourcePort, gvcp::kPort);
     bootstrap_.setWord(kActiveLinkCount, 1);
     bootstrap_.setWord(kActionSignalCount, gvcp::ActionSignals::kSignalCount);
     bootstrap_.setWord(kScheduledActionQueueSize, gvcp::ActionSignals::kQueueSize);
@@ -64,7 +70,7 @@ void Camera::updateCapabilities() {
     using namespace gvcp;
     std::uint32_t bits = CapUserDefinedName | CapSerialNumber | CapHeartbeatDisable | CapPrimaryApplicationRegisters |
                          CapWriteMem | CapConcatenation | CapAction | CapUnconditionalAction | CapScheduledAction |
-                         CapStatusCodes20;
+                         CapStatusCodes20 | CapEvent | CapEventData;
     if (options_.sendPendingAck) bits |= CapPendingAck;
     if (packetResendSupported_) bits |= CapPacketResend;
     bootstrap_.setWord(reg::kGvcpCapability, bits);
@@ -144,10 +150,14 @@ int Camera::startServer(const char* address) {
         closeStream();
         return 6;
     }
+    events_.start([this](const std::uint8_t* data, std::size_t size, const Endpoint& to) {
+        server_.socket().send(data, size, to);
+    });
     return 0;
 }
 
 void Camera::stopServer() {
+    events_.stop();
     // The control thread takes the camera lock, so it is stopped before the lock is taken here.
     server_.stop();
     actions_.stop();
@@ -155,6 +165,9 @@ void Camera::stopServer() {
         std::lock_guard lock(mutex_);
         privilege_.release();
         setChannelRegister(gvsp::RegPort, 0);
+        bootstrap_.setWord(gvcp::reg::kMessageChannelPort, 0);
+        bootstrap_.setWord(gvcp::reg::kMessageChannelDestination, 0);
+        events_.configure(messageSettings());
     }
     channel_.closeChannel();
     closeStream();
@@ -492,9 +505,17 @@ void Camera::deliverAction(int signal, std::uint64_t actionTicks) {
 
 std::uint64_t Camera::getTimestamp() { return timestampTicks(); }
 
-// The device has no message channel yet: no event can be declared or sent.
-bool Camera::addEvent(const char*, std::uint16_t, const char*, const char*) { return false; }
-bool Camera::sendEvent(std::uint16_t, std::uint64_t, std::uint64_t, std::uint32_t) { return false; }
+bool Camera::addEvent(const char* name, std::uint16_t eventId, const char* dataFeature, const char* category) {
+    std::lock_guard lock(mutex_);
+    if (!declarable() || !named(name) || !named(category) || (dataFeature != nullptr && !named(dataFeature)))
+        return false;
+    if (!store_.addEvent(name, eventId, text(dataFeature), category)) return false;
+    return events_.declare(eventId, dataFeature != nullptr);
+}
+
+bool Camera::sendEvent(std::uint16_t eventId, std::uint64_t blockId, std::uint64_t ticks, std::uint32_t data) {
+    return events_.queue(eventId, blockId, ticks, data);
+}
 
 std::uint64_t Camera::getLastBlockId(int stream) { return stream == 0 ? channel_.blockIdAhead(0) : 0; }
 

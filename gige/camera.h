@@ -29,6 +29,7 @@
 #include "gvcp/action_signals.h"
 #include "gvcp/bootstrap_registers.h"
 #include "gvcp/control_privilege.h"
+#include "gvcp/message_channel.h"
 #include "gvcp/server.h"
 #include "gvsp/frame_sender.h"
 #include "gvsp/resend_worker.h"
@@ -130,6 +131,9 @@ private:
     void packetResend(const gvcp::Peer& from, const std::uint8_t* payload, std::size_t size,
                       std::uint8_t flags) override;
     void controlChanged(bool controlled) override;
+    void eventAcknowledged(const gvcp::Peer& from, std::uint16_t code, std::uint16_t ackId) override;
+    // The message channel's settings from its registers, the id layout and the control privilege; the lock is held.
+    gvcp::MessageChannel::Settings messageSettings() const;
     // An action for `signal` took effect: the program's callback, on the action thread.
     void deliverAction(int signal, std::uint64_t actionTicks);
 
@@ -180,6 +184,8 @@ private:
     gvcp::ControlPrivilege privilege_;
     gvcp::DeviceClock clock_;
     gvcp::ActionSignals actions_{clock_};
+    // Stopped before the server, whose socket it sends from.
+    gvcp::MessageChannel events_;
     gvcp::Server server_;
     std::string xml_;
     std::uint32_t servedAddress_ = 0;

@@ -38,6 +38,7 @@ Status Camera::readMemory(std::uint32_t address, std::uint32_t count, std::uint8
         return readFeatures(address, count, out);
     if (gvcp::rangeWithin(address, count, gvcp::reg::kActionGroupBase, gvcp::ActionSignals::groupsEnd()))
         return actions_.readGroups(address, count, out);
+    if (gvcp::MessageChannel::covers(address, count)) return events_.readRegisters(address, count, out);
     std::lock_guard lock(mutex_);
     // Clients round the last block of the XML up to whole words; the padding reads as zeros.
     if (!xml_.empty() && gvcp::rangeWithin(address, count, genicam::kXmlAddress,
@@ -60,6 +61,11 @@ Status Camera::writeMemory(std::uint32_t address, const std::uint8_t* data, std:
             std::lock_guard lock(mutex_);
             status = writeBootstrap(address, data, count, channelWritten, fireTest);
             if (channelWritten) settings = channelSettings();
+            // The message channel's registers, or the id layout its records follow.
+            if (gvcp::rangeWithin(address, count, gvcp::reg::kMessageChannelPort,
+                                  gvcp::reg::kMessageChannelSourcePort + 4) ||
+                gvcp::rangeWithin(gvcp::reg::kGvspConfiguration, 4, address, std::uint64_t{address} + count))
+                events_.configure(messageSettings());
         }
         if (channelWritten) {
             channel_.configure(settings);
@@ -71,6 +77,7 @@ Status Camera::writeMemory(std::uint32_t address, const std::uint8_t* data, std:
         return writeFeatures(address, data, count);
     if (gvcp::rangeWithin(address, count, gvcp::reg::kActionGroupBase, gvcp::ActionSignals::groupsEnd()))
         return actions_.writeGroups(address, data, count);
+    if (gvcp::MessageChannel::covers(address, count)) return events_.writeRegisters(address, data, count);
     std::lock_guard lock(mutex_);
     if (!xml_.empty() && gvcp::rangeWithin(address, count, genicam::kXmlAddress,
                                            genicam::kXmlAddress + std::uint64_t{paddedXmlSize(xml_)}))
@@ -150,6 +157,8 @@ void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
         case kGvspConfiguration: bootstrap_.setWord(address, value & gvsp::kGvspConfigExtendedIds); break;
         case kUserDefinedName + 12: bootstrap_.setWord(address, value & 0xFFFFFF00U); break;  // keep a NUL
         case gvsp::kChannelBase + gvsp::RegPort: bootstrap_.setWord(address, value & gvsp::kPortMask); break;
+        // Only the first network interface exists: the interface index bits stay 0.
+        case kMessageChannelPort: bootstrap_.setWord(address, value & 0xFFFF); break;
         // Big-endian pixels are not offered; the fire-test bit acts at once and so always reads back clear.
         case gvsp::kChannelBase + gvsp::RegPacketSize:
             bootstrap_.setWord(address, value & (gvsp::kPacketSizeDoNotFragment | gvsp::kPacketSizeMask));
@@ -316,12 +325,32 @@ void Camera::controlChanged(bool controlled) {
             setChannelRegister(gvsp::RegPort, 0);
             setChannelRegister(gvsp::RegConfig, channelRegister(gvsp::RegConfig) & ~gvsp::kConfigMultipart);
             bootstrap_.setWord(gvcp::reg::kGvspConfiguration, 0);
+            // Nor does anybody receive events: the channel closes and drops what it still queues.
+            bootstrap_.setWord(gvcp::reg::kMessageChannelPort, 0);
+            bootstrap_.setWord(gvcp::reg::kMessageChannelDestination, 0);
         }
+        events_.configure(messageSettings());
         callback = connectionCallback_;
         context = connectionContext_;
     }
     if (!controlled) channel_.closeChannel();
     if (callback != nullptr) callback(context, controlled);
+}
+
+void Camera::eventAcknowledged(const gvcp::Peer& from, std::uint16_t code, std::uint16_t ackId) {
+    events_.acknowledged(from.address, code, ackId);
+}
+
+gvcp::MessageChannel::Settings Camera::messageSettings() const {
+    using namespace gvcp::reg;
+    gvcp::MessageChannel::Settings settings;
+    settings.port = static_cast<std::uint16_t>(bootstrap_.word(kMessageChannelPort));
+    settings.destination = bootstrap_.word(kMessageChannelDestination);
+    settings.timeoutMs = bootstrap_.word(kMessageChannelTimeout);
+    settings.retries = bootstrap_.word(kMessageChannelRetries);
+    settings.extendedIds = (bootstrap_.word(kGvspConfiguration) & gvsp::kGvspConfigExtendedIds) != 0;
+    settings.controlled = privilege_.controlled();
+    return settings;
 }
 
 std::uint32_t Camera::channelRegister(gvsp::ChannelRegister offset) const {

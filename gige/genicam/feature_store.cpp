@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "gev_camera.h"
+#include "gvcp/protocol.h"
 
 namespace genicam {
 
@@ -243,6 +244,86 @@ bool FeatureStore::addChunkFeature(std::uint32_t chunkId, const std::string& nam
     const std::string entry = name.rfind("Chunk", 0) == 0 ? name.substr(5) : name;
     addEnumEntry("ChunkSelector", entry, static_cast<std::int64_t>(chunkFeatures_.size()));
     chunkFeatures_.push_back(name);
+    return true;
+}
+
+namespace {
+// The features that read an event record with extended ids find its fields further on (see kEventBlockIdOffset):
+// their registers are indexed by the GVSP configuration's extended-id bit.
+constexpr const char* kExtendedIdRegister = "regGevGVSPExtendedIDMode";
+constexpr const char* kFrameIdLength = "EventFrameIDLength";
+}  // namespace
+
+bool FeatureStore::declareEventControls() {
+    if (find("EventSelector") != nullptr) return true;
+    if (find("EventControl") == nullptr && !addCategory("EventControl", "Root")) return false;
+    if (!addFeature(GevEnumeration, "EventSelector", "EventControl", GevReadWrite, "", true) ||
+        !addBootstrapFeature(GevEnumeration, "EventNotification", "EventControl", GevReadWrite,
+                             gvcp::kEventNotificationBase, 4, 0) ||
+        !addBootstrapFeature(GevInteger, "EventDroppedCount", "EventControl", GevReadOnly, gvcp::kEventDroppedCount, 4,
+                             0))
+        return false;
+    // One notification word per event id: EventSelector's value is the id.
+    setElementAttribute("regEventNotification", "pIndex", "regEventSelector", "Offset", "4");
+    setElement("EventSelector", "pSelected", "EventNotification", true);
+    addEnumEntry("EventNotification", "Off", 0);
+    addEnumEntry("EventNotification", "On", 1);
+    setDescription("EventDroppedCount",
+                   "Events not delivered: the queue was full, or the client acknowledged none of the sends.");
+    // 2 bytes of standard block id, or 8 of the extended one.
+    Node* length = add(kFrameIdLength, NodeKind::IntSwissKnife);
+    if (length == nullptr) return false;
+    setElementAttribute(kFrameIdLength, "pVariable", kExtendedIdRegister, "Name", "EXT");
+    setElement(kFrameIdLength, "Formula", "2 + 6 * EXT", false);
+    return true;
+}
+
+bool FeatureStore::addEventFeature(const std::string& name, const std::string& category, const std::string& port,
+                                   std::uint32_t offset, std::uint32_t length) {
+    if (find("reg" + name) != nullptr) return false;
+    Node* node = addValueNode(GevInteger, name, category, GevReadOnly);
+    if (node == nullptr) return false;
+    node->storage = Storage::Event;
+    node->address = offset;
+    node->length = length;
+    node->port = port;
+    node->eventId = find(port)->eventId;
+    return addRegisterNode(*node, "reg" + name, NodeKind::IntReg) != nullptr;
+}
+
+bool FeatureStore::addEvent(const std::string& name, std::uint16_t eventId, const std::string& dataFeature,
+                            const std::string& category) {
+    const std::string feature = "Event" + name;
+    const std::string port = feature + "Port";
+    std::vector<std::string> names = {feature, feature + "Timestamp", feature + "FrameID", port};
+    if (!dataFeature.empty()) names.push_back(dataFeature);
+    for (const auto& taken : names) {
+        if (find(taken) != nullptr || find("reg" + taken) != nullptr) return false;
+    }
+    Node* selector = find("EventSelector");
+    if (selector != nullptr) {
+        for (const auto& entry : selector->entries) {
+            if (entry.value == eventId) return false;
+        }
+    }
+    if (!declareEventControls()) return false;
+    const Node* parent = find(category);
+    if (parent == nullptr || parent->kind != NodeKind::Category || !addEnumEntry("EventSelector", name, eventId))
+        return false;
+    Node* portNode = add(port, NodeKind::Port);
+    portNode->storage = Storage::Event;
+    portNode->eventId = eventId;
+    const std::string offsetOfExtension = std::to_string(gvcp::kExtendedEventRecordSize - gvcp::kEventRecordSize);
+    addEventFeature(feature, category, port, gvcp::kEventIdOffset, 2);
+    addEventFeature(feature + "Timestamp", category, port, gvcp::kEventTimestampOffset, 8);
+    setElementAttribute("reg" + feature + "Timestamp", "pIndex", kExtendedIdRegister, "Offset", offsetOfExtension);
+    addEventFeature(feature + "FrameID", category, port, gvcp::kEventBlockIdOffset, 2);
+    setElementAttribute("reg" + feature + "FrameID", "pIndex", kExtendedIdRegister, "Offset", "2");
+    setElement("reg" + feature + "FrameID", "pLength", kFrameIdLength, false);
+    if (!dataFeature.empty()) {
+        addEventFeature(dataFeature, category, port, gvcp::kEventDataOffset, gvcp::kEventDataSize);
+        setElementAttribute("reg" + dataFeature, "pIndex", kExtendedIdRegister, "Offset", offsetOfExtension);
+    }
     return true;
 }
 

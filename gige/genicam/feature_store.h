@@ -51,6 +51,7 @@ enum class Storage : std::uint8_t {
     Library,    // in this store, served from a register of the feature area
     Bootstrap,  // in a bootstrap register (bits `mask` of the 4- or 8-byte word at `address`)
     Chunk,      // travels in every frame as chunk data; the store keeps the last value set
+    Event,      // arrives with an event on the message channel: `address` is its offset in the event record
     None,       // a feature without a register: only the library sees it
 };
 
@@ -72,6 +73,8 @@ struct Node {
     std::uint32_t length = 0;   // register length in bytes
     std::uint32_t mask = 0;     // Bootstrap: the bits of the register that hold the value (0: all)
     std::uint32_t chunkId = 0;  // Chunk: the chunk's identifier
+    std::uint16_t eventId = 0;  // Event: the event's identifier (its features and its port)
+    std::string port;           // Event features: the port node of their event
     bool isSigned = false;
 
     // Register and port nodes only: the feature they serve.
@@ -111,6 +114,11 @@ public:
     bool addChunkFeature(std::uint32_t chunkId, const std::string& name, const std::string& category,
                          std::uint16_t access, std::uint32_t length, const std::string& description);
     bool addEnumEntry(const std::string& enumName, const std::string& entryName, std::int64_t value);
+    // An event of the message channel: an entry of EventSelector and the features Event<name>,
+    // Event<name>Timestamp, Event<name>FrameID and `dataFeature` (none when empty) in `category`, read from the
+    // event's port. The first event also declares EventSelector, EventNotification and EventDroppedCount.
+    bool addEvent(const std::string& name, std::uint16_t eventId, const std::string& dataFeature,
+                  const std::string& category);
 
     // Library features of the chunk area are filed under the chunk category once one is declared.
     void addChunkControlFeature(const std::string& name);
@@ -160,6 +168,9 @@ private:
     // from a feature to its register node.
     Node* elementHost(Node& node, const std::string& element);
     bool limit(const Node& feature, const char* literal, const char* pointer, double& value) const;
+    bool declareEventControls();
+    bool addEventFeature(const std::string& name, const std::string& category, const std::string& port,
+                         std::uint32_t offset, std::uint32_t length);
 
     std::vector<std::unique_ptr<Node>> nodes_;
     std::unordered_map<std::string, Node*> byName_;

@@ -91,6 +91,13 @@ void transportLayer(FeatureStore& store) {
         {"GevHeartbeatTimeout", GevReadWrite, kHeartbeatTimeout, 4, 0},
         {"GevTimestampTickFrequency", GevReadOnly, kTickFrequencyHigh, 8, 0},
         {"GevTimestampValue", GevReadOnly, kTimestampValueHigh, 8, 0},
+        // The message channel: where events go, how long the device waits for each acknowledge and how often
+        // it sends an event again, and the port events leave from (the control port).
+        {"GevMCPHostPort", GevReadWrite, kMessageChannelPort, 4, 0xFFFF},
+        {"GevMCDA", GevReadWrite, kMessageChannelDestination, 4, 0},
+        {"GevMCTT", GevReadWrite, kMessageChannelTimeout, 4, 0},
+        {"GevMCRC", GevReadWrite, kMessageChannelRetries, 4, 0},
+        {"GevMCSP", GevReadOnly, kMessageChannelSourcePort, 4, 0xFFFF},
     };
     for (const auto& feature : bound) {
         store.addBootstrapFeature(GevInteger, feature.name, "TransportLayerControl", feature.access, feature.address,
@@ -103,6 +110,11 @@ void transportLayer(FeatureStore& store) {
     store.addBootstrapFeature(GevBoolean, "GevSCPSDoNotFragment", "TransportLayerControl", GevReadWrite,
                               kChannelBase + RegPacketSize, 4, kPacketSizeDoNotFragment);
     store.setIntRange("GevHeartbeatTimeout", 500, 0xFFFFFFFFLL, 1);
+    // 64-bit block ids on the stream; the records of events carry the same kind of id.
+    store.addBootstrapFeature(GevEnumeration, "GevGVSPExtendedIDMode", "TransportLayerControl", GevReadWrite,
+                              kGvspConfiguration, 4, kGvspConfigExtendedIds);
+    store.addEnumEntry("GevGVSPExtendedIDMode", "Off", 0);
+    store.addEnumEntry("GevGVSPExtendedIDMode", "On", 1);
     // A receiver slower than the link gets whole frames when the stream is held to what it takes.
     store.addFeature(GevEnumeration, "DeviceLinkThroughputLimitMode", "TransportLayerControl", GevReadWrite, "", true);
     store.addEnumEntry("DeviceLinkThroughputLimitMode", "Off", 0);

@@ -14,7 +14,8 @@
 namespace genicam {
 
 constexpr std::uint32_t kFeatureAreaBase = 0x00010000;
-constexpr std::uint32_t kFeatureAreaEnd = 0x00100000;
+// The event notification words (gvcp::kEventNotificationBase) follow the feature area.
+constexpr std::uint32_t kFeatureAreaEnd = 0x000C0000;
 // The GenICam XML follows the feature area; it may be up to this large.
 constexpr std::uint32_t kXmlAddress = 0x00100000;
 constexpr std::uint32_t kXmlMaxSize = 0x01000000;

@@ -220,6 +220,13 @@ private:
             case NodeKind::FloatReg:
             case NodeKind::StringReg: registerElements(node, items); break;
             case NodeKind::Port: {
+                // An event port takes the records of its event id, as the client's event adapter delivers them.
+                if (node.storage == Storage::Event) {
+                    char id[8];
+                    std::snprintf(id, sizeof id, "%04X", node.eventId);
+                    add(items, node.kind, "EventID", id);
+                    break;
+                }
                 const Node* feature = store_.find(node.feature);
                 if (feature != nullptr) add(items, node.kind, "ChunkID", hex(feature->chunkId, false));
                 break;
@@ -232,10 +239,12 @@ private:
         const Node* feature = store_.find(node.feature);
         if (feature == nullptr) return;
         const bool chunk = feature->storage == Storage::Chunk;
+        const bool event = feature->storage == Storage::Event;
         add(items, node.kind, "Address", hex(chunk ? 0 : feature->address, true));
-        add(items, node.kind, "Length", std::to_string(feature->length));
-        add(items, node.kind, "AccessMode", chunk ? "RO" : accessMode(*feature));
-        add(items, node.kind, "pPort", chunk ? feature->name + "Port" : "Device");
+        if (store_.element(node, "pLength") == nullptr)
+            add(items, node.kind, "Length", std::to_string(feature->length));
+        add(items, node.kind, "AccessMode", chunk || event ? "RO" : accessMode(*feature));
+        add(items, node.kind, "pPort", chunk ? feature->name + "Port" : event ? feature->port : "Device");
         if (node.kind == NodeKind::MaskedIntReg) {
             // Big-endian registers number their bits from the most significant one.
             int low = 0;

@@ -27,9 +27,11 @@ BootstrapRegisters::BootstrapRegisters() {
          {kMessageChannelCount, kStreamChannelCount, kActionSignalCount, kActiveLinkCount, kStreamChannelCapability,
           kMessageChannelCapability, kGvcpCapability, kTickFrequencyHigh, kTickFrequencyLow, kTimestampValueHigh,
           kTimestampValueLow, kDiscoveryAckDelay, kPendingTimeout, kScheduledActionQueueSize, kPrimaryPort,
-          kPrimaryAddress})
+          kPrimaryAddress, kMessageChannelSourcePort})
         map(address, 4, Access::ReadOnly);
-    for (std::uint32_t address : {kHeartbeatTimeout, kGvcpConfiguration, kGvspConfiguration, kControlPrivilege})
+    for (std::uint32_t address :
+         {kHeartbeatTimeout, kGvcpConfiguration, kGvspConfiguration, kControlPrivilege, kMessageChannelPort,
+          kMessageChannelDestination, kMessageChannelTimeout, kMessageChannelRetries})
         map(address, 4, Access::ReadWrite);
     map(kTimestampControl, 4, Access::WriteOnly);
     map(kSwitchoverKey, 4, Access::WriteOnly);

@@ -111,6 +111,24 @@ constexpr std::uint32_t kActionGroupBase = 0x9800;
 constexpr std::uint32_t kActionGroupStride = 0x10;
 }  // namespace reg
 
+// The notification word of event `id` lies at kEventNotificationBase + 4 * id (the XML selects it through
+// pIndex on EventSelector, whose values are the event ids): the last quarter of the megabyte below the XML, above
+// the feature area. The dropped-event count lies between the action groups and the feature area.
+constexpr std::uint32_t kEventNotificationBase = 0x000C0000;
+constexpr std::uint32_t kEventNotificationEnd = kEventNotificationBase + 4 * 0x10000;
+constexpr std::uint32_t kEventDroppedCount = 0x0000A000;
+
+// Where one event's fields lie in what a GenICam client's event port receives: the event record as it came,
+// from its first byte. With extended ids the 64-bit block id sits in front of the timestamp, which therefore
+// moves 8 bytes further, like the data after it.
+constexpr std::uint32_t kEventIdOffset = 2;
+constexpr std::uint32_t kEventBlockIdOffset = 6;    // 2 bytes; 8 bytes at 8 with extended ids
+constexpr std::uint32_t kEventTimestampOffset = 8;  // 16 with extended ids
+constexpr std::uint32_t kEventDataOffset = 16;      // 24 with extended ids
+constexpr std::uint32_t kEventRecordSize = 16;
+constexpr std::uint32_t kExtendedEventRecordSize = 24;
+constexpr std::uint32_t kEventDataSize = 4;
+
 // Bits of the control channel privilege register (0x0A00).
 enum PrivilegeBits : std::uint32_t {
     PrivilegeExclusive = 0x1,
@@ -129,10 +147,15 @@ enum CapabilityBits : std::uint32_t {
     CapScheduledAction = 0x00020000,
     CapAction = 0x00000040,
     CapPendingAck = 0x00000020,
+    CapEventData = 0x00000010,
+    CapEvent = 0x00000008,
     CapPacketResend = 0x00000004,
     CapWriteMem = 0x00000002,
     CapConcatenation = 0x00000001,
 };
+
+// Message channel capability (0x0930): the source port register MCSP is there.
+constexpr std::uint32_t kMessageChannelSourcePortSupported = 0x80000000;
 
 // GVCP configuration bits (0x0954).
 enum GvcpConfigBits : std::uint32_t {

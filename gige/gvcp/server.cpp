@@ -158,6 +158,15 @@ void Server::send(const std::uint8_t* data, std::size_t size, const Peer& to) {
 }
 
 void Server::handle(const std::uint8_t* data, std::size_t size, const gige::Endpoint& from, bool viaBroadcastSocket) {
+    // The device sends events from this port, so their acknowledges arrive here: an ack starts with its status,
+    // never with the command key.
+    if (!viaBroadcastSocket && size >= kHeaderSize && data[0] != kKey) {
+        const std::uint16_t code = wire::ByteReader(data + 2, 2).u16();
+        if (code == ackCode(static_cast<std::uint16_t>(Command::Event)) ||
+            code == ackCode(static_cast<std::uint16_t>(Command::EventData)))
+            device_.eventAcknowledged(Peer{from.address, from.port}, code, wire::ByteReader(data + 6, 2).u16());
+        return;
+    }
     Header header;
     const HeaderCheck check = decodeHeader(data, size, header);
     if (check == HeaderCheck::Drop) return;

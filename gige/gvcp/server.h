@@ -34,6 +34,13 @@ public:
     virtual void packetResend(const Peer& from, const std::uint8_t* payload, std::size_t size, std::uint8_t flags) = 0;
     // A client gained (true) or lost (false) control.
     virtual void controlChanged(bool controlled) = 0;
+    // An acknowledge of one of the device's own EVENT or EVENTDATA commands: its ack code and the request id
+    // it answers.
+    virtual void eventAcknowledged(const Peer& from, std::uint16_t code, std::uint16_t ackId) {
+        (void)from;
+        (void)code;
+        (void)ackId;
+    }
 };
 
 struct ServerOptions {

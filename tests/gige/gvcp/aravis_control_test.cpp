@@ -111,6 +111,16 @@ TEST(AravisControl, FeaturesReachTheCallbacks) {
     ASSERT_TRUE(camera.getStringValue("PathToMask", mask, sizeof mask));
     EXPECT_STREQ(mask, "/tmp/mask.png");
 
+    // EventNotification is the selected event's word; the message channel's time-out starts at its default.
+    arv_device_set_string_feature_value(device, "EventSelector", "FrameEnd", &error);
+    arv_device_set_string_feature_value(device, "EventNotification", "On", &error);
+    ASSERT_EQ(error, nullptr) << error->message;
+    arv_device_set_string_feature_value(device, "EventSelector", "Error", &error);
+    EXPECT_STREQ(arv_device_get_string_feature_value(device, "EventNotification", &error), "Off");
+    arv_device_set_string_feature_value(device, "EventSelector", "FrameEnd", &error);
+    EXPECT_STREQ(arv_device_get_string_feature_value(device, "EventNotification", &error), "On");
+    EXPECT_EQ(arv_device_get_integer_feature_value(device, "GevMCTT", &error), 300);
+
     // Limits from other registers (pMax = PropertyValueMax = 5) are enforced by the device.
     arv_device_set_float_feature_value(device, "PropertyValue", 6.0, &error);
     ASSERT_NE(error, nullptr);

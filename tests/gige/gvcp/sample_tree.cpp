@@ -129,6 +129,14 @@ void declareSampleTree(CGevCamera& camera) {
     }
     camera.setFloatValue("PropertyValueMin", -5.0F);
     camera.setFloatValue("PropertyValueMax", 5.0F);
+
+    // The events of the message channel, the last with a data feature.
+    const char* events[] = {
+        "AcquisitionStart",          "AcquisitionEnd", "ExposureEnd", "FrameEnd", "FrameTriggerMissed",
+        "DeviceTemperatureExceeded", "Error"};
+    for (std::uint16_t i = 0; i < 7; ++i)
+        camera.addEvent(events[i], static_cast<std::uint16_t>(0x9000 + i), i == 6 ? "EventErrorCode" : nullptr,
+                        "EventControl");
 }
 
 }  // namespace gvcp_test
