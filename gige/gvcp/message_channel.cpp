@@ -87,8 +87,11 @@ void MessageChannel::start(Transmit transmit) {
 
 void MessageChannel::stop() {
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         if (!thread_.joinable()) return;
+        // What is still queued gets a short while to reach the client: an error sent just before the program
+        // ends (a lost sensor) is the one event the client would otherwise never learn of.
+        changed_.wait_for(lock, kFlushLimit, [this] { return count_ == 0 || !settings_.open(); });
         stopping_ = true;
         count_ = 0;
         changed_.notify_all();
@@ -190,6 +193,7 @@ void MessageChannel::run() {
         head_ = (head_ + 1) % kQueueSize;
         --count_;
         if (!delivered) ++dropped_;
+        changed_.notify_all();
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -52,8 +53,9 @@ public:
     Status writeRegisters(std::uint32_t address, const std::uint8_t* data, std::uint32_t count);
 
     void start(Transmit transmit);
-    // Ends the sender thread; the queue is emptied.
+    // Ends the sender thread once the queue has been sent, or after kFlushLimit; what is left is discarded.
     void stop();
+    static constexpr std::chrono::milliseconds kFlushLimit{1000};
     // Takes new settings. When they close the channel, the queued events are discarded: the client that was to
     // receive them is gone.
     void configure(const Settings& settings);
