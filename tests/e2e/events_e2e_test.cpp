@@ -28,7 +28,6 @@
 namespace {
 
 constexpr const char* kSensorAddress = "127.0.22.1";
-constexpr const char* kDeviceAddress = "127.0.22.2";
 constexpr const char* kListenerAddress = "127.0.0.1";
 constexpr std::uint32_t kMessageChannelPort = 0x0B00;
 constexpr std::uint32_t kMessageChannelDestination = 0x0B10;
@@ -66,7 +65,7 @@ class EventsEndToEnd : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(emulator.waitReady());
-        bridge = std::make_unique<BridgeProcess>(std::vector<std::string>{"-i", kSensorAddress, "-s", kDeviceAddress});
+        bridge = std::make_unique<BridgeProcess>(std::vector<std::string>{"-i", kSensorAddress, "-s", deviceAddress});
         ASSERT_TRUE(bridge->waitForError("GigeServer is online\n"));
     }
     void TearDown() override {
@@ -74,11 +73,13 @@ protected:
     }
 
     EmulatorProcess emulator{{"--address", kSensorAddress, "--width", "320", "--height", "240"}};
+    // Under wine the device serves on 127.0.0.1 (see wine_namespace.sh).
+    const std::string deviceAddress = program_under_test::deviceAddress("127.0.22.2");
     std::unique_ptr<BridgeProcess> bridge;
 };
 
 TEST_F(EventsEndToEnd, EachCaptureIsReportedBeforeItsBlockLeavesWithTheBlockIdTheClientReceived) {
-    const std::string output = script_output::run(std::string(CAPTURE_TOOL) + " --address " + kDeviceAddress +
+    const std::string output = script_output::run(std::string(CAPTURE_TOOL) + " --address " + deviceAddress +
                                                   " --format Coord3D_ABC32f --count 3 --events 2>&1");
     const std::vector<Line> lines = eventAndFrameLines(output);
     ASSERT_FALSE(lines.empty()) << output;
@@ -161,7 +162,7 @@ double streamRate(ArvCamera* camera, double seconds) {
 
 TEST_F(EventsEndToEnd, AListenerThatNeverAnswersGetsEachEventRetryCountPlusOneTimesAndTheStreamGoesOn) {
     GError* error = nullptr;
-    ArvCamera* camera = arv_camera_new(kDeviceAddress, &error);
+    ArvCamera* camera = arv_camera_new(deviceAddress.c_str(), &error);
     ASSERT_NE(camera, nullptr) << (error ? error->message : "");
     ArvDevice* device = arv_camera_get_device(camera);
     arv_camera_set_pixel_format_from_string(camera, "Coord3D_ABC16", &error);
