@@ -1,5 +1,6 @@
-// Start-up: version line, bridge, command line, sensor connection, server start; then idle until ENTER or a
-// lost sensor. A failed step ends the run with status 1 after a pause long enough to read the message.
+// Start-up: version line, bridge, command line, sensor connection, server start; then idle until ENTER, a lost
+// sensor or a request to end (SIGTERM, Ctrl+C). A failed step ends the run with status 1 after a pause long
+// enough to read the message.
 #include "program.h"
 
 #include <cctype>
@@ -38,8 +39,10 @@ void reportScannerError() {
     std::fflush(stderr);
 }
 
-void idleUntilEnterOrSensorLost() {
-    while (!bridge->isSensorLost()) {
+void idleUntilAskedToEndOrSensorLost() {
+    // Run as a service, standard input is /dev/null: its end of input is cleared and read again, and the
+    // service manager's SIGTERM ends the run the orderly way an ENTER does.
+    while (!bridge->isSensorLost() && !os::endRequested()) {
         if (os::consoleInputPending()) {
             const int key = os::readConsoleCharacter();
             if (key == '\n') break;
@@ -108,7 +111,10 @@ int runProgram(int argc, char* argv[]) {
     if (!bridge->connectSensor(sensorAddress, userName)) return endAfterPause(kStartFailurePauseMs);
     if (!bridge->startDeviceServer(serverAddress, interfaceIndex)) return endAfterPause(kServerFailurePauseMs);
 
-    idleUntilEnterOrSensorLost();
+    // Only from here is there a sensor acquisition and a server to end in order; a request to end during the
+    // start-up still ends the process at once, as the connection's loss tells the sensor.
+    os::noteEndRequests();
+    idleUntilAskedToEndOrSensorLost();
     delete bridge;
     bridge = nullptr;
     return 0;

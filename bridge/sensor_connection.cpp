@@ -17,8 +17,12 @@
 
 namespace {
 
-// The folder of the running program, with its trailing separator; empty when the path has none.
+// The folder of the sensor database, with its trailing separator: the one a service manager gave the program,
+// else the program's own (empty when its path has none). Installed as a package, the program lies in a system
+// folder it may not write to; run as a service it has a folder of its own for such files.
 std::string programFolder() {
+    const std::string stateFolder = os::serviceStateFolder();
+    if (!stateFolder.empty()) return stateFolder;
     const std::string path = os::executablePath();
     const std::size_t cut = path.find_last_of(os::pathSeparator());
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);

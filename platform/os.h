@@ -43,6 +43,18 @@ bool consoleInputPending();
 // whole line (ENTER gives '\n'), else the next byte of standard input; EOF at the end of input.
 int readConsoleCharacter();
 
+// From this call on, a request from outside to end the program (SIGTERM or SIGINT on Linux, as a service
+// manager or Ctrl+C sends it; Ctrl+C, Ctrl+Break or closing the console window on Windows) no longer ends the
+// process at once but is noted for endRequested(), so that the program can stop the sensor and close its
+// connections first. A second request ends the process as before, for a program that hangs on its way out.
+void noteEndRequests();
+// True once a request to end came after noteEndRequests().
+bool endRequested();
+
+// The folder a service manager gave the program for the files it keeps between runs (systemd's
+// StateDirectory=, announced in STATE_DIRECTORY), with its trailing separator; empty when there is none.
+std::string serviceStateFolder();
+
 // Full path of the running executable, UTF-8 encoded.
 std::string executablePath();
 // The character that separates folders in executablePath().

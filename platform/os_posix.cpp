@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/mman.h>
@@ -11,10 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -97,6 +101,35 @@ bool consoleInputPending() {
 
 // A terminal hands a line over only when it is complete, so reading it never waits for more keys.
 int readConsoleCharacter() { return std::getchar(); }
+
+namespace {
+// Written by the signal handler, so it must be lock-free.
+std::atomic<bool> endRequestSeen{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void noteEndRequest(int) { endRequestSeen.store(true); }
+}  // namespace
+
+void noteEndRequests() {
+    struct sigaction action {};
+    action.sa_handler = &noteEndRequest;
+    ::sigemptyset(&action.sa_mask);
+    // The handler gives way to the default action after one request, so a second one still ends the process.
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+bool endRequested() { return endRequestSeen.load(); }
+
+// STATE_DIRECTORY lists one folder per StateDirectory= entry, separated by ':'; the first is the program's.
+std::string serviceStateFolder() {
+    const char* folders = std::getenv("STATE_DIRECTORY");
+    if (folders == nullptr) return {};
+    std::string folder(folders, std::strcspn(folders, ":"));
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
 
 std::string executablePath() {
     char path[4096];

@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -170,6 +171,26 @@ int readConsoleCharacter() {
     }
     return std::getchar();
 }
+
+namespace {
+std::atomic<bool> endRequestSeen{false};
+
+BOOL WINAPI noteEndRequest(DWORD kind) {
+    // A second request is left to the default handler, which ends the process.
+    if (endRequestSeen.exchange(true)) return FALSE;
+    // For a closing window, a logoff or a shutdown the process ends when this handler returns, and at the
+    // latest after about five seconds: the program's orderly end, which ends the process, gets that time.
+    if (kind == CTRL_CLOSE_EVENT || kind == CTRL_LOGOFF_EVENT || kind == CTRL_SHUTDOWN_EVENT) ::Sleep(5000);
+    return TRUE;
+}
+}  // namespace
+
+void noteEndRequests() { ::SetConsoleCtrlHandler(&noteEndRequest, TRUE); }
+
+bool endRequested() { return endRequestSeen.load(); }
+
+// Windows announces no such folder: there the program's files stay beside it, in the folder it was unpacked to.
+std::string serviceStateFolder() { return {}; }
 
 // The path is asked for with a growing buffer (it may be longer than MAX_PATH) and kept whole as UTF-8, so a
 // folder named in any script reaches the sensor database's file operations unchanged.
