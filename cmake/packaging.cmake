@@ -1,6 +1,6 @@
 # Installation and packages, built by CPack from the build folder (cpack --config CPackConfig.cmake):
 # on Windows a zip with the program, the sensor emulator and a short text on how to start them; on Linux a
-# Debian package of the program and its tools.
+# Debian package of the program and its tools, with a systemd unit that runs one program per sensor.
 set(CPACK_PACKAGE_NAME CorvastrumGigeInterface)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Serves a Corvastrum 3D sensor as a GigE Vision camera")
@@ -21,6 +21,14 @@ else()
     endif()
   endforeach()
   install(TARGETS ${linux_programs} RUNTIME DESTINATION bin)
+  # Running unattended: a systemd unit of which each sensor gets an instance, and a commented options file to
+  # copy per instance. The unit names the program in /usr/bin, where the package puts it.
+  install(FILES "${PROJECT_SOURCE_DIR}/packaging/corvastrum-gige-interface@.service" DESTINATION /lib/systemd/system)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/sensor.conf.example DESTINATION /etc/corvastrum-gige-interface)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+      ${PROJECT_SOURCE_DIR}/packaging/debian/conffiles ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+      ${PROJECT_SOURCE_DIR}/packaging/debian/prerm ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_PACKAGE_NAME corvastrum-gige-interface)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -9,6 +9,7 @@ DEPS_BUILD=(
     libbenchmark-dev libcli11-dev libpng-dev
     libaravis-dev libusb-1.0-0-dev  # aravis-0.8.pc requires libusb-1.0
     dpkg-dev file  # the Debian package: dpkg-shlibdeps finds the library packages, CPack runs file on the programs
+    systemd  # systemd-analyze verifies the Debian package's service unit
     clang-format-14  # the layout check of ./test linux (scripts/format.sh)
 )
 
