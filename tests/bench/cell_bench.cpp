@@ -1,9 +1,9 @@
 // A cell of four sensors on one host: four sensor emulators and four bridge programs, each device on an address
 // of its own network interface (one veth each) in a network namespace this benchmark makes for itself. One
 // broadcast discovery and one unicast discovery per address list the devices with their serial number,
-// user-defined name and MAC (the sensor's, as its descriptor gives it); then all four stream Coord3D_ABC16 at once to one libaravis client, each
-// held by DeviceLinkThroughputLimit to a quarter of a 1 Gbit/s link, and per device the frames per second, the
-// complete and the failed frames are printed. Prints figures; never fails on one.
+// user-defined name and MAC (the sensor's, as its descriptor gives it); then all four stream Coord3D_ABC16 at once to
+// one libaravis client, each held by DeviceLinkThroughputLimit to a quarter of a 1 Gbit/s link, and per device the
+// frames per second, the complete and the failed frames are printed. Prints figures; never fails on one.
 //
 //   cell_bench [--seconds S] [--link-bits-per-second B]
 //
@@ -227,8 +227,8 @@ int main(int argc, char** argv) {
 
     // The programs keep the sensor databases where a service would, in a folder of their own.
     const char* tmp = std::getenv("TMPDIR");
-    const std::string stateFolder = std::string(tmp != nullptr ? tmp : "/tmp") + "/cell-bench-" +
-                                    std::to_string(::getpid());
+    const std::string stateFolder =
+        std::string(tmp != nullptr ? tmp : "/tmp") + "/cell-bench-" + std::to_string(::getpid());
     std::error_code ignored;
     std::filesystem::create_directories(stateFolder, ignored);
     ::setenv("STATE_DIRECTORY", stateFolder.c_str(), 1);
@@ -259,7 +259,8 @@ int main(int argc, char** argv) {
                     device.serial.c_str(), device.userName.c_str());
     }
     std::printf("unicast discovery, answers per address:");
-    for (const Cell& member : cell) std::printf(" %s %zu", member.address.c_str(), discover(member.address.c_str(), 300).size());
+    for (const Cell& member : cell)
+        std::printf(" %s %zu", member.address.c_str(), discover(member.address.c_str(), 300).size());
     std::printf("\n");
     arv_update_device_list();
     std::printf("libaravis discovery: %u devices:", arv_get_n_devices());
@@ -288,9 +289,10 @@ int main(int argc, char** argv) {
     stop = true;
     for (std::thread& thread : drains) thread.join();
 
-    std::printf("\nall four streaming Coord3D_ABC16 (1280 x 1024, %zu-byte packets) for %.1f s, "
-                "DeviceLinkThroughputLimit %.0f bytes/s each (%.0f Mbit/s link shared by %d):\n",
-                kPacketSize, elapsed, share, options.linkBitsPerSecond / 1e6, kDevices);
+    std::printf(
+        "\nall four streaming Coord3D_ABC16 (1280 x 1024, %zu-byte packets) for %.1f s, "
+        "DeviceLinkThroughputLimit %.0f bytes/s each (%.0f Mbit/s link shared by %d):\n",
+        kPacketSize, elapsed, share, options.linkBitsPerSecond / 1e6, kDevices);
     std::printf("  %-12s %-8s %8s %8s %8s %8s\n", "address", "serial", "frames/s", "MB/s", "complete", "failed");
     double totalMegabytes = 0;
     for (int n = 0; n < kDevices; ++n) {
