@@ -28,12 +28,6 @@ constexpr const char* kDeviceKey = "0x5EA1CE11";
 constexpr const char* kGroupKey = "0x2C";
 constexpr const char* kGroupMask = "0x6";
 
-std::uint64_t realtimeNs() {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count());
-}
-
 struct Device {
     std::string sensorAddress;
     std::string address;
@@ -105,17 +99,20 @@ protected:
         }
     }
 
-    // One scheduled action to the four devices, `inMs` from now; its device time.
+    // One scheduled action to the four devices, `inMs` after the tool started (so however long a busy machine
+    // takes to start it); its device time, as the tool reports it.
     std::uint64_t fireAction(std::uint64_t inMs) {
-        const std::uint64_t at = realtimeNs() + inMs * kMs;
         std::string command = std::string(ACTION_TOOL) + " --device-key " + kDeviceKey + " --group-key " + kGroupKey +
-                              " --group-mask " + kGroupMask + " --at " + std::to_string(at) + " --ack";
+                              " --group-mask " + kGroupMask + " --in-ms " + std::to_string(inMs) + " --ack";
         for (const Device& device : devices) command += " --address " + device.address;
         int status = -1;
         const std::string output = runCommand(command, &status);
         EXPECT_EQ(status, 0) << output;
         EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 2 * kDevices + 1) << output;
-        return at;
+        const std::string mark = "at device time ";
+        const auto at = output.find(mark);
+        EXPECT_NE(at, std::string::npos) << output;
+        return at == std::string::npos ? 0 : std::stoull(output.substr(at + mark.size()));
     }
 
     // The leader timestamp of the next complete block of `device`, or 0 when none comes within `timeoutMs`.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <thread>
 
 #include "bridge_process.h"
@@ -217,7 +218,13 @@ TEST_F(StreamEndToEnd, SingleFrameGivesOneFramePerStartAndStopsTheSensor) {
     start(3);
     const Received got = grab("Coord3D_ABC32f", 2, false, true);
     EXPECT_EQ(got.frames.size(), 2u);
-    const std::vector<std::string> log = commands();
+    // The program tells the sensor to stop after it has sent the frame, so the client may hold the frame
+    // before the sensor has the command: the log is read once it has both stops, or after a generous while.
+    std::vector<std::string> log = commands();
+    for (int wait = 0; wait < 100 && std::count(log.begin(), log.end(), "SetAcquisitionStart=0") < 2; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        log = commands();
+    }
     EXPECT_EQ(std::count(log.begin(), log.end(), "SetAcquisitionStart=1"), 2);
     EXPECT_EQ(std::count(log.begin(), log.end(), "SetAcquisitionStart=0"), 2);
 }
