@@ -58,6 +58,15 @@ constexpr std::size_t kFilterCount = 6;
 constexpr std::size_t kPropertiesPerFilter = 3;
 constexpr std::uint32_t kTemperatureChunkId = 0xFFFFF0;
 
+// PropertySelector entries, numbered across the filters: the filter of each and the property within it.
+struct PropertyOwner {
+    std::size_t filter;
+    std::size_t property;
+};
+constexpr std::size_t kPropertySelectorCount = 10;
+constexpr PropertyOwner kPropertyOwners[kPropertySelectorCount] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {3, 1},
+                                                                   {3, 2}, {4, 0}, {5, 0}, {5, 1}, {5, 2}};
+
 // The image components of one trigger, in ComponentSelector order. The identifier is what a multipart
 // block's part carries and ComponentIDValue reports; 0 is left out so it never looks like a single-part image.
 struct ComponentInfo {

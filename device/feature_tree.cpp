@@ -27,9 +27,6 @@ constexpr const char* kCoordinateFeatures[][2] = {
     {"Scan3dAxisMax", "Maximum valid transmitted coordinate value of the selected axis"},
 };
 
-// PropertySelector entries: (filter, property index within the filter), numbered across the filters.
-constexpr int kPropertyOwners[10][2] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {5, 0}, {5, 1}, {5, 2}};
-
 std::string reg(const std::string& feature) { return "reg" + feature; }
 
 // The bridge's categories; ImageFormatControl and AcquisitionControl are the library's own.
@@ -238,10 +235,10 @@ void declareFilters(CMainClass& bridge, CGevCamera& camera) {
     camera.setNodeElement("regFilterMode", "Cachable", "WriteAround", false);
 
     camera.addFeature(GevEnumeration, "PropertySelector", "FilterControl", GevReadWrite, nullptr, 1);
-    for (int entry = 0; entry < 10; ++entry) {
+    for (std::size_t entry = 0; entry < kPropertySelectorCount; ++entry) {
         const auto [filter, property] = kPropertyOwners[entry];
         const char* name = bridge.filters[filter].properties[property].name.c_str();
-        camera.addEnumEntry("PropertySelector", name, entry);
+        camera.addEnumEntry("PropertySelector", name, static_cast<std::int64_t>(entry));
         camera.setEnumEntryElement("PropertySelector", name, "pIsAvailable",
                                    ("filterselected" + std::to_string(filter)).c_str(), true);
     }
