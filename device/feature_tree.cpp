@@ -192,6 +192,34 @@ void declareDeviceControl(CMainClass& bridge, CGevCamera& camera) {
                           "Temperature in degrees Celsius (C) above which the event DeviceTemperatureExceeded is "
                           "sent, once per rise; 0: none");
     camera.setIntRange("DeviceTemperatureThreshold", 0, 100, 1);
+    camera.addFeature(GevString, "DeviceUserID", "DeviceControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("DeviceUserID",
+                          "User-defined name of the device, up to 16 printable ASCII characters, shown by discovery; "
+                          "kept for this sensor across restarts");
+    camera.setNodeElement("regDeviceUserID", "Cachable", "WriteAround", false);
+}
+
+// Settings a client saves under a name and loads again, also after a restart; UserSetDefault chooses the set
+// loaded at start-up.
+void declareUserSets(CGevCamera& camera) {
+    camera.addCategory("UserSetControl", kRoot);
+    for (const char* name : {"UserSetSelector", "UserSetDefault"}) {
+        camera.addFeature(GevEnumeration, name, "UserSetControl", GevReadWrite, nullptr, 1);
+        for (std::size_t set = 0; set < kUserSetCount; ++set)
+            camera.addEnumEntry(name, kUserSetNames[set], static_cast<std::int64_t>(set));
+        camera.setNodeElement(reg(name).c_str(), "Cachable", "WriteAround", false);
+    }
+    camera.setDescription("UserSetSelector", "Selects the user set UserSetLoad and UserSetSave act on");
+    camera.setDescription("UserSetDefault",
+                          "The user set loaded when the program starts; Default: the sensor keeps its own settings");
+    for (const char* selected : {"UserSetLoad", "UserSetSave"})
+        camera.setNodeElement("UserSetSelector", "pSelected", selected, true);
+    camera.addFeature(GevCommand, "UserSetLoad", "UserSetControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("UserSetLoad", "Sends the selected user set's settings to the sensor; not while acquiring");
+    camera.addFeature(GevCommand, "UserSetSave", "UserSetControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("UserSetSave",
+                          "Stores the current settings as the selected user set (UserSet1 to UserSet3); not while "
+                          "acquiring");
 }
 
 // Selector entry names as the sensor names its filters, made distinct: a repeated name gets "_2", "_3", ...
@@ -282,4 +310,5 @@ void declareFeatureTree(CMainClass& bridge) {
     declareDeviceEvents(camera);
     declareFilters(bridge, camera);
     declareComponentFeatures(bridge);
+    declareUserSets(camera);
 }
