@@ -10,15 +10,18 @@ namespace {
 
 // A file whose UserSet2 holds a value of its kind for every setting.
 UserSetFile sampleFile() {
-    UserSetValues values;
-    for (const UserSetField& field : userSetFields()) {
+    // Returned whole rather than assigned from a literal, which GCC 12 at -O3 takes for an overlapping copy.
+    const auto valueOf = [](const UserSetField& field) -> std::string {
         switch (field.kind) {
-            case UserSetValueKind::Boolean: values[field.key] = "1"; break;
-            case UserSetValueKind::Integer: values[field.key] = "42"; break;
-            case UserSetValueKind::Float: values[field.key] = "1500.25"; break;
-            case UserSetValueKind::Entry: values[field.key] = field.entries.empty() ? "mode2" : field.entries.back();
+            case UserSetValueKind::Boolean: return "1";
+            case UserSetValueKind::Integer: return "42";
+            case UserSetValueKind::Float: return "1500.25";
+            case UserSetValueKind::Entry: return field.entries.empty() ? "mode2" : field.entries.back();
         }
-    }
+        return {};
+    };
+    UserSetValues values;
+    for (const UserSetField& field : userSetFields()) values.emplace(field.key, valueOf(field));
     UserSetFile file;
     file.deviceUserId = "Cell 3 = left #1";
     file.defaultSet = "UserSet2";
