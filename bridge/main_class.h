@@ -17,6 +17,7 @@
 #include "gev_camera.h"
 #include "os.h"
 #include "trigger_gate.h"
+#include "user_set_file.h"
 
 // One chunk of the frames' chunk data.
 struct ChunkEntry {
@@ -57,6 +58,15 @@ constexpr std::size_t kChunkCount = 10;
 constexpr std::size_t kFilterCount = 6;
 constexpr std::size_t kPropertiesPerFilter = 3;
 constexpr std::uint32_t kTemperatureChunkId = 0xFFFFF0;
+
+// PropertySelector entries, numbered across the filters: the filter of each and the property within it.
+struct PropertyOwner {
+    std::size_t filter;
+    std::size_t property;
+};
+constexpr std::size_t kPropertySelectorCount = 10;
+constexpr PropertyOwner kPropertyOwners[kPropertySelectorCount] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {3, 1},
+                                                                   {3, 2}, {4, 0}, {5, 0}, {5, 1}, {5, 2}};
 
 // The image components of one trigger, in ComponentSelector order. The identifier is what a multipart
 // block's part carries and ComponentIDValue reports; 0 is left out so it never looks like a single-part image.
@@ -108,6 +118,7 @@ public:
     void enableConsoleLog();
     void setDebugFilePath(std::string path);
     bool isSensorLost();
+    // `userName` (option -u, empty: none) names the device for this run instead of the stored DeviceUserID.
     bool connectSensor(std::string sensorAddress, std::string userName);
     bool openDebugFile();
     void onClientConnection(bool connected);
@@ -156,6 +167,16 @@ public:
 
     // Settings record (settings/).
     bool parseSensorDescriptor(const char* descriptor);
+    // User sets and DeviceUserID (settings/user_sets.cpp), kept in a file per sensor serial beside the sensor
+    // database. At start-up, before the server is online: read the file, name the device and load the set
+    // UserSetDefault names, saying on the console which one or why none. Loading writes each setting as a
+    // client's write; false, with the setting named on the console, when one is refused. Saving stores the
+    // current values; false when the set is Default or the file cannot be written.
+    void restoreUserSettings();
+    bool loadUserSet(std::size_t set);
+    bool saveUserSet(std::size_t set);
+    bool storeUserSetDefault(std::size_t set);
+    bool storeDeviceUserId(const std::string& name);
 
     // Register callbacks (registers/).
     bool onRegisterRead(const char* featureName);
@@ -258,12 +279,17 @@ public:
     std::string hardwareVersion;
     std::string firmwareVersion;
     std::string userDefinedName;
+    // UserSetSelector and UserSetDefault, as indexes of kUserSetNames.
+    std::uint16_t userSetSelector = 0;
+    std::uint16_t userSetDefault = 0;
     std::uint16_t roiOffsetX = 0;
     std::uint16_t roiOffsetY = 0;
     std::uint16_t roiWidth = 0;
     std::uint16_t roiHeight = 0;
     // Collected at start-up, before the worker threads.
     std::vector<std::string> interfaceAddresses;
+    // Whether option -u named the device for this run.
+    bool userNameFromOption = false;
     std::atomic<bool> sensorLost{false};
 
     // Guards the plain state that the server's callback thread, a settings refresh and the acquisition
@@ -283,6 +309,18 @@ private:
     void changeAcquisitionState(AcquisitionState state);  // with acquisitionMutex_ held
 
     std::mutex outputMutex;  // keeps trace and console messages whole; guards debugFile
+
+    // The user set file (settings/user_sets.cpp): what it holds, where it is, and whether a failure to write it
+    // was already reported. Guarded by userSetMutex_, which is held across the file's writes and never taken
+    // inside stateMutex.
+    bool writeUserSetFileLocked(const UserSetFile& file);
+    std::mutex userSetMutex_;
+    UserSetFile userSetFile_;
+    std::string userSetFolder_;    // the program's folder, with its separator
+    std::string userSetFileName_;  // empty until start-up found the sensor's serial
+    bool userSetStorageReported_ = false;
+    // The values at start-up before any set was loaded: what loading Default brings back.
+    UserSetValues defaultValues_;
 
     // The acquisition hand-over (acquisition_control.cpp). acquisitionChanged_ is notified on every change of
     // the members below and at shut-down.

@@ -1,5 +1,6 @@
 // Connecting to the sensor: open the link, make sure its database is loaded (downloading it from the sensor
-// when this computer has none), read and parse its descriptor, and open the debug trace file.
+// when this computer has none), read and parse its descriptor, and open the debug trace file. The program's
+// folder, where the files kept per sensor are stored, is found here too.
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -13,13 +14,12 @@
 #include <thread>
 
 #include "main_class.h"
+#include "program_folder.h"
 #include "tavrion.h"
 
-namespace {
-
-// The folder of the sensor database, with its trailing separator: the one a service manager gave the program,
-// else the program's own (empty when its path has none). Installed as a package, the program lies in a system
-// folder it may not write to; run as a service it has a folder of its own for such files.
+// The sensor database's folder: the one a service manager gave the program, else the program's own. Installed as
+// a package, the program lies in a system folder it may not write to; run as a service it has a folder of its
+// own for such files.
 std::string programFolder() {
     const std::string stateFolder = os::serviceStateFolder();
     if (!stateFolder.empty()) return stateFolder;
@@ -28,16 +28,16 @@ std::string programFolder() {
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-std::string withCode(const char* text, std::int32_t code) { return text + std::to_string(code) + "\n"; }
-
 std::string shownFolder(const std::string& folder) { return folder.empty() ? std::string(".") : folder; }
 
-// Why the database could not be written into `folder`, or empty when a file can be made there. Checked before
-// a download that may take minutes, whose result would otherwise be lost at the very end.
-// The folder is UTF-8 text; as a plain narrow path Windows would read it in its code page and lose letters.
+std::filesystem::path pathInFolder(const std::string& folder, const std::string& fileName) {
+    const std::string text = folder + fileName;
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+// Checked before a database download that may take minutes, whose result would otherwise be lost at the very end.
 std::string unwritableReason(const std::string& folder) {
-    const std::string probeText = folder + ".corvastrum-write-test";
-    const std::filesystem::path probe(std::u8string(probeText.begin(), probeText.end()));
+    const std::filesystem::path probe = pathInFolder(folder, ".corvastrum-write-test");
     errno = 0;
     std::ofstream file(probe, std::ios::binary | std::ios::trunc);
     if (!file.is_open()) return errno != 0 ? std::strerror(errno) : "the folder cannot be written";
@@ -46,6 +46,10 @@ std::string unwritableReason(const std::string& folder) {
     std::filesystem::remove(probe, ignored);
     return {};
 }
+
+namespace {
+
+std::string withCode(const char* text, std::int32_t code) { return text + std::to_string(code) + "\n"; }
 
 // Shows how far the database download has come, every few seconds, until destroyed.
 class DownloadProgress {
@@ -161,6 +165,7 @@ bool CMainClass::connectSensor(std::string sensorAddress, std::string userName) 
         }
     }
 
+    userNameFromOption = !userName.empty();
     userDefinedName = std::move(userName);
     code = Tavrion_ReadData(sensorHandle, "GetXmlDescriptor", xmlDescriptor,
                             static_cast<std::int32_t>(kDescriptorBufferSize), 0);

@@ -27,9 +27,6 @@ constexpr const char* kCoordinateFeatures[][2] = {
     {"Scan3dAxisMax", "Maximum valid transmitted coordinate value of the selected axis"},
 };
 
-// PropertySelector entries: (filter, property index within the filter), numbered across the filters.
-constexpr int kPropertyOwners[10][2] = {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {3, 1}, {3, 2}, {4, 0}, {5, 0}, {5, 1}, {5, 2}};
-
 std::string reg(const std::string& feature) { return "reg" + feature; }
 
 // The bridge's categories; ImageFormatControl and AcquisitionControl are the library's own.
@@ -195,6 +192,34 @@ void declareDeviceControl(CMainClass& bridge, CGevCamera& camera) {
                           "Temperature in degrees Celsius (C) above which the event DeviceTemperatureExceeded is "
                           "sent, once per rise; 0: none");
     camera.setIntRange("DeviceTemperatureThreshold", 0, 100, 1);
+    camera.addFeature(GevString, "DeviceUserID", "DeviceControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("DeviceUserID",
+                          "User-defined name of the device, up to 16 printable ASCII characters, shown by discovery; "
+                          "kept for this sensor across restarts");
+    camera.setNodeElement("regDeviceUserID", "Cachable", "WriteAround", false);
+}
+
+// Settings a client saves under a name and loads again, also after a restart; UserSetDefault chooses the set
+// loaded at start-up.
+void declareUserSets(CGevCamera& camera) {
+    camera.addCategory("UserSetControl", kRoot);
+    for (const char* name : {"UserSetSelector", "UserSetDefault"}) {
+        camera.addFeature(GevEnumeration, name, "UserSetControl", GevReadWrite, nullptr, 1);
+        for (std::size_t set = 0; set < kUserSetCount; ++set)
+            camera.addEnumEntry(name, kUserSetNames[set], static_cast<std::int64_t>(set));
+        camera.setNodeElement(reg(name).c_str(), "Cachable", "WriteAround", false);
+    }
+    camera.setDescription("UserSetSelector", "Selects the user set UserSetLoad and UserSetSave act on");
+    camera.setDescription("UserSetDefault",
+                          "The user set loaded when the program starts; Default: the sensor keeps its own settings");
+    for (const char* selected : {"UserSetLoad", "UserSetSave"})
+        camera.setNodeElement("UserSetSelector", "pSelected", selected, true);
+    camera.addFeature(GevCommand, "UserSetLoad", "UserSetControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("UserSetLoad", "Sends the selected user set's settings to the sensor; not while acquiring");
+    camera.addFeature(GevCommand, "UserSetSave", "UserSetControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("UserSetSave",
+                          "Stores the current settings as the selected user set (UserSet1 to UserSet3); not while "
+                          "acquiring");
 }
 
 // Selector entry names as the sensor names its filters, made distinct: a repeated name gets "_2", "_3", ...
@@ -238,10 +263,10 @@ void declareFilters(CMainClass& bridge, CGevCamera& camera) {
     camera.setNodeElement("regFilterMode", "Cachable", "WriteAround", false);
 
     camera.addFeature(GevEnumeration, "PropertySelector", "FilterControl", GevReadWrite, nullptr, 1);
-    for (int entry = 0; entry < 10; ++entry) {
+    for (std::size_t entry = 0; entry < kPropertySelectorCount; ++entry) {
         const auto [filter, property] = kPropertyOwners[entry];
         const char* name = bridge.filters[filter].properties[property].name.c_str();
-        camera.addEnumEntry("PropertySelector", name, entry);
+        camera.addEnumEntry("PropertySelector", name, static_cast<std::int64_t>(entry));
         camera.setEnumEntryElement("PropertySelector", name, "pIsAvailable",
                                    ("filterselected" + std::to_string(filter)).c_str(), true);
     }
@@ -285,4 +310,5 @@ void declareFeatureTree(CMainClass& bridge) {
     declareDeviceEvents(camera);
     declareFilters(bridge, camera);
     declareComponentFeatures(bridge);
+    declareUserSets(camera);
 }

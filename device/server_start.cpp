@@ -1,6 +1,6 @@
 // Turning a connected sensor into a GigE Vision device: reset the device state, derive the coordinate
-// records, put the sensor into camera mode 0, declare identity and feature tree, choose the address,
-// bring the server online and start the watchdog and acquisition threads.
+// records, put the sensor into camera mode 0, declare identity and feature tree, restore the stored name and
+// user set, choose the address, bring the server online and start the watchdog and acquisition threads.
 #include <string>
 
 #include "feature_tree.h"
@@ -62,6 +62,9 @@ bool CMainClass::startDeviceServer(std::string serverAddress, std::int32_t inter
     if (!userDefinedName.empty()) camera->setUserDefinedName(userDefinedName.c_str());
 
     declareFeatureTree(*this);
+    // Before the server is online, so that discovery shows the stored name from the first answer on and no client
+    // meets a set half loaded.
+    restoreUserSettings();
 
     // An index that names no listed interface is refused like a failed start, before the list is read.
     const bool validIndex = interfaceIndex == -1 || (interfaceIndex >= 0 && static_cast<std::size_t>(interfaceIndex) <

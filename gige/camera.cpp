@@ -212,6 +212,10 @@ bool Camera::addCategory(const char* name, const char* parent) {
 bool Camera::addFeature(int type, const char* name, const char* category, std::uint16_t access,
                         const char* registerName, std::uint16_t withRegister) {
     std::lock_guard lock(mutex_);
+    if (type == GevCommand) {
+        return declarable() && named(name) && named(category) && access == GevReadWrite && registerName == nullptr &&
+               withRegister == 1 && store_.addCommand(name, category);
+    }
     return declarable() && named(name) && named(category) && withRegister <= 1 &&
            store_.addFeature(type, name, category, access, text(registerName), withRegister == 1);
 }

@@ -22,6 +22,7 @@
 // Feature type codes of addFeature.
 enum GevFeatureType : int {
     GevInteger = 1,
+    GevCommand = 2,
     GevFloat = 3,
     GevString = 4,
     GevBoolean = 5,
@@ -89,6 +90,8 @@ public:
     //    `registerName`: name of the feature's register node; null gives "reg" followed by the name.
     //    `withRegister`: 1 gives the feature a register of its own (the bridge always passes 1);
     //    0 declares a feature whose value lives only in the library and is not reachable by clients.
+    //    A GevCommand is executed by writing 1 (the write callback runs then) and reads 0 once the write was
+    //    answered; it takes GevReadWrite, no register name and a register of its own.
     virtual bool addFeature(int type, const char* name, const char* category, std::uint16_t access,
                             const char* registerName, std::uint16_t withRegister) = 0;
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace os {
@@ -59,6 +60,11 @@ std::string serviceStateFolder();
 std::string executablePath();
 // The character that separates folders in executablePath().
 char pathSeparator();
+
+// Writes `text` as the whole content of the file `path` (made or emptied first) and waits until the system has
+// put it on the disk, so that a file renamed over another afterwards is complete even after a power loss.
+// Empty on success, else why it failed.
+std::string writeFileToDisk(const std::filesystem::path& path, const std::string& text);
 
 // Memory in whole pages straight from the operating system, given back to it at once when released: for
 // large buffers that come and go with the size of the frames, which the general heap may keep after they are

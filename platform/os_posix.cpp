@@ -2,6 +2,7 @@
 #include "os.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -139,6 +140,27 @@ std::string executablePath() {
 }
 
 char pathSeparator() { return '/'; }
+
+std::string writeFileToDisk(const std::filesystem::path& path, const std::string& text) {
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (file < 0) return std::strerror(errno);
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t step = ::write(file, text.data() + written, text.size() - written);
+        if (step < 0 && errno == EINTR) continue;
+        if (step <= 0) {
+            const std::string reason = step < 0 ? std::strerror(errno) : "nothing was written";
+            ::close(file);
+            return reason;
+        }
+        written += static_cast<std::size_t>(step);
+    }
+    // The data reaches the disk before close, whose own failure (a full disk on a network file system) counts too.
+    const bool synced = ::fsync(file) == 0;
+    const std::string reason = synced ? std::string() : std::strerror(errno);
+    if (::close(file) != 0 && synced) return std::strerror(errno);
+    return reason;
+}
 
 std::uint32_t hostToNetwork32(std::uint32_t value) { return htonl(value); }
 

@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <deque>
@@ -206,6 +207,29 @@ std::string executablePath() {
 }
 
 char pathSeparator() { return '\\'; }
+
+std::string writeFileToDisk(const std::filesystem::path& path, const std::string& text) {
+    const auto failure = [](const char* step) {
+        return std::string(step) + " failed, error " + std::to_string(::GetLastError());
+    };
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failure("CreateFile");
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - written, 1 << 20));
+        DWORD step = 0;
+        if (!::WriteFile(file, text.data() + written, chunk, &step, nullptr) || step == 0) {
+            const std::string reason = failure("WriteFile");
+            ::CloseHandle(file);
+            return reason;
+        }
+        written += step;
+    }
+    const std::string reason = ::FlushFileBuffers(file) ? std::string() : failure("FlushFileBuffers");
+    ::CloseHandle(file);
+    return reason;
+}
 
 std::uint32_t hostToNetwork32(std::uint32_t value) { return htonl(value); }
 

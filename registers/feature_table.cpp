@@ -259,6 +259,52 @@ bool writePropertyValue(CMainClass& bridge, const char* featureName) {
     return sent;
 }
 
+ReadAnswer answerDeviceUserId(CMainClass& bridge) {
+    return {ReadAnswer::Kind::Text, 0, 0.0f, bridge.userDefinedName, bridge.userDefinedName};
+}
+
+// The name is stored at once, as cameras keep theirs; one that cannot be stored is refused and the device keeps
+// its name.
+bool writeDeviceUserId(CMainClass& bridge, const char* featureName) {
+    char text[128] = {};
+    bridge.camera->getStringValue(featureName, text, sizeof text);
+    text[sizeof text - 1] = '\0';
+    const std::string name = text;
+    bridge.trace("Write " + std::string(featureName) + " = " + name + "\n");
+    return isValidDeviceUserId(name) && bridge.storeDeviceUserId(name);
+}
+
+bool writeUserSetDefault(CMainClass& bridge, const char* featureName) {
+    const std::int64_t set = readWrittenInteger(bridge, featureName);
+    return set >= 0 && set < static_cast<std::int64_t>(kUserSetCount) &&
+           bridge.storeUserSetDefault(static_cast<std::size_t>(set));
+}
+
+// Loading and saving are refused while acquiring: a load would change the stream's format under it, and a save
+// would store settings the acquisition may still change.
+bool writeUserSetCommand(CMainClass& bridge, const char* featureName, bool load) {
+    bridge.trace("Write " + std::string(featureName) + "\n");
+    std::size_t set = 0;
+    {
+        std::lock_guard<std::mutex> lock(bridge.stateMutex);
+        set = bridge.userSetSelector;
+    }
+    if (set >= kUserSetCount) return false;
+    if (bridge.isAcquisitionActive()) {
+        bridge.printErrorAndLog("ERROR: " + std::string(featureName) + " is refused while acquiring\n");
+        return false;
+    }
+    return load ? bridge.loadUserSet(set) : bridge.saveUserSet(set);
+}
+
+bool writeUserSetLoad(CMainClass& bridge, const char* featureName) {
+    return writeUserSetCommand(bridge, featureName, true);
+}
+
+bool writeUserSetSave(CMainClass& bridge, const char* featureName) {
+    return writeUserSetCommand(bridge, featureName, false);
+}
+
 // In the order the callbacks always tried the names. A plain feature is one row: readsInteger with
 // storesInteger for a selector kept by the bridge, sendsInteger or sendsFloat for a sensor setting. The chunk
 // twins of the selector, scale, offset and invalid-data features answer from the same records.
@@ -314,6 +360,11 @@ constexpr FeatureRow kFeatures[] = {
     {"PropertyValue", readsProperty<&FilterProperty::current>(), handledBy(writePropertyValue)},
     {"PropertyValueMin", readsProperty<&FilterProperty::min>()},
     {"PropertyValueMax", readsProperty<&FilterProperty::max>()},
+    {"DeviceUserID", {answerDeviceUserId}, handledBy(writeDeviceUserId)},
+    {"UserSetSelector", readsInteger<&CMainClass::userSetSelector>(), storesInteger<&CMainClass::userSetSelector>()},
+    {"UserSetDefault", readsInteger<&CMainClass::userSetDefault>(), handledBy(writeUserSetDefault)},
+    {"UserSetLoad", {}, handledBy(writeUserSetLoad)},
+    {"UserSetSave", {}, handledBy(writeUserSetSave)},
 };
 
 // A name stands in one row only, so that the row a lookup finds is the only one that could answer.

@@ -1,6 +1,7 @@
 // The feature tree declared at server start, checked node by node against the device's table of features:
 // which calls each node gets, the order of the nodes, and the order of repeated elements and entries.
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <string>
 #include <tuple>
@@ -121,6 +122,35 @@ void appendComponentNodes(std::vector<Node>& tree) {
           "setDescription(ComponentIDValue, Identifier of the selected component in the parts of a multipart "
           "block)",
           element("regComponentIDValue", "pInvalidator", "ComponentSelector", true)}});
+}
+
+// The user sets, after the components.
+void appendUserSetNodes(std::vector<Node>& tree) {
+    tree.push_back({"UserSetControl", {"addCategory(UserSetControl, Root)"}});
+    for (const std::string name : {"UserSetSelector", "UserSetDefault"}) {
+        Node node{name, {feature(7, name, "UserSetControl", 3)}};
+        for (const std::string entry : {"Default", "UserSet1", "UserSet2", "UserSet3"})
+            node.calls.push_back("addEnumEntry(" + name + ", " + entry + ", " + std::to_string(node.calls.size() - 1) +
+                                 ")");
+        node.calls.push_back(element("reg" + name, "Cachable", "WriteAround", false));
+        tree.push_back(node);
+    }
+    tree[tree.size() - 2].calls.insert(
+        tree[tree.size() - 2].calls.end(),
+        {"setDescription(UserSetSelector, Selects the user set UserSetLoad and UserSetSave act on)",
+         element("UserSetSelector", "pSelected", "UserSetLoad", true),
+         element("UserSetSelector", "pSelected", "UserSetSave", true)});
+    tree.back().calls.push_back(
+        "setDescription(UserSetDefault, The user set loaded when the program starts; Default: the sensor keeps its "
+        "own settings)");
+    tree.push_back({"UserSetLoad",
+                    {feature(2, "UserSetLoad", "UserSetControl", 3),
+                     "setDescription(UserSetLoad, Sends the selected user set's settings to the sensor; not while "
+                     "acquiring)"}});
+    tree.push_back({"UserSetSave",
+                    {feature(2, "UserSetSave", "UserSetControl", 3),
+                     "setDescription(UserSetSave, Stores the current settings as the selected user set (UserSet1 to "
+                     "UserSet3); not while acquiring)"}});
 }
 
 std::vector<Node> expectedTree() {
@@ -276,6 +306,11 @@ std::vector<Node> expectedTree() {
                      "setDescription(DeviceTemperatureThreshold, Temperature in degrees Celsius (C) above which the "
                      "event DeviceTemperatureExceeded is sent, once per rise; 0: none)",
                      "setIntRange(DeviceTemperatureThreshold, 0, 100, 1)"}});
+    tree.push_back({"DeviceUserID",
+                    {feature(4, "DeviceUserID", "DeviceControl", 3),
+                     "setDescription(DeviceUserID, User-defined name of the device, up to 16 printable ASCII "
+                     "characters, shown by discovery; kept for this sensor across restarts)",
+                     element("regDeviceUserID", "Cachable", "WriteAround", false)}});
     tree.push_back({"EventControl", {"addCategory(EventControl, Root)"}});
     const char* events[] = {"AcquisitionStart", "AcquisitionEnd",     "ExposureEnd",
                             "FrameEnd",         "FrameTriggerMissed", "DeviceTemperatureExceeded"};
@@ -353,6 +388,7 @@ std::vector<Node> expectedTree() {
                          element("reg" + n, "pInvalidator", "PropertySelector", true)}});
     }
     appendComponentNodes(tree);
+    appendUserSetNodes(tree);
     return tree;
 }
 
@@ -368,7 +404,11 @@ Calls declarationCalls(RecordingCamera& camera) {
     const auto last = std::find_if(calls.begin(), calls.end(),
                                    [](const std::string& call) { return call.rfind("startServer(", 0) == 0; });
     if (first == calls.end() || last == calls.end() || first >= last) return {};
-    return Calls(std::next(first), last);
+    // Reads of values (the stored user set restored at start-up) declare nothing.
+    Calls declarations;
+    std::copy_if(std::next(first), last, std::back_inserter(declarations),
+                 [](const std::string& call) { return call.rfind("get", 0) != 0; });
+    return declarations;
 }
 
 std::vector<std::string> enumEntries(RecordingCamera& camera, const std::string& enumeration) {

@@ -10,6 +10,9 @@ namespace {
 
 using bridge_test::BridgeTest;
 
+// No user set file is stored for the sample sensor: the start says so before the server comes online.
+const std::string kNoUserSetLine = "User set Default in use: the sensor keeps its own settings\n";
+
 class ServerStartTest : public BridgeTest {
 protected:
     // Starts with the camera offering two interfaces; the text on standard error is kept in `console`.
@@ -65,7 +68,7 @@ TEST_F(ServerStartTest, AnIndexOutsideTheInterfaceListFailsBeforeTheListIsRead) 
         ASSERT_NO_FATAL_FAILURE(connect());
         EXPECT_FALSE(startWith("127.0.0.9", index));
         EXPECT_TRUE(addressCalls().empty());
-        EXPECT_EQ(console, "ERROR: Could not bring the server online\n");
+        EXPECT_EQ(console, kNoUserSetLine + "ERROR: Could not bring the server online\n");
         EXPECT_EQ(bridge->acquisitionThread, nullptr);
         EXPECT_EQ(bridge->watchdogThread, nullptr);
         bridge.reset();
@@ -76,7 +79,7 @@ TEST_F(ServerStartTest, ThreadsRunOnlyWhenTheServerIsOnlineAndTheDestructorJoins
     ASSERT_NO_FATAL_FAILURE(connect());
     camera->setStartResult(1);
     EXPECT_FALSE(startWith("", -1));
-    EXPECT_EQ(console, "ERROR: Could not bring the server online\n");
+    EXPECT_EQ(console, kNoUserSetLine + "ERROR: Could not bring the server online\n");
     EXPECT_EQ(bridge->acquisitionThread, nullptr);
     EXPECT_EQ(bridge->watchdogThread, nullptr);
 
@@ -84,7 +87,7 @@ TEST_F(ServerStartTest, ThreadsRunOnlyWhenTheServerIsOnlineAndTheDestructorJoins
     SetUp();
     ASSERT_NO_FATAL_FAILURE(connect());
     EXPECT_TRUE(startWith("", -1));
-    EXPECT_EQ(console, "GigeServer is online\n");
+    EXPECT_EQ(console, kNoUserSetLine + "GigeServer is online\n");
     EXPECT_NE(bridge->acquisitionThread, nullptr);
     EXPECT_NE(bridge->watchdogThread, nullptr);
     EXPECT_FALSE(bridge->stopThreads);
@@ -132,7 +135,8 @@ TEST_F(ServerStartTest, CameraModeZeroIsSentAndARejectionOnlyWarns) {
     sensor().scriptResult("SetCameraMode=0", {-107});
     bridge->enableConsoleLog();
     EXPECT_TRUE(startWith("", -1));
-    EXPECT_EQ(console, "WARNING: Failed WriteData [SetCameraMode=0]. Error code -107\nGigeServer is online\n");
+    EXPECT_EQ(console, "WARNING: Failed WriteData [SetCameraMode=0]. Error code -107\n" + kNoUserSetLine +
+                           "GigeServer is online\n");
     EXPECT_EQ(sensor().commands(), std::vector<std::string>{"SetCameraMode=0"});
 }
 

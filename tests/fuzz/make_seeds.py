@@ -2,7 +2,8 @@
 # Writes the binary seed inputs of the fuzz targets into corpus/NAME/: real GVCP commands as a client sends
 # them, a sensor's well-formed replies and a client's well-formed requests of the sensor protocol, and command
 # lines. The descriptor seeds (corpus/descriptor) are the descriptors the emulator and the tests' sample send,
-# saved once from them.
+# saved once from them. The user set file seeds (corpus/user_set_file) are text files written once by hand in
+# the program's format: two sets, none, and one cut off in the middle of a line.
 import os
 import struct
 

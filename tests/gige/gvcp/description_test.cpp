@@ -188,7 +188,10 @@ TEST(FeatureStoreInterface, DeclarationsRefuseWhatCannotWork) {
     EXPECT_FALSE(camera.addCategory(nullptr, "Root"));
     EXPECT_TRUE(camera.addFeature(GevInteger, "Count", "Mine", GevReadWrite, nullptr, 1));
     EXPECT_FALSE(camera.addFeature(GevInteger, "Count", "Mine", GevReadWrite, nullptr, 1));
-    EXPECT_FALSE(camera.addFeature(2, "BadType", "Mine", GevReadWrite, nullptr, 1));
+    EXPECT_FALSE(camera.addFeature(6, "BadType", "Mine", GevReadWrite, nullptr, 1));
+    EXPECT_TRUE(camera.addFeature(GevCommand, "Run", "Mine", GevReadWrite, nullptr, 1));
+    EXPECT_FALSE(camera.addFeature(GevCommand, "ReadOnlyRun", "Mine", GevReadOnly, nullptr, 1));
+    EXPECT_FALSE(camera.addFeature(GevCommand, "NamedRun", "Mine", GevReadWrite, "regRunner", 1));
     EXPECT_FALSE(camera.addFeature(GevInteger, "BadAccess", "Mine", 2, nullptr, 1));
     EXPECT_FALSE(camera.addFeature(GevInteger, "regCount", "Mine", GevReadWrite, "x", 1));  // name of Count's register
     EXPECT_FALSE(camera.addNode("Converter", "Conv", "Mine", 0));
