@@ -3,8 +3,8 @@
 // routing table alone would send the group's packets the wrong way. Their other ends sit in the peers'
 // namespace: the controlling client (10.77.1.2) and two plain receivers, UDP sockets joined to 239.1.2.3 that
 // never take control. The device serves on mcdev's address, or on every interface; either way 100
-// Coord3D_ABC16 frames reach both receivers whole, tshark on each of the device's interfaces sees the group's
-// packets leave by mcdev only, with the time to live the client set, and decodes them without malformed
+// Coord3D_ABC16 frames reach both receivers whole, captures on each of the device's interfaces show the group's
+// packets leaving by mcdev only, with the time to live the client set, tshark decodes them without malformed
 // packets or expert warnings, and a resend that the receiver without control asks for reaches both receivers.
 #include "camera.h"
 #include "child_process.h"
@@ -183,9 +183,9 @@ long fileSize(const std::string& path) {
 // dumpcap (tshark's capture engine, quicker to start) capturing the group's datagrams on one of the device's
 // interfaces. Capturing once a probe sent out of that interface has reached the file.
 pid_t startCapture(const std::string& interface, std::uint32_t address, const std::string& file) {
-    const pid_t pid = startChild({"/usr/bin/dumpcap", "-i", interface, "-B", "64", "-f",
-                                  "udp and dst host 239.1.2.3", "-w", file, "-q"},
-                                 {-1, "/dev/null", "/dev/null"});
+    const pid_t pid = startChild(
+        {"/usr/bin/dumpcap", "-i", interface, "-B", "64", "-f", "udp and dst host 239.1.2.3", "-w", file, "-q"},
+        {-1, "/dev/null", "/dev/null"});
     for (int i = 0; i < 600 && fileSize(file) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const long header = fileSize(file);
     for (int i = 0; i < 600 && fileSize(file) == header; ++i) {
@@ -354,8 +354,8 @@ void streamToTheGroup(const std::string& served) {
     const std::size_t packetsPerFrame = (kFrameBytes + kDataPerPacket - 1) / kDataPerPacket + 2;
     const Decoded byDevice = decode(onDevice);
     const Decoded byOther = decode(onOther);
-    std::printf("group packets out of mcdev: %d (%d leaders), out of mcother: %d\n", byDevice.packets,
-                byDevice.leaders, byOther.packets);
+    std::printf("group packets out of mcdev: %d (%d leaders), out of mcother: %d\n", byDevice.packets, byDevice.leaders,
+                byOther.packets);
     EXPECT_EQ(byDevice.packets, static_cast<int>(kFrames * packetsPerFrame + 3));
     EXPECT_EQ(byDevice.leaders, kFrames) << "leaders decoded as GVSP";
     EXPECT_EQ(byDevice.otherTtl, 0);
