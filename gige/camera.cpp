@@ -126,6 +126,7 @@ int Camera::startServer(const char* address) {
             std::fprintf(stderr, "ERROR: %s\n", error.c_str());
             return 4;
         }
+        servedAddress_ = served;
         channel_.configure(channelSettings());
         if (!openStream(served, error)) {
             std::fprintf(stderr, "ERROR: cannot open the stream socket: %s\n", error.c_str());
@@ -138,7 +139,6 @@ int Camera::startServer(const char* address) {
         privilege_.configure(enforceHeartbeat_, heartbeatMs_);
         bootstrap_.setWord(kHeartbeatTimeout, privilege_.heartbeatTimeout());
         updateCapabilities();
-        servedAddress_ = served;
     }
     // The first read of the Ptp* features tells the host's state without a latch of the client's.
     latchPtpDataSet();

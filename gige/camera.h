@@ -3,13 +3,16 @@
 //
 // Stream channel 0 (gige/gvsp/):
 // - The channel's registers (the 0x0D00 block) live only in the bootstrap image, where the camera checks
-//   every write. After a client wrote one of them, or DeviceLinkThroughputLimitMode or
-//   DeviceLinkThroughputLimit, the channel takes the settings they now hold, and sends the test packet when
-//   the write asked for it; it closes when control is lost or the server stops (SCP already reads 0 then).
-//   PACKETRESEND commands (never acknowledged) are queued for the resend thread. All of it runs on the control
-//   thread with no camera lock held.
-// - The channel's socket is bound to the served address; its port is what SCSP reports. Opening and closing
-//   it, PACKETRESEND and the report of refused frames live in camera_stream.cpp.
+//   every write. After a client wrote one of them, or DeviceLinkThroughputLimitMode,
+//   DeviceLinkThroughputLimit or GevSCMulticastTTL, the channel takes the settings they now hold, and sends the
+//   test packet when the write asked for it; it closes when control is lost or the server stops (SCP already
+//   reads 0 then). PACKETRESEND commands (never acknowledged) are queued for the resend thread. All of it runs
+//   on the control thread with no camera lock held.
+// - The channel's socket is bound to the served address; its port is what SCSP reports. A stream to a
+//   multicast group (SCDA in 224.0.0.0/4) leaves by the served address's interface, or, serving every
+//   interface, by the one on the controlling client's network; any receiver of the group may ask for resends,
+//   which go to the group. Opening and closing the socket, PACKETRESEND and the report of refused frames live
+//   in camera_stream.cpp.
 // - setPacketResendSupported(): sets the PACKETRESEND capability bit clients look at.
 // - timestampTicks(): the device clock (ns ticks, the frequency the bootstrap registers announce): the host's
 //   real-time clock until a client resets it.
@@ -154,6 +157,9 @@ private:
     std::uint32_t channelRegister(gvsp::ChannelRegister offset) const;
     void setChannelRegister(gvsp::ChannelRegister offset, std::uint32_t value);
     gvsp::ChannelSettings channelSettings() const;
+    // Hands `settings` to the channel, with the interface a multicast stream leaves by when the device serves
+    // every interface; without the lock.
+    void configureChannel(gvsp::ChannelSettings settings);
     // The stream socket on the served address (host byte order, 0 for every interface), and the resend thread.
     bool openStream(std::uint32_t address, std::string& error);
     void closeStream();

@@ -22,6 +22,7 @@ constexpr std::uint32_t kChannelEnd = gvsp::kChannelBase + gvsp::kChannelBlockSi
 constexpr const char* kThroughputLimitMode = "DeviceLinkThroughputLimitMode";
 constexpr const char* kThroughputLimit = "DeviceLinkThroughputLimit";
 constexpr const char* kPtpLatch = "PtpDataSetLatch";
+constexpr const char* kMulticastTtl = "GevSCMulticastTTL";
 
 std::uint32_t paddedXmlSize(const std::string& xml) {
     return static_cast<std::uint32_t>((xml.size() + 3) & ~std::size_t{3});
@@ -68,7 +69,7 @@ Status Camera::writeMemory(std::uint32_t address, const std::uint8_t* data, std:
                 events_.configure(messageSettings());
         }
         if (channelWritten) {
-            channel_.configure(settings);
+            configureChannel(settings);
             if (fireTest) channel_.sendTestPacket();
         }
         return status;
@@ -253,7 +254,7 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
     // The latch is the library's own command; the program hears of it like of any other write.
     if (std::find(names.begin(), names.end(), kPtpLatch) != names.end()) latchPtpDataSet();
     const bool carriedOut = callback == nullptr || runCallbacks(callback, context, names);
-    bool limitWritten = false;
+    bool channelFeatureWritten = false;
     gvsp::ChannelSettings settings;
     {
         std::lock_guard lock(mutex_);
@@ -264,13 +265,15 @@ Status Camera::writeFeatures(std::uint32_t address, const std::uint8_t* data, st
         }
         updatePayloadSize();
         heldImage_.reset();
-        // The throughput limit paces the stream from the next frame and the next resend on.
+        // The throughput limit paces the stream from the next frame and the next resend on; the time to live
+        // applies from the next packet.
         for (const auto& name : names) {
-            if (name == kThroughputLimitMode || name == kThroughputLimit) limitWritten = true;
+            if (name == kThroughputLimitMode || name == kThroughputLimit || name == kMulticastTtl)
+                channelFeatureWritten = true;
         }
-        if (limitWritten) settings = channelSettings();
+        if (channelFeatureWritten) settings = channelSettings();
     }
-    if (limitWritten) channel_.configure(settings);
+    if (channelFeatureWritten) configureChannel(settings);
     return carriedOut ? Status::Success : Status::Error;
 }
 
@@ -292,12 +295,10 @@ void Camera::discoveryBlock(const gvcp::Peer& from, std::uint8_t* out) {
     }
     if (served != 0) return;
     // Serving every interface, the answer names the interface on the asking host's network.
-    for (const auto& candidate : listHostInterfaces()) {
-        if ((candidate.address & candidate.mask) == (from.address & candidate.mask)) {
-            wire::storeBe32(out + gvcp::reg::kCurrentIp, candidate.address);
-            wire::storeBe32(out + gvcp::reg::kCurrentMask, candidate.mask);
-            break;
-        }
+    HostInterface facing;
+    if (findInterfaceForPeer(from.address, facing)) {
+        wire::storeBe32(out + gvcp::reg::kCurrentIp, facing.address);
+        wire::storeBe32(out + gvcp::reg::kCurrentMask, facing.mask);
     }
 }
 
@@ -307,10 +308,13 @@ std::uint32_t Camera::switchoverKey() {
 }
 
 void Camera::packetResend(const gvcp::Peer& from, const std::uint8_t* payload, std::size_t size, std::uint8_t flags) {
-    // Only the controlling host is served: it receives the stream. Its resend requests may come from another
-    // port than its control commands (clients send them from their stream socket), so the address decides.
+    // A unicast stream serves only the controlling host: it alone receives the stream. Its resend requests may
+    // come from another port than its control commands (clients send them from their stream socket), so the
+    // address decides. A multicast stream serves every receiver of the group, controlling or not: the answer
+    // goes to the group, never to the asker, so a request redirects nothing and every receiver sees it.
     const gvcp::Peer controller = privilege_.controller();
-    if (!privilege_.controlled() || controller.address != from.address) return;
+    const bool toGroup = gvsp::isMulticast(channel_.settings().destination);
+    if (!privilege_.controlled() || (!toGroup && controller.address != from.address)) return;
     queueResend(payload, size, flags);
 }
 
@@ -376,7 +380,22 @@ gvsp::ChannelSettings Camera::channelSettings() const {
         settings.throughputLimit = static_cast<std::uint64_t>(limit);
     settings.extendedIds = (bootstrap_.word(gvcp::reg::kGvspConfiguration) & gvsp::kGvspConfigExtendedIds) != 0;
     settings.multipart = (channelRegister(gvsp::RegConfig) & gvsp::kConfigMultipart) != 0;
+    settings.multicastInterface = servedAddress_;
+    std::int64_t ttl = 0;
+    if (store_.getInt(kMulticastTtl, ttl) && ttl >= gvsp::kMinMulticastTtl && ttl <= gvsp::kMaxMulticastTtl)
+        settings.multicastTtl = static_cast<std::uint32_t>(ttl);
     return settings;
+}
+
+void Camera::configureChannel(gvsp::ChannelSettings settings) {
+    // Serving every interface, a group's packets leave by the interface on the controlling client's network,
+    // the one it reaches the device through and so the one its receivers are likely on; with none there (a
+    // client behind a router) the routing table chooses.
+    HostInterface facing;
+    if (settings.multicastInterface == 0 && gvsp::isMulticast(settings.destination) &&
+        findInterfaceForPeer(privilege_.controller().address, facing))
+        settings.multicastInterface = facing.address;
+    channel_.configure(settings);
 }
 
 void Camera::setPacketResendSupported(bool supported) {

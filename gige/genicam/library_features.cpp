@@ -126,6 +126,14 @@ void transportLayer(FeatureStore& store) {
     store.setDescription("DeviceLinkThroughputLimit",
                          "Bytes per second the stream may send while DeviceLinkThroughputLimitMode is On "
                          "(IP packets, resends included).");
+    // No standard feature sets how far a multicast stream travels, so the device has its own; 1 keeps the group's
+    // packets on the device's network.
+    store.addFeature(GevInteger, "GevSCMulticastTTL", "TransportLayerControl", GevReadWrite, "", true);
+    store.setIntRange("GevSCMulticastTTL", kMinMulticastTtl, kMaxMulticastTtl, 1);
+    store.setInt("GevSCMulticastTTL", kDefaultMulticastTtl);
+    store.setDescription("GevSCMulticastTTL",
+                         "Routers a stream to a multicast group (GevSCDA in 224.0.0.0/4) may cross: the IP time to "
+                         "live of its packets. This device's own feature; unicast streams ignore it.");
     // The protocol version the device implements, as the version register holds it.
     store.addBootstrapFeature(GevInteger, "DeviceTLVersionMajor", "TransportLayerControl", GevReadOnly, kVersion, 4,
                               0xFFFF0000);

@@ -92,6 +92,13 @@ constexpr std::uint32_t kConfigMultipart = 0x00000040;
 // packet ids with this bit.
 constexpr std::uint32_t kGvspConfigExtendedIds = 0x40000000;
 
+// IPv4 multicast groups (224.0.0.0/4): a stream sent to one reaches every receiver that joined it.
+constexpr bool isMulticast(std::uint32_t address) { return (address & 0xF0000000U) == 0xE0000000U; }
+// Router hops a multicast stream may cross (its IP time to live): 1 keeps it on the device's own network.
+constexpr std::uint32_t kMinMulticastTtl = 1;
+constexpr std::uint32_t kMaxMulticastTtl = 255;
+constexpr std::uint32_t kDefaultMulticastTtl = 1;
+
 // Packet size bounds, also the Min/Max/Inc of the GevSCPSPacketSize feature. 9000 is a jumbo frame;
 // a client negotiates down from there with the test packet.
 constexpr std::uint32_t kMinPacketSize = 576;

@@ -56,6 +56,7 @@ bool StreamSender::open(std::uint32_t address, std::string* error) {
     sourcePort_ = socket_.localPort();
     std::lock_guard<std::mutex> config(configMutex_);
     socket_.setDoNotFragment(settings_.doNotFragment);
+    socket_.setMulticast(settings_.multicastInterface, settings_.multicastTtl);
     return true;
 }
 
@@ -94,6 +95,7 @@ void StreamSender::configure(const ChannelSettings& settings) {
     pacer_.configure(std::uint64_t{settings.packetDelay} * 1000000000ull / tickFrequency_, settings.throughputLimit);
     std::shared_lock<std::shared_mutex> lock(socketMutex_);
     socket_.setDoNotFragment(settings.doNotFragment);
+    socket_.setMulticast(settings.multicastInterface, settings.multicastTtl);
 }
 
 bool StreamSender::sendTestPacket() {

@@ -40,6 +40,10 @@ struct ChannelSettings {
     std::uint64_t throughputLimit = 0;  // bytes per second of IP packets, 0 for no limit
     bool extendedIds = false;           // 64-bit block ids and 32-bit packet ids (GVSP configuration register)
     bool multipart = false;             // the client accepts multipart blocks (SCCFG)
+    // For a multicast destination: the address of the interface the group's packets leave by (0: the routing
+    // table's choice) and their time to live.
+    std::uint32_t multicastInterface = 0;
+    std::uint32_t multicastTtl = kDefaultMulticastTtl;
 };
 
 // One multipart block: its parts, each with its bytes, in the order of the leader's records.
@@ -94,8 +98,9 @@ public:
 
     // PACKETRESEND for packets first..last of a block: held packets are sent again unchanged (with extended
     // ids, flagged as resent); one packet with status PACKET_UNAVAILABLE answers for a block or packets no
-    // longer (or never) held. A reversed range is ignored. Resent packets keep the channel's pace, so a paced
-    // resend holds the caller. `extendedIds`: the request's id layout.
+    // longer (or never) held. A reversed range is ignored. The answer goes where the stream goes, never to
+    // the asker: to a multicast group every receiver sees it, as each saw the block. Resent packets keep the
+    // channel's pace, so a paced resend holds the caller. `extendedIds`: the request's id layout.
     void resend(std::uint64_t blockId, std::uint32_t first, std::uint32_t last, bool extendedIds = false);
 
     // Ends the frame being sent: its remaining packets and pacing waits are skipped; send() returns Stopped.

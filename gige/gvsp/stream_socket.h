@@ -37,6 +37,10 @@ public:
 
     // Do-not-fragment on (datagrams larger than the path MTU fail) or off (they are fragmented).
     bool setDoNotFragment(bool enabled);
+    // For datagrams to a multicast group: they leave by the interface holding `interfaceAddress` (host byte
+    // order; 0 leaves it to the routing table), cross at most `ttl` routers, and are looped back to receivers
+    // on this host that joined the group.
+    bool setMulticast(std::uint32_t interfaceAddress, std::uint32_t ttl);
     // Longest one send call may block when the socket's buffer is full; 0 = no limit.
     bool setSendTimeout(int milliseconds);
 

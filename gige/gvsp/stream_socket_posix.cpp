@@ -57,6 +57,18 @@ bool StreamSocket::setDoNotFragment(bool enabled) {
     return ::setsockopt(static_cast<int>(handle_), IPPROTO_IP, IP_MTU_DISCOVER, &mode, sizeof mode) == 0;
 }
 
+bool StreamSocket::setMulticast(std::uint32_t interfaceAddress, std::uint32_t ttl) {
+    if (handle_ < 0) return false;
+    const int fd = static_cast<int>(handle_);
+    in_addr outgoing{};
+    outgoing.s_addr = htonl(interfaceAddress);
+    const int hops = static_cast<int>(ttl);
+    const int loop = 1;
+    return ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &outgoing, sizeof outgoing) == 0 &&
+           ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &hops, sizeof hops) == 0 &&
+           ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) == 0;
+}
+
 bool StreamSocket::setSendTimeout(int milliseconds) {
     if (handle_ < 0) return false;
     timeval limit{};

@@ -71,6 +71,20 @@ bool StreamSocket::setSendTimeout(int milliseconds) {
                       sizeof value) == 0;
 }
 
+// Winsock takes the interface as an IPv4 address in network order, the time to live and the loop switch as
+// DWORDs.
+bool StreamSocket::setMulticast(std::uint32_t interfaceAddress, std::uint32_t ttl) {
+    if (handle_ == -1) return false;
+    const SOCKET fd = toSocket(handle_);
+    const DWORD outgoing = htonl(interfaceAddress);
+    const DWORD hops = ttl;
+    const DWORD loop = 1;
+    return setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&outgoing), sizeof outgoing) ==
+               0 &&
+           setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&hops), sizeof hops) == 0 &&
+           setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char*>(&loop), sizeof loop) == 0;
+}
+
 // Windows reports no refusal of a single datagram: a filter that drops one does so silently.
 std::size_t StreamSocket::send(std::uint32_t address, std::uint16_t port, const OutPacket* packets, std::size_t count,
                                std::size_t*) {

@@ -1,5 +1,5 @@
-// The OS-independent part of the host interface helpers: finding the interface that holds an address and
-// choosing where a new address goes.
+// The OS-independent part of the host interface helpers: finding the interface that holds an address or faces a
+// peer, and choosing where a new address goes.
 #include "net/host_interfaces.h"
 
 #include "net/udp_socket.h"
@@ -9,6 +9,16 @@ namespace gige {
 bool findHostInterface(std::uint32_t address, HostInterface& out) {
     for (const auto& candidate : listHostInterfaces()) {
         if (candidate.address == address) {
+            out = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool findInterfaceForPeer(std::uint32_t peer, HostInterface& out) {
+    for (const auto& candidate : listHostInterfaces()) {
+        if ((candidate.address & candidate.mask) == (peer & candidate.mask)) {
             out = candidate;
             return true;
         }

@@ -22,6 +22,9 @@ std::vector<HostInterface> listHostInterfaces();
 // The interface that holds `address`; false when none does.
 bool findHostInterface(std::uint32_t address, HostInterface& out);
 
+// The interface whose network holds `peer` (the first such, in the system's order); false when none does.
+bool findInterfaceForPeer(std::uint32_t peer, HostInterface& out);
+
 // Adds `address`/`mask` to the interface holding an address of the same network, else to the first one;
 // a non-zero gateway also adds a default route. Needs administrator rights. False with `error` set on
 // failure.

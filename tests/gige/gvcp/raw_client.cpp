@@ -28,9 +28,9 @@ Bytes makeCommand(std::uint16_t code, const Bytes& payload, std::uint16_t id, st
     return concat(bytes, payload);
 }
 
-RawClient::RawClient(std::uint32_t device) : device_(device) {
+RawClient::RawClient(std::uint32_t device, std::uint32_t local) : device_(device) {
     std::string error;
-    if (!socket_.open(0x7F000001, 0, false, error)) throw std::runtime_error(error);
+    if (!socket_.open(local, 0, false, error)) throw std::runtime_error(error);
 }
 
 void RawClient::send(const Bytes& datagram) { socket_.send(datagram.data(), datagram.size(), {device_, 3956}); }

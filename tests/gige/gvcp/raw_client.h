@@ -27,7 +27,8 @@ struct Ack {
 
 class RawClient {
 public:
-    explicit RawClient(std::uint32_t device);
+    // Sends from `local` (host order), 127.0.0.1 unless a test gives the address of another interface.
+    explicit RawClient(std::uint32_t device, std::uint32_t local = 0x7F000001);
     std::uint16_t port() const { return socket_.localPort(); }
 
     void send(const Bytes& datagram);
