@@ -357,7 +357,8 @@ int capture(const Options& options) {
     if (takeError(error, message)) return fail("reading PayloadSize failed: " + message);
     GPtr<ArvStream> stream(arv_camera_create_stream(camera.get(), nullptr, nullptr, &error), g_object_unref);
     if (takeError(error, message) || !stream) return fail("opening the stream failed: " + message);
-    for (int i = 0; i < 8; ++i) arv_stream_push_buffer(stream.get(), arv_buffer_new(payload, nullptr));
+    constexpr int kQueuedBuffers = 8;
+    for (int i = 0; i < kQueuedBuffers; ++i) arv_stream_push_buffer(stream.get(), arv_buffer_new(payload, nullptr));
 
     if (!options.output.empty()) std::filesystem::create_directories(options.output);
     std::ofstream chunkLog;
@@ -369,6 +370,7 @@ int capture(const Options& options) {
     std::uint64_t bytes = 0;
     std::string progress;
     int received = 0;
+    int untouched = 0;
     int result = 0;
     if (!single) arv_camera_start_acquisition(camera.get(), &error);
     for (int frame = 1; frame <= options.count && error == nullptr; ++frame) {
@@ -385,6 +387,16 @@ int capture(const Options& options) {
         if (buffer == nullptr) {
             result = fail("time-out: no frame within " + std::to_string(options.timeoutSeconds) + " s");
             break;
+        }
+        // The packet-socket receiver now and then hands back a buffer no block ever touched: not a frame the
+        // device sent, so it is not counted, up to as many as were queued. (Only while running free: a start or
+        // trigger per frame would be sent again.)
+        const bool freeRunning = !single && !options.softwareTrigger;
+        if (freeRunning && arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_CLEARED && untouched < kQueuedBuffers) {
+            ++untouched;
+            --frame;
+            arv_stream_push_buffer(stream.get(), buffer);
+            continue;
         }
         if (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS) {
             ++received;
