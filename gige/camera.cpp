@@ -43,7 +43,9 @@ Camera::Camera() : server_(*this, privilege_, actions_) {
     bootstrap_.setWord(kActiveLinkCount, 1);
     bootstrap_.setWord(kActionSignalCount, gvcp::ActionSignals::kSignalCount);
     bootstrap_.setWord(kScheduledActionQueueSize, gvcp::ActionSignals::kQueueSize);
-    // SCSP is implemented; block ids are the standard 16-bit ones (64-bit ids are not offered).
+    // SCSP is implemented, and the 16-bit block ids of earlier versions are offered besides the 64-bit ones
+    // (GevGVSPExtendedIDMode) that every device of version 2 sends on request: no bit of this register
+    // announces those, the version register does.
     bootstrap_.setWord(kStreamChannelCapability, 0xC0000000);
     bootstrap_.setWord(kHeartbeatTimeout, gvcp::ControlPrivilege::kDefaultHeartbeatMs);
     bootstrap_.setWord(kTickFrequencyHigh, 0);

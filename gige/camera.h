@@ -105,6 +105,7 @@ public:
     bool setUserDefinedName(const char* text) override;
     bool setMultipartOffered(bool offered) override;
     bool setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) override;
+    bool multipartActive(int stream) override;
     int sendMultipart(const GevPart* parts, int partCount, int stream) override;
     std::uint64_t getTimestamp() override;
     void setFrameTimestamp(std::uint64_t ticks, int stream) override;
@@ -179,6 +180,9 @@ private:
     // once), else the device clock now.
     std::uint64_t blockTimestamp();
     gvsp::ImageSettings imageSettingsLocked();
+    // The program offers parts and the client enabled multipart and extended ids: blocks go out multipart,
+    // and PayloadSize is theirs.
+    bool multipartBlocksLocked() const;
     // Asks the host's ptp4l and keeps its answer in the Ptp* features; called without the lock, since the
     // question may wait for ptp4l (never longer than ptp::kQueryTimeoutMs).
     void latchPtpDataSet();

@@ -108,12 +108,29 @@ bool Camera::setMultipartLayout(std::uint64_t partBytes, int partCount, int stre
     return true;
 }
 
+bool Camera::multipartBlocksLocked() const {
+    return multipartParts_ > 0 && (channelRegister(gvsp::RegConfig) & gvsp::kConfigMultipart) != 0 &&
+           (bootstrap_.word(gvcp::reg::kGvspConfiguration) & gvsp::kGvspConfigExtendedIds) != 0;
+}
+
+bool Camera::multipartActive(int stream) {
+    std::lock_guard lock(mutex_);
+    return stream == 0 && multipartBlocksLocked();
+}
+
 int Camera::sendMultipart(const GevPart* parts, int partCount, int stream) {
     if (parts == nullptr || partCount <= 0 || partCount >= static_cast<int>(gvsp::kMaxParts))
         return reportRefusal(gvsp::FrameInvalid);
-    const gvsp::ImageSettings image = imageSettings();
-    return reportRefusal(
-        frames_.sendMultipart(parts, static_cast<std::uint32_t>(partCount), stream, image, blockTimestamp()));
+    gvsp::ImageSettings image;
+    bool multipart = false;
+    {
+        // The block's kind and the PayloadSize it must fit are read together, so that they agree.
+        std::lock_guard lock(mutex_);
+        image = heldImage_ ? *heldImage_ : imageSettingsLocked();
+        multipart = multipartBlocksLocked();
+    }
+    return reportRefusal(frames_.sendMultipart(parts, static_cast<std::uint32_t>(partCount), stream, image,
+                                               blockTimestamp(), multipart));
 }
 
 bool Camera::addPixelFormat(const char* name) {
@@ -180,7 +197,7 @@ void Camera::updatePayloadSize() {
     std::int64_t chunkMode = 0;
     store_.getInt("ChunkModeActive", chunkMode);
     const bool chunks = chunkMode != 0;
-    if (multipartParts_ > 0) {
+    if (multipartBlocksLocked()) {
         // The image parts, then the chunk part: every chunk's value and tail.
         const std::uint64_t chunkPart = chunks ? chunkBytes_ + std::uint64_t{gvsp::kChunkTailSize} * chunkCount_ : 0;
         store_.setInt("PayloadSize", static_cast<std::int64_t>(multipartBytes_ + chunkPart));

@@ -155,7 +155,11 @@ void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
             actions_.setDeviceKey(value);
             bootstrap_.setWord(address, value);
             break;
-        case kGvspConfiguration: bootstrap_.setWord(address, value & gvsp::kGvspConfigExtendedIds); break;
+        // Multipart blocks need extended ids, so the id layout decides the block kind, and PayloadSize, too.
+        case kGvspConfiguration:
+            bootstrap_.setWord(address, value & gvsp::kGvspConfigExtendedIds);
+            updatePayloadSize();
+            break;
         case kUserDefinedName + 12: bootstrap_.setWord(address, value & 0xFFFFFF00U); break;  // keep a NUL
         case gvsp::kChannelBase + gvsp::RegPort: bootstrap_.setWord(address, value & gvsp::kPortMask); break;
         // Only the first network interface exists: the interface index bits stay 0.
@@ -166,9 +170,11 @@ void Camera::writeBootstrapWord(std::uint32_t address, std::uint32_t value) {
             break;
         // Extended chunk data, and multipart when it is offered: clients that set the multipart bit regardless
         // read it back clear from a device without it.
+        // PayloadSize follows the block kind the client chose, so that it allocates exactly what arrives.
         case gvsp::kChannelBase + gvsp::RegConfig:
             bootstrap_.setWord(address,
                                value & (gvsp::kConfigExtendedChunk | (multipartOffered_ ? gvsp::kConfigMultipart : 0)));
+            updatePayloadSize();
             break;
         default: bootstrap_.setWord(address, value); break;
     }
@@ -329,6 +335,7 @@ void Camera::controlChanged(bool controlled) {
             setChannelRegister(gvsp::RegPort, 0);
             setChannelRegister(gvsp::RegConfig, channelRegister(gvsp::RegConfig) & ~gvsp::kConfigMultipart);
             bootstrap_.setWord(gvcp::reg::kGvspConfiguration, 0);
+            updatePayloadSize();
             // Nor does anybody receive events: the channel closes and drops what it still queues.
             bootstrap_.setWord(gvcp::reg::kMessageChannelPort, 0);
             bootstrap_.setWord(gvcp::reg::kMessageChannelDestination, 0);

@@ -220,14 +220,19 @@ public:
     // 17. Multipart blocks on stream channel `stream` (only 0 exists).
     //     Offers multipart in the stream channel's capabilities; given once before startServer.
     virtual bool setMultipartOffered(bool offered) = 0;
-    //     The blocks sent now carry `partCount` image parts of `partBytes` bytes in total (sendMultipart), or
-    //     single images when `partCount` is 0 (sendImage, sendPointCloud); PayloadSize follows, with the chunk
-    //     part when chunks are on.
+    //     The program offers blocks of `partCount` image parts of `partBytes` bytes in total (sendMultipart),
+    //     or single images when `partCount` is 0 (sendImage, sendPointCloud).
     virtual bool setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) = 0;
+    //     Whether the blocks sent now are multipart: the program offers parts (setMultipartLayout) and the
+    //     client enabled multipart (GevSCCFGMultiPartEnabled) and extended ids (GevGVSPExtendedIDMode), which
+    //     a multipart leader needs for its part count. PayloadSize follows the same answer: the parts and the
+    //     chunk part when it is true, the single image in PixelFormat with its chunks when it is false. A
+    //     program asks before each frame and sends the image a client without multipart expects otherwise.
+    virtual bool multipartActive(int stream) = 0;
     //     Sends the parts of one trigger as one multipart block, the chunks added since beginFrame in a chunk
-    //     part at its end. A multipart block needs a client that enabled multipart (stream channel
-    //     configuration) and extended ids (GVSP configuration): without them the first part goes out alone as
-    //     an image block, with the chunks, as sendImage would send it. Results as sendImage; at most 7 parts.
+    //     part at its end. When the blocks are not multipart (multipartActive), the part in PixelFormat and
+    //     the image size goes out alone as an image block with the chunks, as sendImage would send it, and
+    //     without such a part the frame is refused (size mismatch). Results as sendImage; at most 7 parts.
     virtual int sendMultipart(const GevPart* parts, int partCount, int stream) = 0;
 
     // 18. Device clock and actions.

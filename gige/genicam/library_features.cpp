@@ -115,6 +115,10 @@ void transportLayer(FeatureStore& store) {
                               kGvspConfiguration, 4, kGvspConfigExtendedIds);
     store.addEnumEntry("GevGVSPExtendedIDMode", "Off", 0);
     store.addEnumEntry("GevGVSPExtendedIDMode", "On", 1);
+    // Multipart blocks on the stream channel, when the program offers them (read back false otherwise); they
+    // also need extended ids.
+    store.addBootstrapFeature(GevBoolean, "GevSCCFGMultiPartEnabled", "TransportLayerControl", GevReadWrite,
+                              kChannelBase + RegConfig, 4, kConfigMultipart);
     // A receiver slower than the link gets whole frames when the stream is held to what it takes.
     store.addFeature(GevEnumeration, "DeviceLinkThroughputLimitMode", "TransportLayerControl", GevReadWrite, "", true);
     store.addEnumEntry("DeviceLinkThroughputLimitMode", "Off", 0);
@@ -213,7 +217,8 @@ void declareLibraryFeatures(FeatureStore& store) {
     transportLayer(store);
     ptpControl(store);
     actionControl(store);
-    for (const char* name : {"Width", "Height", "PixelFormat", "ChunkModeActive", "ChunkEnable"})
+    for (const char* name : {"Width", "Height", "PixelFormat", "ChunkModeActive", "ChunkEnable",
+                             "GevSCCFGMultiPartEnabled", "GevGVSPExtendedIDMode"})
         store.setElement("regPayloadSize", "pInvalidator", name, true);
 }
 

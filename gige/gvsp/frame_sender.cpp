@@ -78,7 +78,7 @@ int FrameSender::result(SendOutcome outcome) {
 }
 
 int FrameSender::sendMultipart(const GevPart* parts, std::uint32_t count, int stream, const ImageSettings& image,
-                               std::uint64_t timestamp) {
+                               std::uint64_t timestamp, bool multipart) {
     if (stream != 0) return FrameNoSuchStream;
     // One record stays free for the chunk part.
     if (parts == nullptr || count == 0 || count >= kMaxParts) return FrameInvalid;
@@ -111,21 +111,20 @@ int FrameSender::sendMultipart(const GevPart* parts, std::uint32_t count, int st
         block.payloadType = PayloadMultipartWithChunks;
         total += chunks.length;
     }
-    if (total > image.payloadSize) return FrameTooLarge;
-    const SendOutcome outcome = channel_.sendMultipart(block);
-    if (outcome != SendOutcome::MultipartOff) return result(outcome);
+    if (multipart) {
+        if (total > image.payloadSize) return FrameTooLarge;
+        const SendOutcome outcome = channel_.sendMultipart(block);
+        if (outcome != SendOutcome::MultipartOff) return result(outcome);
+    }
 
-    // The client receives single-part blocks only: the first part goes out as today's image block.
-    const GevPart& first = block.parts[0];
-    if (!parts_.compose(parts[0].data, first.length, &payload_)) return FrameTooLarge;
-    LeaderFields leader;
-    leader.timestamp = timestamp;
-    leader.pixelFormat = first.pixelFormat;
-    leader.width = first.width;
-    leader.height = first.height;
-    leader.offsetX = image.offsetX;
-    leader.offsetY = image.offsetY;
-    return result(channel_.send(leader, payload_));
+    // A single-part block is what PixelFormat, Width, Height and PayloadSize describe: the part in that format
+    // and size, as sendImage would send it.
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const GevPart& part = parts[i];
+        if (part.pixelFormat == image.pixelFormat && part.width == image.width && part.height == image.height)
+            return send(part.data, part.length, image, timestamp);
+    }
+    return FrameSizeMismatch;
 }
 
 }  // namespace gvsp

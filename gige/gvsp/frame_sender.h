@@ -44,10 +44,11 @@ public:
     int sendPointCloud(const void* frame, std::int64_t pointCount, int stream, const ImageSettings& image,
                        std::uint64_t timestamp);
     // The parts of one trigger as one multipart block, the chunks added since beginFrame in a chunk part at
-    // its end. Every part must be exactly width x height pixels of its format. A client that has not enabled
-    // multipart with extended ids gets the first part alone as an image block, with the chunks as today.
+    // its end. Every part must be exactly width x height pixels of its format. Unless `multipart` (the block
+    // kind PayloadSize describes), or when the channel turns out not to take multipart blocks, the part that
+    // `image` describes goes out alone as an image block with the chunks; without one the frame is refused.
     int sendMultipart(const GevPart* parts, std::uint32_t count, int stream, const ImageSettings& image,
-                      std::uint64_t timestamp);
+                      std::uint64_t timestamp, bool multipart);
 
 private:
     int send(const void* frame, std::uint64_t imageBytes, const ImageSettings& image, std::uint64_t timestamp);

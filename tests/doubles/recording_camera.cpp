@@ -558,6 +558,12 @@ bool RecordingCamera::setMultipartLayout(std::uint64_t partBytes, int partCount,
     return true;
 }
 
+// Not logged: a query the bridge makes for every frame. The client here always takes multipart blocks.
+bool RecordingCamera::multipartActive(int stream) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stream == 0 && multipartParts_ > 0;
+}
+
 // As strict as the library: every part is exactly its width x height pixels, the block fits PayloadSize, and
 // at most seven parts leave room for the chunk part.
 int RecordingCamera::sendMultipart(const GevPart* parts, int partCount, int stream) {

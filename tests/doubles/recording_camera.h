@@ -128,6 +128,7 @@ public:
     bool setUserDefinedName(const char* text) override;
     bool setMultipartOffered(bool offered) override;
     bool setMultipartLayout(std::uint64_t partBytes, int partCount, int stream) override;
+    bool multipartActive(int stream) override;
     int sendMultipart(const GevPart* parts, int partCount, int stream) override;
     std::uint64_t getTimestamp() override;
     void setFrameTimestamp(std::uint64_t ticks, int stream) override;

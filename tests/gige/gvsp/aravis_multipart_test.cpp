@@ -2,8 +2,8 @@
 // three parts of a trigger and a libaravis client that enabled multipart and extended ids receives them part
 // by part (component ids, formats, sizes, bytes) with the temperature chunk, and, run by ctest in a namespace
 // whose loopback loses a share of the stream's payload packets, through packets lost and resent; without multipart the
-// same client gets the first part as an image, still with 64-bit ids; tshark decodes the multipart stream without
-// malformed or expert items.
+// same client gets the part in PixelFormat as an image, still with 64-bit ids; either way every block is as large as
+// PayloadSize; tshark decodes the multipart stream without malformed or expert items.
 #include "gev_camera.h"
 
 #include <arv.h>
@@ -48,6 +48,8 @@ public:
         camera_->addChunkCategory("ChunkDataControl");
         camera_->addChunkFeature(kTemperatureChunkId, "ChunkTemperature", "ChunkDataControl", GevReadOnly, 4, nullptr);
         camera_->setImageSize(kWidth, kHeight, 0);
+        camera_->addPixelFormat("Coord3D_ABC32f");
+        camera_->setEnumValue("PixelFormat", "Coord3D_ABC32f");
         camera_->setMultipartOffered(true);
         camera_->setChunkLayout(4, 1, 0);
         camera_->setMultipartLayout(kPixels * 15, 3, 0);
@@ -133,8 +135,9 @@ Received receive(const char* address, bool multipart, int frames, const PartPatt
     ArvStream* stream = arv_camera_create_stream(camera, nullptr, nullptr, &error);
     EXPECT_NE(stream, nullptr) << (error ? error->message : "");
     ArvChunkParser* parser = arv_camera_create_chunk_parser(camera);
+    // Read after the switch: the parts and the chunk part, or the image in PixelFormat with its tail and chunk.
     const guint payload = arv_camera_get_payload(camera, nullptr);
-    EXPECT_EQ(payload, kPixels * 15 + 4 + 8);
+    EXPECT_EQ(payload, multipart ? kPixels * 15 + 4 + 8 : kPixels * 12 + 8 + 4 + 8);
     // Each buffer is used once, as in aravis_stream_test.cpp.
     const int buffers = frames * 3;
     for (int i = 0; i < buffers; ++i) arv_stream_push_buffer(stream, arv_buffer_new(payload, nullptr));
@@ -148,6 +151,9 @@ Received receive(const char* address, bool multipart, int frames, const PartPatt
             continue;
         }
         ++got.complete;
+        size_t received = 0;
+        arv_buffer_get_data(buffer, &received);
+        if (received != payload) ++got.wrong;
         if (multipart) {
             const bool right =
                 arv_buffer_get_payload_type(buffer) == ARV_BUFFER_PAYLOAD_TYPE_MULTIPART &&

@@ -323,13 +323,17 @@ TEST_F(CameraStreamTest, MultipartBlocksStartEachPartInAPacketOfItsOwn) {
     camera->setMultipartOffered(true);
     camera->setChunkLayout(4, 1, 0);
     camera->setMultipartLayout(64 * 48 * 12 + 64 * 48 * 2 + 64 * 48, 3, 0);
+    camera->addPixelFormat("Coord3D_ABC32f");
+    camera->setEnumValue("PixelFormat", "Coord3D_ABC32f");
     start(88);
     std::uint32_t value = 0;
     client->readReg(kScc, value);
     EXPECT_EQ(value, 0x41u) << "multipart and extended chunk data";
+    // Until the client takes multipart blocks, PayloadSize is the single image's: the image in PixelFormat, its
+    // tail and the chunk.
     std::int64_t payload = 0;
     camera->getIntValue("PayloadSize", &payload);
-    EXPECT_EQ(payload, 64 * 48 * 15 + 4 + 8);
+    EXPECT_EQ(payload, 64 * 48 * 12 + 8 + 4 + 8);
 
     std::vector<std::uint8_t> range(64 * 48 * 12), intensity(64 * 48 * 2), confidence(64 * 48);
     for (std::size_t i = 0; i < range.size(); ++i) range[i] = static_cast<std::uint8_t>(i * 7);
@@ -347,8 +351,11 @@ TEST_F(CameraStreamTest, MultipartBlocksStartEachPartInAPacketOfItsOwn) {
         return camera->sendMultipart(parts, 3, 0);
     };
 
-    // Multipart selected on the channel but no extended ids: the first part alone, as an image with chunks.
+    // Multipart selected on the channel but no extended ids: the part in PixelFormat alone, as an image with
+    // chunks, and PayloadSize stays.
     ASSERT_EQ(client->writeReg(kSccfg, 0x40), 0);
+    camera->getIntValue("PayloadSize", &payload);
+    EXPECT_EQ(payload, 64 * 48 * 12 + 8 + 4 + 8);
     ASSERT_EQ(sendParts(), 0);
     auto packets = received();
     ASSERT_GE(packets.size(), 3u);
@@ -358,6 +365,8 @@ TEST_F(CameraStreamTest, MultipartBlocksStartEachPartInAPacketOfItsOwn) {
     EXPECT_EQ(assemble(packets, packets[0].block, 1464).size(), range.size() + 8 + 12);
 
     ASSERT_EQ(client->writeReg(kGvspConfig, kExtendedIds), 0);
+    camera->getIntValue("PayloadSize", &payload);
+    EXPECT_EQ(payload, 64 * 48 * 15 + 4 + 8) << "the three parts and the chunk part";
     ASSERT_EQ(sendParts(), 0);
     packets = received();
     ASSERT_FALSE(packets.empty());
