@@ -78,6 +78,9 @@ void declareComponents(CGevCamera& camera) {
     camera.addFeature(GevInteger, "ComponentIDValue", "ImageFormatControl", GevReadOnly, nullptr, 1);
     camera.setDescription("ComponentIDValue", "Identifier of the selected component in the parts of a multipart block");
     camera.setNodeElement("regComponentIDValue", "pInvalidator", "ComponentSelector", true);
+    // Both decide whether the blocks are multipart and what they carry.
+    for (const char* name : {"AcquisitionMultiPartMode", "ComponentEnable"})
+        camera.setNodeElement("regPayloadSize", "pInvalidator", name, true);
 }
 
 }  // namespace

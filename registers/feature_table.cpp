@@ -179,7 +179,32 @@ bool writeAcquisitionStop(CMainClass& bridge, const char* featureName) {
 
 bool writeAcquisitionStart(CMainClass& bridge, const char* featureName) {
     bridge.trace("Write " + std::string(featureName) + "\n");
+    // SynchronizedComponents with a 3D format and no component would send empty blocks.
+    std::string formatName;
+    bool components = false;
+    {
+        std::lock_guard<std::mutex> lock(bridge.stateMutex);
+        formatName = bridge.pixelFormat;
+        for (const bool enabled : bridge.componentEnabled) components = components || enabled;
+        components = components || bridge.multiPartMode != kMultiPartSynchronizedComponents;
+    }
+    const FrameFormat* format = findFrameFormat(formatName);
+    if (!components && format != nullptr && format->sending == FrameSending::PointCloud) {
+        bridge.printError(
+            "ERROR: AcquisitionStart refused: AcquisitionMultiPartMode is SynchronizedComponents and "
+            "no component is enabled, so every block would be empty\n");
+        return false;
+    }
     return bridge.requestAcquisitionStart();
+}
+
+// The mode decides when the acquisition ends by itself, so it stays as it was started with.
+bool writeAcquisitionMode(CMainClass& bridge, const char* featureName) {
+    const std::int64_t mode = readWrittenInteger(bridge, featureName);
+    if (bridge.isAcquisitionActive()) return false;
+    std::lock_guard<std::mutex> lock(bridge.stateMutex);
+    storeMember<&CMainClass::acquisitionMode>(bridge, mode);
+    return true;
 }
 
 bool writeExposureTime(CMainClass& bridge, const char* featureName) {
@@ -222,10 +247,25 @@ bool writeTemperatureThreshold(CMainClass& bridge, const char* featureName) {
 bool applyChunkEnable(CMainClass& bridge, std::int64_t value) { return bridge.applyChunkEnable(value); }
 
 bool applyComponentEnable(CMainClass& bridge, std::int64_t value) {
+    const char* lastComponent = nullptr;
     {
         std::lock_guard<std::mutex> lock(bridge.stateMutex);
         if (bridge.componentSelector >= kComponentCount || (value != 0 && value != 1)) return false;
-        bridge.componentEnabled[bridge.componentSelector] = value == 1;
+        // In SynchronizedComponents mode the last enabled component stays: without one a block would be empty.
+        bool others = false;
+        for (std::size_t c = 0; c < kComponentCount; ++c)
+            others = others || (c != bridge.componentSelector && bridge.componentEnabled[c]);
+        if (value == 0 && !others && bridge.multiPartMode == kMultiPartSynchronizedComponents) {
+            lastComponent = kComponents[bridge.componentSelector].name;
+        } else {
+            bridge.componentEnabled[bridge.componentSelector] = value == 1;
+        }
+    }
+    if (lastComponent != nullptr) {
+        bridge.printError(std::string("ERROR: ComponentEnable = false refused for ") + lastComponent +
+                          ": it is the last enabled component and AcquisitionMultiPartMode is "
+                          "SynchronizedComponents, so the blocks would be empty\n");
+        return false;
     }
     applyMultipartLayout(bridge);
     return true;
@@ -317,7 +357,7 @@ constexpr FeatureRow kFeatures[] = {
     {"OffsetY", tracesInteger<&CMainClass::roiOffsetY>()},
     {"PixelFormat", {}, handledBy(writePixelFormat)},
     {"PathToMask", {answerPathToMask}, handledBy(writePathToMask)},
-    {"AcquisitionMode", readsInteger<&CMainClass::acquisitionMode>(), storesInteger<&CMainClass::acquisitionMode>()},
+    {"AcquisitionMode", readsInteger<&CMainClass::acquisitionMode>(), handledBy(writeAcquisitionMode)},
     {"ExposureTime", readsFloat<&CMainClass::exposureTimeCurrent>(), handledBy(writeExposureTime)},
     {"StackAcquisitionMode", readsInteger<&CMainClass::stackAcquisitionModeCurrent>(),
      sendsInteger("SetStackAcquisitionMode")},

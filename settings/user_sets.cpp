@@ -187,6 +187,10 @@ bool CMainClass::loadUserSet(std::size_t set) {
         std::copy(std::begin(current), std::end(current), selectors);
     }
 
+    // The components are written in SingleComponent mode, where disabling one never leaves a multipart block
+    // empty on the way to the set's own components; the set's mode follows them.
+    if (values.count("AcquisitionMultiPartMode") != 0)
+        writeAsClient(*this, "AcquisitionMultiPartMode", UserSetValueKind::Entry, "SingleComponent");
     std::string refused;
     for (const UserSetField& field : userSetFields()) {
         const auto value = values.find(field.key);

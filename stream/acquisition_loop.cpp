@@ -362,7 +362,9 @@ private:
             fillFrame(slot, width, height);
         }
         const auto sending = time_.now();
-        const int refused = multipart_.active ? sendParts(slot, width, height) : sendFrame(slot, pixels);
+        // A client without multipart gets the Range image alone, in PixelFormat, as PayloadSize tells it.
+        const bool parts = multipart_.active && bridge_.camera->multipartActive(0);
+        const int refused = parts ? sendParts(slot, width, height) : sendFrame(slot, pixels);
         sendTime_ = time_.now() - sending;
         if (refused == 0) {
             stageTimes_.frameSent();

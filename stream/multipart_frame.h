@@ -3,8 +3,10 @@
 // Mono16 image of the same trigger) and the Confidence part (Confidence8: 255 where the Range part holds a
 // measured point, 0 where it does not), each only while its ComponentEnable is set.
 //
-// Multipart blocks are built only while PixelFormat is a 3D format (the Range part's format) and at least one
-// component is enabled; otherwise the acquisition streams single images as in SingleComponent mode.
+// Multipart blocks are built only while PixelFormat is a 3D format (the Range part's format), at least one
+// component is enabled (the last one cannot be disabled in this mode, nor an acquisition started without one)
+// and the client takes multipart blocks; otherwise the acquisition streams single images as in SingleComponent
+// mode, the Range image in PixelFormat.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // Control semantics end to end: the emulated sensor, the bridge program and a libaravis client. The
-// client's last acquisition command wins, a client that leaves stops the sensor, the pixel format cannot
-// change under a running stream, a mask path that is no regular file is refused without blocking the
-// control channel, and writes that the sensor refuses or the bridge does not carry out are answered with
+// client's last acquisition command wins, a client that leaves stops the sensor, the pixel format and the
+// acquisition mode cannot change under a running stream, a mask path that is no regular file is refused without
+// blocking the control channel, and writes that the sensor refuses or the bridge does not carry out are answered with
 // an error and leave the value the sensor has. With TriggerMode On each software trigger gives exactly one
 // frame, stamped with the moment the sensor was triggered on the host's real-time clock.
 #include <gtest/gtest.h>
@@ -121,6 +121,9 @@ TEST_F(ControlEndToEnd, TheLastAcquisitionCommandWinsAndTheFormatIsLockedWhileSt
         // While frames flow the format cannot change, and it stays what it was.
         EXPECT_NE(writeString("PixelFormat", "Mono16"), "") << format;
         EXPECT_EQ(arv_camera_get_pixel_format_as_string(camera, nullptr), std::string(format));
+        // Nor the mode, which would end the acquisition by itself after the next frame.
+        EXPECT_NE(writeString("AcquisitionMode", "SingleFrame"), "") << format;
+        EXPECT_EQ(arv_camera_get_string(camera, "AcquisitionMode", nullptr), std::string("Continuous"));
         EXPECT_GT(framesWithin(800), 0) << format;
 
         // Stop, start, stop as a client reconfiguring: stopped, and no frame follows.
@@ -134,9 +137,11 @@ TEST_F(ControlEndToEnd, TheLastAcquisitionCommandWinsAndTheFormatIsLockedWhileSt
         g_object_unref(stream);
         stream = nullptr;
     }
-    // Stopped, the format may change again.
+    // Stopped, the format and the mode may change again.
     EXPECT_EQ(writeString("PixelFormat", "Mono16"), "");
     EXPECT_EQ(arv_camera_get_pixel_format_as_string(camera, nullptr), std::string("Mono16"));
+    EXPECT_EQ(writeString("AcquisitionMode", "SingleFrame"), "");
+    EXPECT_EQ(writeString("AcquisitionMode", "Continuous"), "");
 }
 
 TEST_F(ControlEndToEnd, AClientLeavingAfterStopAndStartStopsTheSensor) {

@@ -1,7 +1,10 @@
 // Multipart end to end: the emulated sensor (dumping every cloud and intensity image it serves), the bridge
-// program and a libaravis client that selects SynchronizedComponents, enables multipart and extended ids and
-// takes the temperature chunk. Every block's Range, Intensity and Confidence parts must carry their component
-// ids, formats and sizes and equal what this test computes on its own from one fetch's dumps.
+// program and a libaravis client that selects SynchronizedComponents, enables multipart and extended ids through
+// its own switch and the standard features and takes the temperature chunk. Every block's Range, Intensity and
+// Confidence parts must carry their component ids, formats and sizes and equal what this test computes on its
+// own from one fetch's dumps, and every block, multipart or (with the switch off) the Range image alone, is as
+// large as the PayloadSize read after the switch. The last component cannot be disabled in this mode, nor an
+// acquisition started without one.
 #include <gtest/gtest.h>
 
 #include <arv.h>
@@ -67,6 +70,8 @@ Bytes partBytes(ArvBuffer* buffer, guint part) {
 }
 
 struct Block {
+    ArvBufferPayloadType type = ARV_BUFFER_PAYLOAD_TYPE_UNKNOWN;
+    std::size_t size = 0;  // the bytes the block brought
     std::vector<guint> components;
     std::vector<ArvPixelFormat> formats;
     std::vector<Bytes> parts;
@@ -87,8 +92,9 @@ protected:
         ASSERT_TRUE(bridge->waitForError("GigeServer is online\n")) << bridge->err();
     }
 
-    // Selects SynchronizedComponents in `format` with `intensity` on or off and grabs `count` blocks.
-    std::vector<Block> grab(const char* format, bool intensity, int count, guint* payload) {
+    // Selects SynchronizedComponents in `format` with `intensity` on or off and grabs `count` blocks, with the
+    // client's multipart switch as `multipart` says.
+    std::vector<Block> grab(const char* format, bool intensity, int count, guint* payload, bool multipart = true) {
         std::vector<Block> blocks;
         GError* error = nullptr;
         ArvCamera* camera = arv_camera_new(deviceAddress.c_str(), &error);
@@ -99,9 +105,10 @@ protected:
         arv_camera_set_string(camera, "ComponentSelector", "Intensity", &error);
         arv_camera_set_boolean(camera, "ComponentEnable", intensity, &error);
         arv_camera_set_chunks(camera, "Temperature", &error);
-        arv_camera_gv_set_multipart(camera, TRUE, &error);
-        // Aravis reads 64-bit ids, which a multipart block needs for its part count, but never asks for them.
-        arv_device_write_register(arv_camera_get_device(camera), 0x0960, 0x40000000, &error);
+        // A multipart block needs 64-bit ids for its part count; Aravis reads them but never asks for them itself.
+        arv_camera_set_string(camera, "GevGVSPExtendedIDMode", "On", &error);
+        arv_camera_gv_set_multipart(camera, multipart, &error);
+        EXPECT_EQ(arv_camera_get_boolean(camera, "GevSCCFGMultiPartEnabled", nullptr), multipart);
         const char* axes[3] = {"CoordinateA", "CoordinateB", "CoordinateC"};
         for (int axis = 0; axis < 3; ++axis) {
             arv_camera_set_string(camera, "Scan3dCoordinateSelector", axes[axis], &error);
@@ -121,6 +128,8 @@ protected:
             if (buffer == nullptr) break;
             if (arv_buffer_get_status(buffer) == ARV_BUFFER_STATUS_SUCCESS) {
                 Block block;
+                block.type = arv_buffer_get_payload_type(buffer);
+                arv_buffer_get_data(buffer, &block.size);
                 for (guint part = 0; part < arv_buffer_get_n_parts(buffer); ++part) {
                     block.components.push_back(arv_buffer_get_part_component_id(buffer, part));
                     block.formats.push_back(arv_buffer_get_part_pixel_format(buffer, part));
@@ -170,6 +179,8 @@ TEST_F(MultipartEndToEnd, PartsOfEveryBlockEqualOneFetchOfTheSensor) {
         EXPECT_EQ(payload, rangeBytes + kPixels * 2 + kPixels + 4 + 8) << "three parts and the chunk part";
         ASSERT_EQ(blocks.size(), 3u) << sixteen;
         for (const Block& block : blocks) {
+            EXPECT_EQ(block.type, ARV_BUFFER_PAYLOAD_TYPE_MULTIPART);
+            EXPECT_EQ(block.size, payload);
             ASSERT_EQ(block.parts.size(), 4u);
             EXPECT_EQ(block.components, (std::vector<guint>{1, 2, 3, 0}));
             EXPECT_EQ(block.formats[0], sixteen ? 0x023000B9u : 0x026000C0u);
@@ -195,6 +206,55 @@ TEST_F(MultipartEndToEnd, ADisabledComponentLeavesTheBlockAndThePayload) {
     EXPECT_EQ(payload, kPixels * 12 + kPixels + 4 + 8);
     ASSERT_EQ(blocks.size(), 2u);
     for (const Block& block : blocks) EXPECT_EQ(block.components, (std::vector<guint>{1, 3, 0}));
+}
+
+TEST_F(MultipartEndToEnd, WithoutTheClientsSwitchBlocksAreTheRangeImageAsLargeAsPayloadSize) {
+    guint payload = 0;
+    const auto blocks = grab("Coord3D_ABC16", true, 2, &payload, false);
+    EXPECT_EQ(payload, kPixels * 6 + 8 + 4 + 8) << "the image, its tail and the temperature chunk";
+    ASSERT_EQ(blocks.size(), 2u);
+    for (const Block& block : blocks) {
+        EXPECT_EQ(block.type, ARV_BUFFER_PAYLOAD_TYPE_IMAGE);
+        EXPECT_EQ(block.size, payload);
+        ASSERT_EQ(block.parts.size(), 1u);
+        EXPECT_EQ(block.formats[0], 0x023000B9u);
+        // The client's image part runs on over the chunk data behind the image.
+        ASSERT_GE(block.parts[0].size(), kPixels * 6);
+        const Bytes image(block.parts[0].begin(), block.parts[0].begin() + kPixels * 6);
+        EXPECT_GT(fetchOf(image, true), 0) << "the Range image of one fetch";
+    }
+}
+
+TEST_F(MultipartEndToEnd, NoBlockIsLeftEmptyOfComponents) {
+    GError* error = nullptr;
+    ArvCamera* camera = arv_camera_new(deviceAddress.c_str(), &error);
+    ASSERT_NE(camera, nullptr) << (error ? error->message : "");
+    arv_camera_set_pixel_format_from_string(camera, "Coord3D_ABC16", &error);
+    arv_camera_set_string(camera, "AcquisitionMultiPartMode", "SynchronizedComponents", &error);
+    for (const char* component : {"Range", "Intensity"}) {
+        arv_camera_set_string(camera, "ComponentSelector", component, &error);
+        arv_camera_set_boolean(camera, "ComponentEnable", FALSE, &error);
+    }
+    ASSERT_EQ(error, nullptr) << error->message;
+    // The last enabled component stays, with an error to the client and a line on the console.
+    arv_camera_set_string(camera, "ComponentSelector", "Confidence", &error);
+    arv_camera_set_boolean(camera, "ComponentEnable", FALSE, &error);
+    EXPECT_NE(error, nullptr);
+    g_clear_error(&error);
+    EXPECT_TRUE(arv_camera_get_boolean(camera, "ComponentEnable", nullptr));
+    EXPECT_TRUE(bridge->waitForError("ComponentEnable = false refused for Confidence")) << bridge->err();
+
+    // Disabled in SingleComponent mode, where components do not count, and back: the start is refused.
+    arv_camera_set_string(camera, "AcquisitionMultiPartMode", "SingleComponent", &error);
+    arv_camera_set_boolean(camera, "ComponentEnable", FALSE, &error);
+    arv_camera_set_string(camera, "AcquisitionMultiPartMode", "SynchronizedComponents", &error);
+    ASSERT_EQ(error, nullptr) << error->message;
+    arv_camera_start_acquisition(camera, &error);
+    EXPECT_NE(error, nullptr);
+    g_clear_error(&error);
+    EXPECT_TRUE(bridge->waitForError("AcquisitionStart refused")) << bridge->err();
+    EXPECT_EQ(arv_camera_get_integer(camera, "AcquisitionStart", nullptr), 0);
+    g_object_unref(camera);
 }
 
 }  // namespace
