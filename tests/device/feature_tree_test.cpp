@@ -122,6 +122,9 @@ void appendComponentNodes(std::vector<Node>& tree) {
           "setDescription(ComponentIDValue, Identifier of the selected component in the parts of a multipart "
           "block)",
           element("regComponentIDValue", "pInvalidator", "ComponentSelector", true)}});
+    tree.push_back({"PayloadSize",
+                    {element("regPayloadSize", "pInvalidator", "AcquisitionMultiPartMode", true),
+                     element("regPayloadSize", "pInvalidator", "ComponentEnable", true)}});
 }
 
 // The user sets, after the components.
