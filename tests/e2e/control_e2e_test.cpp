@@ -225,6 +225,7 @@ TEST_F(ControlEndToEnd, ARefusedStartIsAnErrorAndRefusedTriggersAreBounded) {
     start(7, {"--fail", "SetTriggerSoftware=-108"});
     ASSERT_EQ(writeString("PixelFormat", "Coord3D_ABC16"), "");
     const auto started = Clock::now();
+    error = nullptr;
     arv_camera_start_acquisition(camera, &error);
     EXPECT_EQ(takeError(error), "");
     ASSERT_TRUE(bridge->waitForError("triggers in a row; the acquisition stops\n")) << bridge->err();
