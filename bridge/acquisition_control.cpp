@@ -15,8 +15,9 @@
 //      +----------------------------------------------------------------------  Stopping
 //                       loop sent "SetAcquisitionStart=0"                   (reads AcquisitionStop=1)
 //
-// Running also ends by itself, after a SingleFrame acquisition's frame or a frame the device refused: once
-// the loop has stopped the sensor the state is Idle, or Starting again when the client has given a command
+// A start the sensor refuses goes from Running straight back to Idle, and the client's start is answered
+// with an error. Running also ends by itself, after a SingleFrame acquisition's frame or a frame the device refused:
+// once the loop has stopped the sensor the state is Idle, or Starting again when the client has given a command
 // meanwhile (a start written while the stop travelled), and the loop starts anew. Shut-down ends the loop
 // wherever it is; an acquisition it holds is stopped at the sensor first.
 //
@@ -71,14 +72,18 @@ bool CMainClass::requestAcquisitionStart() {
     const AcquisitionState state = acquisitionState();
     if (state == AcquisitionState::Idle) changeAcquisitionState(AcquisitionState::Starting);
     if (state == AcquisitionState::Stopping) changeAcquisitionState(AcquisitionState::Running);
+    // A start into a running acquisition is answered at once; a new one once the sensor has answered it, so
+    // that a sensor that refuses to start is the client's error.
     acquisitionChanged_.wait_for(lock, kCommandWait, [&] {
         return !acquisitionLoopPresent_ || stopThreads || acquisitionCommandSerial_ != serial ||
-               acquisitionState() != AcquisitionState::Starting;
+               acquisitionState() == AcquisitionState::Idle || acquisitionAnsweredSerial_ >= serial ||
+               (acquisitionState() != AcquisitionState::Starting && acquisitionTakenSerial_ < serial);
     });
-    // Refused only when this very start was turned down (the loop cannot acquire, or the program ends) before
-    // the loop took it; a start that ran and ended meanwhile, or that a later command overtook, was not.
-    const bool turnedDown = acquisitionState() == AcquisitionState::Idle && acquisitionCommandSerial_ == serial &&
-                            acquisitionTakenSerial_ < serial;
+    // Refused only when this very start was turned down (the loop cannot acquire, the sensor refused, or the
+    // program ends); a start that ran and ended meanwhile, or that a later command overtook, was not.
+    const bool turnedDown = acquisitionCommandSerial_ == serial &&
+                            ((acquisitionState() == AcquisitionState::Idle && acquisitionTakenSerial_ < serial) ||
+                             acquisitionRefusedSerial_ == serial);
     return !turnedDown;
 }
 
@@ -116,6 +121,18 @@ bool CMainClass::takeAcquisitionStart() {
     acquisitionTakenSerial_ = acquisitionCommandSerial_;
     changeAcquisitionState(AcquisitionState::Running);
     return true;
+}
+
+void CMainClass::sensorStartAnswered(bool accepted) {
+    std::lock_guard<std::mutex> lock(acquisitionMutex_);
+    acquisitionAnsweredSerial_ = acquisitionTakenSerial_;
+    if (!accepted) {
+        acquisitionRefusedSerial_ = acquisitionTakenSerial_;
+        // Nothing runs to stop; a start written meanwhile found the acquisition running and is not repeated,
+        // since the sensor would refuse it just the same.
+        changeAcquisitionState(AcquisitionState::Idle);
+    }
+    acquisitionChanged_.notify_all();
 }
 
 void CMainClass::acquisitionEnded(bool singleFrameDone) {

@@ -129,8 +129,8 @@ public:
     void readSensorTemperature();
 
     // Acquisition hand-over (bridge/acquisition_control.cpp, which draws the states). Client side: a start
-    // is refused (false) only when the acquisition cannot run at all; a stop may wait until the sensor
-    // stopped. Active: any state but Idle.
+    // is refused (false) when the acquisition cannot run at all or the sensor refused to start; a stop may
+    // wait until the sensor stopped. Active: any state but Idle.
     bool requestAcquisitionStart();
     void requestAcquisitionStop(bool waitUntilStopped);
     void awaitAcquisitionStop();                // until the sensor stopped or a later command changed the course
@@ -143,6 +143,8 @@ public:
     // step), report the end of an acquisition after the sensor was told to stop, or turn starts down while
     // no acquisition can run.
     bool takeAcquisitionStart();
+    // The sensor's answer to the start just taken; a refused start ends the acquisition before it ran.
+    void sensorStartAnswered(bool accepted);
     bool shouldStopAcquisition() const;
     void acquisitionEnded(bool singleFrameDone);
     bool refuseAcquisitionStart();
@@ -330,9 +332,12 @@ private:
     // can look at it without the lock.
     std::atomic<AcquisitionState> acquisitionState_{AcquisitionState::Idle};
     // guarded by acquisitionMutex_: one more for every start and stop command; the command serial of the start
-    // the acquisition thread took last; whether there is an acquisition thread to wait for.
+    // the acquisition thread took last, of the last one the sensor answered and of the last one it refused;
+    // whether there is an acquisition thread to wait for.
     std::uint64_t acquisitionCommandSerial_ = 0;
     std::uint64_t acquisitionTakenSerial_ = 0;
+    std::uint64_t acquisitionAnsweredSerial_ = 0;
+    std::uint64_t acquisitionRefusedSerial_ = 0;
     bool acquisitionLoopPresent_ = false;
 };
 

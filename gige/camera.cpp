@@ -92,12 +92,14 @@ int Camera::startServer(const char* address) {
         // Whether the address is the host's is decided by the bind below (on Linux all of 127/8 is);
         // the interface whose network holds it gives the mask and MAC of the bootstrap block.
         for (const auto& candidate : interfaces) {
-            if (candidate.address == served) {
+            for (const auto& held : candidate.addresses) {
+                if (held.address != served && (held.mask == 0 || (held.address & held.mask) != (served & held.mask)))
+                    continue;
                 chosen = candidate;
-                break;
+                chosen.mask = held.mask;
+                if (held.address == served) break;
             }
-            if (candidate.mask != 0 && (candidate.address & candidate.mask) == (served & candidate.mask))
-                chosen = candidate;
+            if (chosen.holds(served)) break;
         }
     } else if (!interfaces.empty()) {
         chosen = interfaces.front();

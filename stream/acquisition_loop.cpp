@@ -38,6 +38,10 @@ constexpr std::uint32_t kRetryPauseMs = 10;
 constexpr std::uint32_t kPauseAfter2dFrameMs = 150;
 constexpr std::uint16_t kSingleFrame = 2;
 constexpr std::uint32_t kLossLinesShown = 3;
+// A sensor that refuses every trigger is asked again after a pause that doubles up to this bound, and given up
+// on after this many refusals in a row (about four seconds): it would refuse the next one just the same.
+constexpr std::uint32_t kLongestTriggerPauseMs = 640;
+constexpr std::uint32_t kTriggerRefusalsBeforeGivingUp = 12;
 
 class AcquisitionLoop {
 public:
@@ -59,13 +63,22 @@ private:
     // Stopped: the client's stop or disconnect, or the program's end; Finished: the acquisition ended by
     // itself (SingleFrame, a frame the device refused).
     enum class Outcome { Stopped, Finished };
-    // Stop: the acquisition is to stop before this cycle's frame.
-    enum class Fetch { Done, Retry, Stop };
+    // Stop: the acquisition is to stop before this cycle's frame; GiveUp: the sensor keeps refusing to be
+    // triggered, so the acquisition ends.
+    enum class Fetch { Done, Retry, Stop, GiveUp };
 
     // One acquisition, from the sensor's start to its stop.
     void acquire() {
         sizeWarned_ = false;
-        bridge_.sendSensorCommand("SetAcquisitionStart=1");
+        refusedTriggers_ = 0;
+        const std::int32_t refused = bridge_.sendSensorCommand("SetAcquisitionStart=1");
+        bridge_.sensorStartAnswered(refused == 0);
+        if (refused != 0) {
+            // Nothing was started, so there is nothing to stop; the client's start is answered with an error.
+            bridge_.printError("ERROR: The sensor refused to start the acquisition (error code " +
+                               std::to_string(refused) + "); no frames are sent\n");
+            return;
+        }
         bridge_.sendDeviceEvent(DeviceEvent::AcquisitionStart, 0);
         stageTimes_.start();
         fetchTimes_.start();
@@ -172,6 +185,7 @@ private:
             }
             if (fetched == Fetch::Retry) continue;
             if (fetched == Fetch::Stop) return Outcome::Stopped;
+            if (fetched == Fetch::GiveUp) return Outcome::Finished;
             endLossRun();
 
             bridge_.camera->beginFrame(0);
@@ -294,6 +308,24 @@ private:
         return Fetch::Retry;
     }
 
+    // A refused trigger is said on the console (the first few of a run, then how many), and each one waits
+    // longer before the next, so that a sensor that refuses them all is not asked a hundred times a second.
+    Fetch afterRefusedTrigger(std::int32_t code) {
+        ++refusedTriggers_;
+        if (refusedTriggers_ <= kLossLinesShown) {
+            bridge_.printError("WARNING: The sensor refused a trigger (error code " + std::to_string(code) + ")\n");
+        } else if (refusedTriggers_ == kLossLinesShown + 1) {
+            bridge_.printError("WARNING: The sensor keeps refusing triggers; it is asked less and less often\n");
+        }
+        if (refusedTriggers_ >= kTriggerRefusalsBeforeGivingUp) {
+            bridge_.printError("ERROR: The sensor refused " + std::to_string(refusedTriggers_) +
+                               " triggers in a row; the acquisition stops\n");
+            return Fetch::GiveUp;
+        }
+        const std::uint32_t shift = std::min<std::uint32_t>(refusedTriggers_ - 1, 6);
+        return afterFailedFetch(std::min(kRetryPauseMs << shift, kLongestTriggerPauseMs));
+    }
+
     Fetch fetch(PointSlot& slot) {
         if (format_->build == FrameBuild::CopyCameraImage) {
             std::int32_t code = 0;
@@ -318,7 +350,8 @@ private:
             slot.capturedTicks = bridge_.camera->getTimestamp();
             code = bridge_.sendSensorCommand("SetTriggerSoftware");
         }
-        if (code != 0) return afterFailedFetch(kRetryPauseMs);
+        if (code != 0) return afterRefusedTrigger(code);
+        refusedTriggers_ = 0;
         bridge_.sendDeviceEvent(DeviceEvent::ExposureEnd, slot.blockId);
         void* buffers[2] = {slot.points.get(), slot.mono.get()};
         {
@@ -464,8 +497,9 @@ private:
     const FrameFormat* format_ = nullptr;  // fixed at the start of an acquisition
     bool sizeWarned_ = false;
     std::uint32_t lostInARow_ = 0;
-    FrameStageTimes stageTimes_;  // the loop's own thread: conversion, chunk data, send
-    FrameStageTimes fetchTimes_;  // the fetch cycles, on whichever thread ran them
+    std::uint32_t refusedTriggers_ = 0;  // in a row; counted on whichever thread runs the fetch cycle
+    FrameStageTimes stageTimes_;         // the loop's own thread: conversion, chunk data, send
+    FrameStageTimes fetchTimes_;         // the fetch cycles, on whichever thread ran them
     std::int32_t status_ = 0;
     bool fetchingAhead_ = false;  // a fetch cycle was started on the helper and not yet waited for
     Fetch aheadResult_ = Fetch::Retry;

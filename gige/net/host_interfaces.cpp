@@ -6,9 +6,23 @@
 
 namespace gige {
 
+bool HostInterface::holds(std::uint32_t candidate) const {
+    for (const auto& entry : addresses) {
+        if (entry.address == candidate) return true;
+    }
+    return false;
+}
+
+bool HostInterface::faces(std::uint32_t peer) const {
+    for (const auto& entry : addresses) {
+        if ((entry.address & entry.mask) == (peer & entry.mask)) return true;
+    }
+    return false;
+}
+
 bool findHostInterface(std::uint32_t address, HostInterface& out) {
     for (const auto& candidate : listHostInterfaces()) {
-        if (candidate.address == address) {
+        if (candidate.holds(address)) {
             out = candidate;
             return true;
         }
@@ -18,7 +32,7 @@ bool findHostInterface(std::uint32_t address, HostInterface& out) {
 
 bool findInterfaceForPeer(std::uint32_t peer, HostInterface& out) {
     for (const auto& candidate : listHostInterfaces()) {
-        if ((candidate.address & candidate.mask) == (peer & candidate.mask)) {
+        if (candidate.faces(peer)) {
             out = candidate;
             return true;
         }
@@ -28,7 +42,9 @@ bool findInterfaceForPeer(std::uint32_t peer, HostInterface& out) {
 
 int interfaceForNewAddress(const std::vector<HostInterface>& interfaces, std::uint32_t address, std::uint32_t mask) {
     for (std::size_t i = 0; i < interfaces.size(); ++i) {
-        if ((interfaces[i].address & mask) == (address & mask)) return static_cast<int>(i);
+        for (const auto& entry : interfaces[i].addresses) {
+            if ((entry.address & mask) == (address & mask)) return static_cast<int>(i);
+        }
     }
     return interfaces.empty() ? -1 : 0;
 }

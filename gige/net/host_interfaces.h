@@ -8,18 +8,29 @@
 
 namespace gige {
 
+struct HostAddress {
+    std::uint32_t address = 0;  // host order
+    std::uint32_t mask = 0;
+};
+
 struct HostInterface {
     std::string name;
     unsigned index = 0;         // the system's interface index
-    std::uint32_t address = 0;  // the interface's main IPv4 address, host order
+    std::uint32_t address = 0;  // the interface's main (first) IPv4 address, host order
     std::uint32_t mask = 0;
+    // Every IPv4 address of the interface, the main one first: one added at run time is never the main one.
+    std::vector<HostAddress> addresses;
     std::array<std::uint8_t, 6> mac{};
+
+    bool holds(std::uint32_t candidate) const;
+    // Whether `peer` is on the network of one of the interface's addresses.
+    bool faces(std::uint32_t peer) const;
 };
 
-// Interfaces that carry an IPv4 address, one entry each (its first address), in the system's order.
+// Interfaces that carry an IPv4 address, one entry each (named by its first address), in the system's order.
 std::vector<HostInterface> listHostInterfaces();
 
-// The interface that holds `address`; false when none does.
+// The interface that holds `address` among all its addresses; false when none does.
 bool findHostInterface(std::uint32_t address, HostInterface& out);
 
 // The interface whose network holds `peer` (the first such, in the system's order); false when none does.

@@ -22,16 +22,26 @@ std::vector<HostInterface> listHostInterfaces() {
     if (getifaddrs(&list) != 0) return result;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-        bool known = false;
-        for (const auto& existing : result) known = known || existing.name == entry->ifa_name;
-        if (known) continue;
-        HostInterface item;
-        item.name = entry->ifa_name;
-        item.index = if_nametoindex(entry->ifa_name);
-        item.address = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
+        HostAddress held;
+        held.address = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr);
         if (entry->ifa_netmask != nullptr)
-            item.mask = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
-        result.push_back(item);
+            held.mask = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
+        // An interface appears once per address; its later addresses (an address this program added among
+        // them) join the entry its first one made.
+        HostInterface* known = nullptr;
+        for (auto& existing : result) {
+            if (existing.name == entry->ifa_name) known = &existing;
+        }
+        if (known == nullptr) {
+            HostInterface item;
+            item.name = entry->ifa_name;
+            item.index = if_nametoindex(entry->ifa_name);
+            item.address = held.address;
+            item.mask = held.mask;
+            result.push_back(item);
+            known = &result.back();
+        }
+        known->addresses.push_back(held);
     }
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET) continue;

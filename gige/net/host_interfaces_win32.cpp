@@ -27,14 +27,22 @@ std::vector<HostInterface> listHostInterfaces() {
     if (status != NO_ERROR) return result;
     for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
          adapter = adapter->Next) {
-        const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress;
-        if (unicast == nullptr || unicast->Address.lpSockaddr->sa_family != AF_INET) continue;
         HostInterface item;
+        // Every IPv4 address of the adapter: one added by this program follows the adapter's own.
+        for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+             unicast = unicast->Next) {
+            if (unicast->Address.lpSockaddr == nullptr || unicast->Address.lpSockaddr->sa_family != AF_INET) continue;
+            HostAddress held;
+            held.address = ntohl(reinterpret_cast<const sockaddr_in*>(unicast->Address.lpSockaddr)->sin_addr.s_addr);
+            const UINT8 prefix = unicast->OnLinkPrefixLength;
+            held.mask = prefix == 0 ? 0 : (prefix >= 32 ? 0xFFFFFFFFU : ~(0xFFFFFFFFU >> prefix));
+            item.addresses.push_back(held);
+        }
+        if (item.addresses.empty()) continue;
         item.name = adapter->AdapterName;
         item.index = adapter->IfIndex;
-        item.address = ntohl(reinterpret_cast<const sockaddr_in*>(unicast->Address.lpSockaddr)->sin_addr.s_addr);
-        const UINT8 prefix = unicast->OnLinkPrefixLength;
-        item.mask = prefix == 0 ? 0 : (prefix >= 32 ? 0xFFFFFFFFU : ~(0xFFFFFFFFU >> prefix));
+        item.address = item.addresses.front().address;
+        item.mask = item.addresses.front().mask;
         if (adapter->PhysicalAddressLength == 6) std::memcpy(item.mac.data(), adapter->PhysicalAddress, 6);
         result.push_back(item);
     }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -207,6 +208,64 @@ TEST_F(ControlEndToEnd, WritesTheSensorRefusesOrTheBridgeCannotCarryOutAnswerAnE
     EXPECT_TRUE(
         std::none_of(log.begin(), log.end(), [](const std::string& c) { return c.rfind("SetExposureTime", 0) == 0; }));
     EXPECT_EQ(writeFloat("ExposureTime", otherExposure), "");
+}
+
+// A sensor that refuses to start: the client's start is answered with an error, the console says why, and no
+// trigger follows. A sensor that starts but refuses every trigger is asked less and less often and given up on.
+TEST_F(ControlEndToEnd, ARefusedStartIsAnErrorAndRefusedTriggersAreBounded) {
+    start(6, {"--fail", "SetAcquisitionStart=1=-109"});
+    ASSERT_EQ(writeString("PixelFormat", "Coord3D_ABC16"), "");
+    GError* error = nullptr;
+    arv_camera_start_acquisition(camera, &error);
+    EXPECT_NE(takeError(error), "");
+    EXPECT_TRUE(bridge->waitForError("ERROR: The sensor refused to start the acquisition (error code -109)"))
+        << bridge->err();
+    EXPECT_EQ(readInt("AcquisitionStart"), 0);
+    EXPECT_EQ(writeString("PixelFormat", "Coord3D_ABC32f"), "");  // nothing runs
+    EXPECT_EQ(countOf("SetTriggerSoftware"), 0);
+    close();
+    bridge.reset();
+    emulator.reset();
+
+    start(7, {"--fail", "SetTriggerSoftware=-108"});
+    ASSERT_EQ(writeString("PixelFormat", "Coord3D_ABC16"), "");
+    const auto started = Clock::now();
+    error = nullptr;
+    arv_camera_start_acquisition(camera, &error);
+    EXPECT_EQ(takeError(error), "");
+    ASSERT_TRUE(bridge->waitForError("triggers in a row; the acquisition stops\n")) << bridge->err();
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    std::printf("refused triggers: %ld in %.2f s before the loop gave up\n", countOf("SetTriggerSoftware"), seconds);
+    EXPECT_EQ(countOf("SetTriggerSoftware"), 12);
+    const std::string err = bridge->err();
+    EXPECT_NE(err.find("WARNING: The sensor refused a trigger (error code -108)\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("WARNING: The sensor keeps refusing triggers"), std::string::npos) << err;
+    EXPECT_EQ(readInt("AcquisitionStart"), 0);
+    EXPECT_EQ(commands().back(), "SetAcquisitionStart=0");
+}
+
+// A start into a running acquisition changes nothing and is answered at once, however often a client repeats
+// it between stops.
+TEST_F(ControlEndToEnd, AStartWhileAcquiringIsAnsweredAtOnce) {
+    start(8);
+    ASSERT_EQ(writeString("PixelFormat", "Coord3D_ABC16"), "");
+    openStream();
+    arv_camera_start_acquisition(camera, nullptr);
+    ASSERT_GT(framesWithin(500), 0);
+    double longestMs = 0;
+    for (int round = 0; round < 10; ++round) {
+        const auto before = Clock::now();
+        GError* error = nullptr;
+        arv_camera_start_acquisition(camera, &error);
+        EXPECT_EQ(takeError(error), "") << round;
+        longestMs = std::max(longestMs, std::chrono::duration<double, std::milli>(Clock::now() - before).count());
+        if (round % 3 == 2) arv_camera_stop_acquisition(camera, nullptr);
+    }
+    std::printf("start while acquiring: longest answer %.1f ms\n", longestMs);
+    // The fault's signature was a start held for the whole 5 s command wait.
+    EXPECT_LT(longestMs, 4000.0);
+    EXPECT_GT(framesWithin(500), 0);
+    arv_camera_stop_acquisition(camera, nullptr);
 }
 
 // The host's real-time clock in ns, which the device clock counts.
