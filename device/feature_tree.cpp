@@ -29,7 +29,8 @@ constexpr const char* kCoordinateFeatures[][2] = {
 
 std::string reg(const std::string& feature) { return "reg" + feature; }
 
-// The bridge's categories; ImageFormatControl and AcquisitionControl are the library's own.
+// The bridge's categories; ImageFormatControl and AcquisitionControl are the library's own, and the library files
+// DeviceManufacturerInfo under DeviceControl.
 void declareCategories(CGevCamera& camera) {
     camera.addCategory("TLParamsLockedCategory", kRoot);
     camera.setNodeElement("TLParamsLockedCategory", "Visibility", "Invisible", true);
@@ -99,6 +100,9 @@ void declareAcquisitionAndAnalog(CMainClass& bridge, CGevCamera& camera) {
     camera.addFeature(GevFloat, "Gain", "AnalogControl", GevReadWrite, nullptr, 1);
     camera.setDescription("Gain", "Controls the gain of the integrated camera");
     camera.setFloatRange("Gain", static_cast<float>(bridge.gainMin), static_cast<float>(bridge.gainMax));
+    // The sensor takes the written value (SetGain with six decimals) and keeps its whole part: the increment tells
+    // a client that 2.5 reads back as 2.
+    camera.setNodeElement("Gain", "Inc", "1", false);
     camera.setNodeElement("regGain", "Cachable", "WriteAround", false);
     camera.setNodeElement("regGain", "Streamable", "Yes", false);
 
@@ -166,26 +170,66 @@ void declareScan3d(CGevCamera& camera) {
         camera.setNodeElement(reg(name).c_str(), "pInvalidator", "Scan3dCoordinateSelector", true);
         camera.setNodeElement(reg(name).c_str(), "pInvalidator", "PixelFormat", true);
     }
+
+    // The same values under their chunk names, for clients that look for those. They are the device's current
+    // settings, not data the frames carry: PixelFormat cannot change while acquiring, so they hold for every frame
+    // of the running acquisition, but not for frames kept from an earlier one.
+    camera.addFeature(GevEnumeration, "ChunkScan3dCoordinateSelector", "Scan3DControl", GevReadWrite, nullptr, 1);
+    camera.setDescription("ChunkScan3dCoordinateSelector", "Selects the axis, as Scan3dCoordinateSelector does");
+    camera.addEnumEntry("ChunkScan3dCoordinateSelector", "CoordinateA", 0);
+    camera.addEnumEntry("ChunkScan3dCoordinateSelector", "CoordinateB", 1);
+    camera.addEnumEntry("ChunkScan3dCoordinateSelector", "CoordinateC", 2);
+    for (const auto& [name, text] : kCoordinateFeatures) {
+        const std::string plain = name;
+        if (plain == "Scan3dAxisMin" || plain == "Scan3dAxisMax") continue;
+        const std::string chunkName = "Chunk" + plain;
+        camera.setNodeElement("ChunkScan3dCoordinateSelector", "pSelected", chunkName.c_str(), true);
+        camera.addFeature(plain == "Scan3dInvalidDataFlag" ? GevBoolean : GevFloat, chunkName.c_str(), "Scan3DControl",
+                          GevReadOnly, nullptr, 1);
+        camera.setDescription(chunkName.c_str(), ("The device's current " + plain +
+                                                  ", not read from a frame's chunk "
+                                                  "data: the value of the acquisition that is running")
+                                                     .c_str());
+        for (const char* invalidator : {"ChunkScan3dCoordinateSelector", "Scan3dCoordinateSelector", "PixelFormat"})
+            camera.setNodeElement(reg(chunkName).c_str(), "pInvalidator", invalidator, true);
+    }
 }
 
 void declareDeviceControl(CMainClass& bridge, CGevCamera& camera) {
     const std::pair<const char*, std::string> strings[] = {
-        {"DeviceType", "Transmitter"},
         {"DeviceModelName", bridge.orderNumber},
         {"DeviceVendorName", bridge.producer},
         {"DeviceFamilyName", "Corvastrum"},
         {"DeviceVersion", bridge.productVersion},
         {"DeviceFirmwareVersion", bridge.firmwareVersion},
         {"DeviceSerialNumber", bridge.serialNumber},
-        {"DeviceTLType", "GigEVision"},
     };
     for (const auto& [name, value] : strings) {
         camera.addFeature(GevString, name, "DeviceControl", GevReadOnly, nullptr, 1);
         camera.setStringValue(name, value.c_str());
     }
-    camera.addFeature(GevInteger, "DeviceTemperature", "DeviceControl", GevReadOnly, nullptr, 1);
+    // Enumerations with the standard entries, the device's own kind current.
+    const struct {
+        const char* name;
+        std::vector<const char*> entries;
+        const char* current;
+    } kinds[] = {
+        {"DeviceType", {"Transmitter", "Receiver", "Transceiver", "Peripheral"}, "Transmitter"},
+        {"DeviceTLType",
+         {"GigEVision", "CameraLink", "CameraLinkHS", "CoaXPress", "USB3Vision", "Custom"},
+         "GigEVision"},
+    };
+    for (const auto& [name, entries, current] : kinds) {
+        camera.addFeature(GevEnumeration, name, "DeviceControl", GevReadOnly, nullptr, 1);
+        for (std::size_t entry = 0; entry < entries.size(); ++entry)
+            camera.addEnumEntry(name, entries[entry], static_cast<std::int64_t>(entry));
+        camera.setEnumValue(name, current);
+    }
+    // The sensor reports whole degrees; the feature is a float in degrees Celsius, as clients expect.
+    camera.addFeature(GevFloat, "DeviceTemperature", "DeviceControl", GevReadOnly, nullptr, 1);
     camera.setDescription("DeviceTemperature", "Device temperature in degrees Celsius (C)");
-    camera.setIntRange("DeviceTemperature", 0, 100, 1);
+    camera.setFloatRange("DeviceTemperature", 0.0f, 100.0f);
+    camera.setNodeElement("DeviceTemperature", "Unit", "C", false);
     camera.setNodeElement("regDeviceTemperature", "PollingTime", "10000", true);
     camera.addFeature(GevInteger, "DeviceTemperatureThreshold", "DeviceControl", GevReadWrite, nullptr, 1);
     camera.setDescription("DeviceTemperatureThreshold",
@@ -289,8 +333,9 @@ void declareFilters(CMainClass& bridge, CGevCamera& camera) {
     camera.setNodeElement("regPropertyValue", "pInvalidator", "PropertySelector", true);
     camera.setNodeElement("regPropertyValue", "Cachable", "WriteAround", false);
 
+    // The sensor's limits of the selected property: read-only, since the sensor sets them.
     for (const char* limit : {"PropertyValueMin", "PropertyValueMax"}) {
-        camera.addFeature(GevFloat, limit, "FilterControl", GevReadWrite, nullptr, 1);
+        camera.addFeature(GevFloat, limit, "FilterControl", GevReadOnly, nullptr, 1);
         camera.setNodeElement(limit, "Visibility", "Invisible", false);
         camera.setNodeElement(reg(limit).c_str(), "pInvalidator", "FilterSelector", true);
         camera.setNodeElement(reg(limit).c_str(), "pInvalidator", "PropertySelector", true);

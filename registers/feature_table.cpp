@@ -85,7 +85,13 @@ ReadAnswer answerChunkEnable(CMainClass& bridge) {
     return integerAnswer(bridge.chunkSelector < kChunkCount && bridge.chunks[bridge.chunkSelector].enabled);
 }
 
-ReadAnswer answerTemperature(CMainClass& bridge) { return integerAnswer(bridge.sensorTemperature.load()); }
+// A float in degrees Celsius of the sensor's whole degrees; the trace shows the whole number.
+ReadAnswer answerTemperature(CMainClass& bridge) {
+    const std::uint16_t degrees = bridge.sensorTemperature.load();
+    ReadAnswer answer = floatAnswer(static_cast<float>(degrees));
+    answer.traced = std::to_string(degrees);
+    return answer;
+}
 
 ReadAnswer answerTemperatureThreshold(CMainClass& bridge) { return integerAnswer(bridge.temperatureThreshold.load()); }
 

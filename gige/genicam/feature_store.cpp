@@ -118,7 +118,17 @@ bool FeatureStore::fileUnder(const std::string& category, const std::string& nam
 bool FeatureStore::addCategory(const std::string& name, const std::string& parent) {
     const Node* parentNode = find(parent);
     if (parentNode == nullptr || parentNode->kind != NodeKind::Category || find(name) != nullptr) return false;
-    return add(name, NodeKind::Category) != nullptr && fileUnder(parent, name);
+    if (add(name, NodeKind::Category) == nullptr || !fileUnder(parent, name)) return false;
+    for (const auto& [category, feature] : awaitingCategory_)
+        if (category == name) fileUnder(name, feature);
+    return true;
+}
+
+void FeatureStore::fileWhenDeclared(const std::string& category, const std::string& name) {
+    if (find(category) != nullptr)
+        fileUnder(category, name);
+    else
+        awaitingCategory_.emplace_back(category, name);
 }
 
 Node* FeatureStore::addValueNode(int type, const std::string& name, const std::string& category, std::uint16_t access) {
@@ -196,7 +206,9 @@ bool FeatureStore::addBootstrapFeature(int type, const std::string& name, const 
     node->address = address;
     node->length = length;
     node->mask = mask;
-    return addRegisterNode(*node, "reg" + name, mask != 0 ? NodeKind::MaskedIntReg : NodeKind::IntReg) != nullptr;
+    NodeKind regKind = mask != 0 ? NodeKind::MaskedIntReg : NodeKind::IntReg;
+    if (node->kind == NodeKind::String) regKind = NodeKind::StringReg;
+    return addRegisterNode(*node, "reg" + name, regKind) != nullptr;
 }
 
 bool FeatureStore::addBootstrapCommand(const std::string& name, const std::string& category, std::uint32_t address,

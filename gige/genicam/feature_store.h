@@ -103,7 +103,7 @@ public:
     bool addFeature(int type, const std::string& name, const std::string& category, std::uint16_t access,
                     const std::string& registerName, bool withRegister);
     bool addCommand(const std::string& name, const std::string& category);
-    // A feature whose register is a bootstrap register (or bits of it).
+    // A feature whose register is a bootstrap register (or bits of it); a string feature reads `length` bytes.
     bool addBootstrapFeature(int type, const std::string& name, const std::string& category, std::uint16_t access,
                              std::uint32_t address, std::uint32_t length, std::uint32_t mask);
     // A command that sets the bits `mask` of a bootstrap register.
@@ -120,6 +120,9 @@ public:
     bool addEvent(const std::string& name, std::uint16_t eventId, const std::string& dataFeature,
                   const std::string& category);
 
+    // A library feature filed under `category` once the program declares it (at once if it exists), so that it
+    // stands among the program's features of its kind.
+    void fileWhenDeclared(const std::string& category, const std::string& name);
     // Library features of the chunk area are filed under the chunk category once one is declared.
     void addChunkControlFeature(const std::string& name);
     const std::string& chunkCategory() const { return chunkCategory_; }
@@ -177,6 +180,7 @@ private:
     std::string chunkCategory_;
     std::vector<std::string> chunkFeatures_;
     std::vector<std::string> chunkControlFeatures_;
+    std::vector<std::pair<std::string, std::string>> awaitingCategory_;  // category, feature
 };
 
 }  // namespace genicam

@@ -2,6 +2,8 @@
 #include "genicam/library_features.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "gev_camera.h"
 #include "gvcp/action_signals.h"
@@ -45,29 +47,17 @@ void chunkControls(FeatureStore& store) {
     struct Control {
         int type;
         const char* name;
-        std::uint16_t access;
     };
     const Control controls[] = {
-        {GevBoolean, "ChunkModeActive", GevReadWrite},
-        {GevEnumeration, "ChunkSelector", GevReadWrite},
-        {GevBoolean, "ChunkEnable", GevReadWrite},
-        {GevEnumeration, "ChunkScan3dCoordinateSelector", GevReadWrite},
-        {GevFloat, "ChunkScan3dCoordinateScale", GevReadOnly},
-        {GevFloat, "ChunkScan3dCoordinateOffset", GevReadOnly},
-        {GevBoolean, "ChunkScan3dInvalidDataFlag", GevReadOnly},
-        {GevFloat, "ChunkScan3dInvalidDataValue", GevReadOnly},
+        {GevBoolean, "ChunkModeActive"},
+        {GevEnumeration, "ChunkSelector"},
+        {GevBoolean, "ChunkEnable"},
     };
     for (const auto& control : controls) {
-        store.addFeature(control.type, control.name, "", control.access, "", true);
+        store.addFeature(control.type, control.name, "", GevReadWrite, "", true);
         store.addChunkControlFeature(control.name);
     }
     store.setElement("ChunkSelector", "pSelected", "ChunkEnable", true);
-    const char* axes[] = {"CoordinateA", "CoordinateB", "CoordinateC"};
-    for (int i = 0; i < 3; ++i) store.addEnumEntry("ChunkScan3dCoordinateSelector", axes[i], i);
-    for (const char* selected : {"ChunkScan3dCoordinateScale", "ChunkScan3dCoordinateOffset",
-                                 "ChunkScan3dInvalidDataFlag", "ChunkScan3dInvalidDataValue"})
-        store.setElement("ChunkScan3dCoordinateSelector", "pSelected", selected, true);
-    store.setFloat("ChunkScan3dCoordinateScale", 1.0F);
 }
 
 void transportLayer(FeatureStore& store) {
@@ -153,6 +143,46 @@ void transportLayer(FeatureStore& store) {
                               kTimestampValueHigh, 8, 0);
 }
 
+// The device's identity and network place as clients look them up by their standard names, read from the
+// bootstrap registers the discovery answer is made of, so that both always say the same.
+void deviceInfo(FeatureStore& store) {
+    using namespace gvcp::reg;
+    store.addBootstrapFeature(GevString, "DeviceManufacturerInfo", "", GevReadOnly, kManufacturerInfo, 48, 0);
+    store.fileWhenDeclared("DeviceControl", "DeviceManufacturerInfo");
+
+    // One network interface and one stream channel: each selector has the single entry 0.
+    const struct {
+        const char* selector;
+        std::vector<const char*> selected;
+    } selectors[] = {
+        {"GevInterfaceSelector", {"GevMACAddress", "GevCurrentIPAddress", "GevCurrentSubnetMask"}},
+        {"GevStreamChannelSelector",
+         {"GevSCPHostPort", "GevSCPSPacketSize", "GevSCPSFireTestPacket", "GevSCPSDoNotFragment", "GevSCPD", "GevSCDA",
+          "GevSCSP"}},
+    };
+    for (const auto& [selector, selected] : selectors) {
+        store.addFeature(GevInteger, selector, "TransportLayerControl", GevReadWrite, "", true);
+        store.setIntRange(selector, 0, 0, 1);
+        for (const char* name : selected) store.setElement(selector, "pSelected", name, true);
+    }
+    // The MAC address word pair keeps its upper 16 bits 0, so the 8 bytes read as the 48-bit address.
+    store.addBootstrapFeature(GevInteger, "GevMACAddress", "TransportLayerControl", GevReadOnly, kMacHigh, 8, 0);
+    store.setElement("GevMACAddress", "Representation", "MACAddress", false);
+    for (const auto& [name, address] :
+         {std::pair{"GevCurrentIPAddress", kCurrentIp}, std::pair{"GevCurrentSubnetMask", kCurrentMask}}) {
+        store.addBootstrapFeature(GevInteger, name, "TransportLayerControl", GevReadOnly, address, 4, 0);
+        store.setElement(name, "Representation", "IPV4Address", false);
+    }
+    // The privilege bits only: a read-modify-write leaves the switchover key above them alone.
+    store.addBootstrapFeature(GevEnumeration, "GevCCP", "TransportLayerControl", GevReadWrite, kControlPrivilege, 4,
+                              gvcp::PrivilegeExclusive | gvcp::PrivilegeControl | gvcp::PrivilegeSwitchoverEnable);
+    store.addEnumEntry("GevCCP", "OpenAccess", 0);
+    store.addEnumEntry("GevCCP", "ExclusiveAccess", gvcp::PrivilegeExclusive);
+    store.addEnumEntry("GevCCP", "ControlAccess", gvcp::PrivilegeControl);
+    store.addEnumEntry("GevCCP", "ControlAccessSwitchoverActive",
+                       gvcp::PrivilegeControl | gvcp::PrivilegeSwitchoverEnable);
+}
+
 void actionControl(FeatureStore& store) {
     using namespace gvcp::reg;
     constexpr auto kSignals = static_cast<std::int64_t>(gvcp::ActionSignals::kSignalCount);
@@ -215,6 +245,7 @@ void declareLibraryFeatures(FeatureStore& store) {
     acquisition(store);
     chunkControls(store);
     transportLayer(store);
+    deviceInfo(store);
     ptpControl(store);
     actionControl(store);
     for (const char* name : {"Width", "Height", "PixelFormat", "ChunkModeActive", "ChunkEnable",

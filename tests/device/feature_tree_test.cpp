@@ -218,8 +218,8 @@ std::vector<Node> expectedTree() {
     tree.push_back(
         {"Gain",
          {feature(3, "Gain", "AnalogControl", 3), "setDescription(Gain, Controls the gain of the integrated camera)",
-          "setFloatRange(Gain, 1, 16)", element("regGain", "Cachable", "WriteAround", false),
-          element("regGain", "Streamable", "Yes", false)}});
+          "setFloatRange(Gain, 1, 16)", element("Gain", "Inc", "1", false),
+          element("regGain", "Cachable", "WriteAround", false), element("regGain", "Streamable", "Yes", false)}});
     tree.push_back(
         {"LightBrightness",
          {feature(1, "LightBrightness", "LightControl", 3), "setDescription(LightBrightness, Controls the LED Power)",
@@ -289,21 +289,55 @@ std::vector<Node> expectedTree() {
                          element("reg" + n, "pInvalidator", "Scan3dCoordinateSelector", true),
                          element("reg" + n, "pInvalidator", "PixelFormat", true)}});
     }
+    // The chunk-named twins of the first four, ordinary features of the device's current values.
+    Node chunkSelector{
+        "ChunkScan3dCoordinateSelector",
+        {feature(7, "ChunkScan3dCoordinateSelector", "Scan3DControl", 3),
+         "setDescription(ChunkScan3dCoordinateSelector, Selects the axis, as Scan3dCoordinateSelector does)",
+         "addEnumEntry(ChunkScan3dCoordinateSelector, CoordinateA, 0)",
+         "addEnumEntry(ChunkScan3dCoordinateSelector, CoordinateB, 1)",
+         "addEnumEntry(ChunkScan3dCoordinateSelector, CoordinateC, 2)"}};
+    for (int c = 0; c < 4; ++c)
+        chunkSelector.calls.push_back(element("ChunkScan3dCoordinateSelector", "pSelected",
+                                              "Chunk" + std::string(coordinateFeatures[c].first), true));
+    tree.push_back(chunkSelector);
+    for (int c = 0; c < 4; ++c) {
+        const std::string plain = coordinateFeatures[c].first;
+        const std::string n = "Chunk" + plain;
+        Node twin{n,
+                  {feature(plain == "Scan3dInvalidDataFlag" ? 5 : 3, n, "Scan3DControl", 1),
+                   "setDescription(" + n + ", The device's current " + plain +
+                       ", not read from a frame's chunk data: the value of the acquisition that is running)"}};
+        for (const char* invalidator : {"ChunkScan3dCoordinateSelector", "Scan3dCoordinateSelector", "PixelFormat"})
+            twin.calls.push_back(element("reg" + n, "pInvalidator", invalidator, true));
+        tree.push_back(twin);
+    }
 
     const std::pair<const char*, const char*> strings[] = {
-        {"DeviceType", "Transmitter"},      {"DeviceModelName", "C3D-2040"}, {"DeviceVendorName", "Corvastrum"},
-        {"DeviceFamilyName", "Corvastrum"}, {"DeviceVersion", "2.1"},        {"DeviceFirmwareVersion", "FW1.2.3"},
-        {"DeviceSerialNumber", "SN4711"},   {"DeviceTLType", "GigEVision"},
+        {"DeviceModelName", "C3D-2040"}, {"DeviceVendorName", "Corvastrum"},   {"DeviceFamilyName", "Corvastrum"},
+        {"DeviceVersion", "2.1"},        {"DeviceFirmwareVersion", "FW1.2.3"}, {"DeviceSerialNumber", "SN4711"},
     };
     for (const auto& [name, value] : strings) {
         const std::string n = name;
         tree.push_back({n, {feature(4, n, "DeviceControl", 1), "setStringValue(" + n + ", " + value + ")"}});
     }
-    tree.push_back(
-        {"DeviceTemperature",
-         {feature(1, "DeviceTemperature", "DeviceControl", 1),
-          "setDescription(DeviceTemperature, Device temperature in degrees Celsius (C))",
-          "setIntRange(DeviceTemperature, 0, 100, 1)", element("regDeviceTemperature", "PollingTime", "10000", true)}});
+    const std::pair<const char*, std::vector<std::string>> kinds[] = {
+        {"DeviceType", {"Transmitter", "Receiver", "Transceiver", "Peripheral"}},
+        {"DeviceTLType", {"GigEVision", "CameraLink", "CameraLinkHS", "CoaXPress", "USB3Vision", "Custom"}},
+    };
+    for (const auto& [name, entries] : kinds) {
+        const std::string n = name;
+        Node kind{n, {feature(7, n, "DeviceControl", 1)}};
+        for (std::size_t e = 0; e < entries.size(); ++e)
+            kind.calls.push_back("addEnumEntry(" + n + ", " + entries[e] + ", " + std::to_string(e) + ")");
+        kind.calls.push_back("setEnumValue(" + n + ", " + entries[0] + ")");
+        tree.push_back(kind);
+    }
+    tree.push_back({"DeviceTemperature",
+                    {feature(3, "DeviceTemperature", "DeviceControl", 1),
+                     "setDescription(DeviceTemperature, Device temperature in degrees Celsius (C))",
+                     "setFloatRange(DeviceTemperature, 0, 100)", element("DeviceTemperature", "Unit", "C", false),
+                     element("regDeviceTemperature", "PollingTime", "10000", true)}});
     tree.push_back({"DeviceTemperatureThreshold",
                     {feature(1, "DeviceTemperatureThreshold", "DeviceControl", 3),
                      "setDescription(DeviceTemperatureThreshold, Temperature in degrees Celsius (C) above which the "
@@ -386,7 +420,7 @@ std::vector<Node> expectedTree() {
           element("regPropertyValue", "Cachable", "WriteAround", false)}});
     for (const std::string n : {"PropertyValueMin", "PropertyValueMax"}) {
         tree.push_back({n,
-                        {feature(3, n, "FilterControl", 3), element(n, "Visibility", "Invisible", false),
+                        {feature(3, n, "FilterControl", 1), element(n, "Visibility", "Invisible", false),
                          element("reg" + n, "pInvalidator", "FilterSelector", true),
                          element("reg" + n, "pInvalidator", "PropertySelector", true)}});
     }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -158,6 +159,70 @@ TEST_F(RegisterEndToEnd, WritesReachTheSensorAsExactCommandsAndReadsShowTheNewVa
     EXPECT_TRUE(contains(traced, "Write PixelFormat = Coord3D_ABC32f"));
     EXPECT_TRUE(contains(traced, "Read LightBrightness = 50"));
     std::remove(trace.c_str());
+}
+
+// What a client reads back is what the XML explains, and the standard features have their standard kinds with the
+// values Aravis's own device information holds (the bootstrap registers and the discovery answer).
+TEST_F(RegisterEndToEnd, ReadBackFollowsTheXmlAndStandardFeaturesMatchTheDeviceInformation) {
+    // A serial of its own gives a MAC address of its own, by which discovery finds this device only.
+    start(9, {}, {}, {"--serial", "E2E-STANDARD"}, program_under_test::isWindowsBuild());
+    // The sensor keeps a whole gain, which the increment of 1 announces.
+    const std::string gain = arv("control Gain=2.5");
+    EXPECT_TRUE(std::regex_search(gain, std::regex("Gain = 2 min:\\S+ max:\\S+ inc:1\n"))) << gain;
+    EXPECT_TRUE(contains(fileLines(commandLog), "SetGain=2.500000"));
+    const std::string refused = arv("control PropertyValueMin=5");
+    EXPECT_NE(refused.find("write-protect"), std::string::npos) << refused;
+
+    const std::string kinds = arv("features");
+    for (const char* kind :
+         {"Enumeration  : \\[RO\\] 'DeviceType'", "Enumeration  : \\[RO\\] 'DeviceTLType'",
+          "Float        : \\[RO\\] 'DeviceTemperature'", "String       : \\[RO\\] 'DeviceManufacturerInfo'",
+          "Enumeration  : \\[RW\\] 'GevCCP'", "Integer      : \\[RO\\] 'GevMACAddress'",
+          "Integer      : \\[RO\\] 'GevCurrentIPAddress'", "Integer      : \\[RO\\] 'GevCurrentSubnetMask'",
+          "Integer      : \\[RW\\] 'GevInterfaceSelector'", "Integer      : \\[RW\\] 'GevStreamChannelSelector'"})
+        EXPECT_TRUE(std::regex_search(kinds, std::regex(kind))) << kind << "\n" << kinds;
+
+    const std::string values =
+        arv("control DeviceType DeviceTLType DeviceTemperature DeviceManufacturerInfo GevCCP GevInterfaceSelector "
+            "GevCurrentIPAddress GevCurrentSubnetMask GevMACAddress");
+    for (const char* value : {"DeviceType = Transmitter\n", "DeviceTLType = GigEVision\n", "GevCCP = ControlAccess\n",
+                              "GevInterfaceSelector = 0 min:0 max:0\n"})
+        EXPECT_NE(values.find(value), std::string::npos) << value << "\n" << values;
+    EXPECT_TRUE(std::regex_search(values, std::regex("DeviceTemperature = [0-9]+ C"))) << values;
+    EXPECT_TRUE(std::regex_search(values, std::regex("DeviceManufacturerInfo = \\S"))) << values;
+    const auto number = [&values](const std::string& name) {
+        std::smatch match;
+        EXPECT_TRUE(std::regex_search(values, match, std::regex(name + " = ([0-9]+)"))) << name << "\n" << values;
+        return match.empty() ? 0ULL : std::stoull(match[1]);
+    };
+    const auto dotted = [](unsigned long long address) {
+        return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+               std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+    };
+    const std::string network = arv("network");
+    EXPECT_NE(network.find("Current IP: " + dotted(number("GevCurrentIPAddress")) + "\n"), std::string::npos)
+        << network;
+    EXPECT_NE(network.find("Current Mask: " + dotted(number("GevCurrentSubnetMask")) + "\n"), std::string::npos)
+        << network;
+    // Aravis names a discovered device by its MAC address from the discovery answer as well.
+    char mac[32] = {};
+    const unsigned long long macValue = number("GevMACAddress");
+    std::snprintf(mac, sizeof mac, "%02llx:%02llx:%02llx:%02llx:%02llx:%02llx", (macValue >> 40) & 0xFF,
+                  (macValue >> 32) & 0xFF, (macValue >> 24) & 0xFF, (macValue >> 16) & 0xFF, (macValue >> 8) & 0xFF,
+                  macValue & 0xFF);
+    const std::string byMac = runCommand("arv-tool-0.8 -n " + std::string(mac) + " control GevMACAddress");
+    EXPECT_NE(byMac.find("GevMACAddress = " + std::to_string(macValue)), std::string::npos) << mac << "\n" << byMac;
+
+    // The clock counts from 0 again after a reset.
+    const auto latched = [this] {
+        const std::string text = arv("control GevTimestampControlLatch GevTimestampValue");
+        std::smatch match;
+        EXPECT_TRUE(std::regex_search(text, match, std::regex("GevTimestampValue = ([0-9]+)"))) << text;
+        return match.empty() ? 0ULL : std::stoull(match[1]);
+    };
+    const unsigned long long before = latched();
+    EXPECT_NE(arv("control GevTimestampControlReset").find("GevTimestampControlReset executed"), std::string::npos);
+    EXPECT_LT(latched(), before);
 }
 
 TEST_F(RegisterEndToEnd, ClientPresenceIsPrintedAndEnterEndsTheProgram) {

@@ -85,7 +85,7 @@ TEST_F(RegisterReadTest, EveryDispatchRowSetsItsValueAndTracesIt) {
         {"ChunkScan3dCoordinateOffset", "setFloatValue(ChunkScan3dCoordinateOffset, -8)", "-8"},
         {"ChunkScan3dInvalidDataFlag", "setIntValue(ChunkScan3dInvalidDataFlag, 1)", "1"},
         {"ChunkScan3dInvalidDataValue", "setFloatValue(ChunkScan3dInvalidDataValue, 0.5)", "0.5"},
-        {"DeviceTemperature", "setIntValue(DeviceTemperature, 250)", "250"},
+        {"DeviceTemperature", "setFloatValue(DeviceTemperature, 250)", "250"},
         {"FilterSelector", "setIntValue(FilterSelector, 3)", "3"},
         {"FilterMode", "setIntValue(FilterMode, 1)", "1"},
         {"PropertySelector", "setIntValue(PropertySelector, 4)", "4"},

@@ -56,6 +56,7 @@ void declareSampleTree(CGevCamera& camera) {
     camera.setNodeElement("StackAcquisitionMode", "pIsLocked", "regTLParamsLocked", false);
     feature(camera, GevFloat, "Gain", "AnalogControl", GevReadWrite, "Controls the gain");
     camera.setFloatRange("Gain", 0.0F, 24.0F);
+    camera.setNodeElement("Gain", "Inc", "1", false);
     camera.setNodeElement("regGain", "Cachable", "WriteAround", false);
     camera.setNodeElement("regGain", "Streamable", "Yes", false);
     feature(camera, GevInteger, "LightBrightness", "LightControl", GevReadWrite, "Controls the LED Power");
