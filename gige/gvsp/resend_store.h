@@ -1,7 +1,9 @@
 // The last frames sent, kept so that a client can ask for packets it missed (PACKETRESEND).
 //
 // Memory: what a client can still ask for, and no more. A client asks for missing packets within a few of
-// its packet time-outs (20 ms for common clients), so the last kFramesKept frames are kept; small frames are
+// its packet time-outs (20 ms for common clients), but at full rate it reads its packets late and its
+// requests trail the stream by several frames (up to half a second was seen), so the last kFramesKept frames
+// are kept; small frames are
 // kept up to kSmallFramesBytes in all, since a fast device sends many of them within that time. Both are
 // bounded by kFrameCount frames and by `byteBudget` (256 MiB by default). The budget follows the size of the
 // frame being sent: memory of larger frames that were sent before is released, so a stream of small frames
@@ -57,7 +59,7 @@ struct HeldFrame {
 class ResendStore {
 public:
     static constexpr std::size_t kFrameCount = 64;
-    static constexpr std::uint64_t kFramesKept = 3;
+    static constexpr std::uint64_t kFramesKept = 16;
     static constexpr std::uint64_t kSmallFramesBytes = 32ull << 20;
     static constexpr std::uint64_t kDefaultByteBudget = 256ull << 20;
 
