@@ -30,6 +30,7 @@ struct Options {
     bool softwareTrigger = false;
     bool events = false;
     double timeoutSeconds = 5.0;
+    int packetSize = 0;  // 0: the largest the path to the device carries, found by test packets
 };
 
 // A GLib object reference released at scope end.
@@ -286,6 +287,38 @@ void printLatencies(std::vector<double> latenciesMs) {
                 latenciesMs.size(), latenciesMs.front(), at(0.5), at(0.99), latenciesMs.back());
 }
 
+// The stream's packet size: `requested`, or with 0 the largest one the device's test packets reach this host
+// with. 0 with the reason when neither works.
+int choosePacketSize(ArvCamera* camera, int requested, std::string& reason) {
+    GError* error = nullptr;
+    std::string message;
+    if (!arv_camera_is_gv_device(camera)) return 1;  // not a GigE Vision device: nothing to choose
+    if (requested > 0) {
+        arv_camera_gv_set_packet_size(camera, requested, &error);
+    } else {
+        arv_camera_gv_auto_packet_size(camera, &error);
+    }
+    if (takeError(error, message)) {
+        reason = "setting the packet size failed: " + message;
+        return 0;
+    }
+    const guint size = arv_camera_gv_get_packet_size(camera, &error);
+    if (takeError(error, message) || size == 0) {
+        reason = "reading the packet size failed: " + message;
+        return 0;
+    }
+    return static_cast<int>(size);
+}
+
+// Loss recovery that keeps up with a device streaming at full rate. Aravis stops asking for a frame's packets
+// once it has asked for a quarter of them, counting every repeated request: at full rate its requests come late,
+// are repeated before the answers arrive, and a large multipart block reaches that limit at 1 % loss. Asking
+// for every packet as often as needed, and waiting half a second for a frame's last packets, keeps each frame.
+void recoverLosses(ArvGvStream* stream) {
+    g_object_set(stream, "packet-resend", ARV_GV_STREAM_PACKET_RESEND_ALWAYS, "packet-request-ratio", 1.0,
+                 "frame-retention", 500000u, nullptr);
+}
+
 int capture(const Options& options) {
     GError* error = nullptr;
     std::string message;
@@ -355,9 +388,13 @@ int capture(const Options& options) {
 
     const guint payload = arv_camera_get_payload(camera.get(), &error);
     if (takeError(error, message)) return fail("reading PayloadSize failed: " + message);
+    // Set before the stream opens, which reads it once.
+    const int packetSize = choosePacketSize(camera.get(), options.packetSize, message);
+    if (packetSize <= 0) return fail(message);
     GPtr<ArvStream> stream(arv_camera_create_stream(camera.get(), nullptr, nullptr, &error), g_object_unref);
     if (takeError(error, message) || !stream) return fail("opening the stream failed: " + message);
-    constexpr int kQueuedBuffers = 8;
+    if (ARV_IS_GV_STREAM(stream.get())) recoverLosses(ARV_GV_STREAM(stream.get()));
+    constexpr int kQueuedBuffers = 16;
     for (int i = 0; i < kQueuedBuffers; ++i) arv_stream_push_buffer(stream.get(), arv_buffer_new(payload, nullptr));
 
     if (!options.output.empty()) std::filesystem::create_directories(options.output);
@@ -429,10 +466,10 @@ int capture(const Options& options) {
             const std::string extras = (temperature.empty() ? "" : "  temperature " + temperature) + latency;
             char line[256];
             std::snprintf(line, sizeof line,
-                          "frames %d  parts %u  %.1f fps  %.1f MB/s  missing packets %llu  resent %llu", received,
-                          arv_buffer_get_n_parts(buffer), received / seconds,
-                          static_cast<double>(bytes) / 1e6 / seconds, static_cast<unsigned long long>(missing),
-                          static_cast<unsigned long long>(resent));
+                          "frames %d  parts %u  %.1f fps  %.1f MB/s  packet size %d  missing packets %llu  resent %llu",
+                          received, arv_buffer_get_n_parts(buffer), received / seconds,
+                          static_cast<double>(bytes) / 1e6 / seconds, packetSize,
+                          static_cast<unsigned long long>(missing), static_cast<unsigned long long>(resent));
             progress = line + extras;
             if (options.events) {
                 // One line per frame, among the event lines: the block id and leader timestamp tie it to its events.
@@ -496,6 +533,10 @@ int main(int argc, char** argv) {
                  "(\"event ExposureEnd block 7 timestamp T\") and per frame (\"frame 1 block 7 timestamp T\", the "
                  "leader's) on standard output; the channel is closed again at the end");
     app.add_option("--timeout", options.timeoutSeconds, "seconds to wait for each frame")->check(CLI::PositiveNumber);
+    app.add_option("--packet-size", options.packetSize,
+                   "stream packet size in bytes (IP and UDP headers included); default: the largest the path to "
+                   "the device carries, found with the device's test packets")
+        ->check(CLI::Range(576, 65500));
     CLI11_PARSE(app, argc, argv);
     return capture(options);
 }
