@@ -319,6 +319,19 @@ void recoverLosses(ArvGvStream* stream) {
                  "frame-retention", 500000u, nullptr);
 }
 
+// The receiver's figures of the whole run, one line on standard error: "unavailable" counts the device's answers
+// that it no longer holds a packet asked for.
+void printStreamFigures(ArvStream* stream) {
+    const auto figure = [stream](const char* name) {
+        return static_cast<unsigned long long>(arv_stream_get_info_uint64_by_name(stream, name));
+    };
+    std::fprintf(stderr,
+                 "stream: frames complete %llu  failed %llu  resend requests %llu  packets resent %llu  "
+                 "unavailable %llu\n",
+                 figure("n_completed_buffers"), figure("n_failures"), figure("n_resend_requests"),
+                 figure("n_resent_packets"), figure("n_error_packets"));
+}
+
 int capture(const Options& options) {
     GError* error = nullptr;
     std::string message;
@@ -493,6 +506,7 @@ int capture(const Options& options) {
         std::fprintf(stderr, "%s\n", progress.c_str());
     }
     if (takeError(error, message)) result = fail("acquisition failed: " + message);
+    if (ARV_IS_GV_STREAM(stream.get())) printStreamFigures(stream.get());
     if (!single) {
         arv_camera_stop_acquisition(camera.get(), &error);
         g_clear_error(&error);
