@@ -88,17 +88,19 @@ TEST(ResendStore, DisabledKeepsNothing) {
 
 TEST(ResendStore, KeepsWhatClientsStillAskForAndGivesMemoryBackWhenFramesShrink) {
     ResendStore store;
-    const std::vector<std::uint8_t> large(20 << 20, 1);
-    for (std::uint16_t block = 1; block <= 5; ++block) ASSERT_TRUE(keep(store, block, large));
-    for (std::uint16_t block = 3; block <= 5; ++block) EXPECT_TRUE(held(store, block)) << block;
+    const std::vector<std::uint8_t> large(8 << 20, 1);
+    constexpr std::uint16_t kLarge = ResendStore::kFramesKept + 2;
+    for (std::uint16_t block = 1; block <= kLarge; ++block) ASSERT_TRUE(keep(store, block, large));
+    for (std::uint16_t block = 3; block <= kLarge; ++block) EXPECT_TRUE(held(store, block)) << block;
     EXPECT_FALSE(held(store, 2));
-    EXPECT_EQ(store.bytesReserved(), 3u * large.size());  // the last three, not the whole 256 MiB
+    // The last kFramesKept, not the whole 256 MiB.
+    EXPECT_EQ(store.bytesReserved(), ResendStore::kFramesKept * large.size());
 
     // Small frames: many of them within the smaller budget, and the large copies are released.
     const std::vector<std::uint8_t> small(1 << 20, 2);
-    for (std::uint16_t block = 6; block <= 60; ++block) ASSERT_TRUE(keep(store, block, small));
+    for (std::uint16_t block = kLarge + 1; block <= 60; ++block) ASSERT_TRUE(keep(store, block, small));
     EXPECT_LE(store.bytesReserved(), ResendStore::kSmallFramesBytes);
     EXPECT_TRUE(held(store, 60));
     EXPECT_TRUE(held(store, 40));
-    EXPECT_FALSE(held(store, 5));
+    EXPECT_FALSE(held(store, kLarge));
 }
