@@ -1,5 +1,5 @@
-// The camera's stream channel: opening and closing the stream socket, PACKETRESEND requests and the one-time
-// report of why frames were refused.
+// The camera's stream channel: opening and closing the stream socket, PACKETRESEND requests (and, at the close,
+// how many were given up), and the one-time report of why frames were refused.
 #include "camera.h"
 
 #include <cstdio>
@@ -25,6 +25,12 @@ bool Camera::openStream(std::uint32_t address, std::string& error) {
 void Camera::closeStream() {
     resends_.stop();
     channel_.close();
+    // Said only when it happened: a client then lost frames because it asked for more than could be resent.
+    const std::uint64_t dropped = resends_.droppedCount();
+    if (dropped != 0) {
+        std::fprintf(stderr, "WARNING: %llu packet resend requests were given up unserved (%llu repeats merged)\n",
+                     static_cast<unsigned long long>(dropped), static_cast<unsigned long long>(resends_.mergedCount()));
+    }
 }
 
 void Camera::queueResend(const std::uint8_t* payload, std::size_t size, std::uint8_t flags) {
