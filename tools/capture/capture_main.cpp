@@ -30,7 +30,8 @@ struct Options {
     bool softwareTrigger = false;
     bool events = false;
     double timeoutSeconds = 5.0;
-    int packetSize = 0;  // 0: the largest the path to the device carries, found by test packets
+    int packetSize = 0;              // 0: the largest the path to the device carries, found by test packets
+    long long throughputLimit = -1;  // bytes per second; -1: the device's own setting
 };
 
 // A GLib object reference released at scope end.
@@ -404,6 +405,13 @@ int capture(const Options& options) {
     // Set before the stream opens, which reads it once.
     const int packetSize = choosePacketSize(camera.get(), options.packetSize, message);
     if (packetSize <= 0) return fail(message);
+    if (options.throughputLimit >= 0) {
+        const bool on = options.throughputLimit > 0;
+        arv_camera_set_string(camera.get(), "DeviceLinkThroughputLimitMode", on ? "On" : "Off", &error);
+        if (on && error == nullptr)
+            arv_camera_set_integer(camera.get(), "DeviceLinkThroughputLimit", options.throughputLimit, &error);
+        if (takeError(error, message)) return fail("setting the throughput limit failed: " + message);
+    }
     GPtr<ArvStream> stream(arv_camera_create_stream(camera.get(), nullptr, nullptr, &error), g_object_unref);
     if (takeError(error, message) || !stream) return fail("opening the stream failed: " + message);
     if (ARV_IS_GV_STREAM(stream.get())) recoverLosses(ARV_GV_STREAM(stream.get()));
@@ -551,6 +559,10 @@ int main(int argc, char** argv) {
                    "stream packet size in bytes (IP and UDP headers included); default: the largest the path to "
                    "the device carries, found with the device's test packets")
         ->check(CLI::Range(576, 65500));
+    app.add_option("--throughput-limit", options.throughputLimit,
+                   "bytes per second the device may send on the stream (DeviceLinkThroughputLimit), 0 for no "
+                   "limit; default: the device's setting")
+        ->check(CLI::NonNegativeNumber);
     CLI11_PARSE(app, argc, argv);
     return capture(options);
 }
