@@ -132,6 +132,7 @@ int ResendStore::begin(std::uint64_t blockId, const BlockLayout& layout, const S
     frame.payload = slot->memory.get();
     frame.payloadBytes = payloadBytes;
     frame.availableBytes = 0;
+    frame.sending = true;
     frame.leader = Span{slot->leader, leader.length};
     frame.trailer = Span{slot->trailer, trailer.length};
     // A 16-bit block id comes round again after 65535 frames; only the newest copy may answer for it.
@@ -168,6 +169,7 @@ const std::uint8_t* ResendStore::payloadCopy(int handle) const { return slots_[h
 void ResendStore::finish(int handle) {
     std::lock_guard<std::mutex> lock(mutex_);
     slots_[handle].claimed = false;
+    slots_[handle].frame.sending = false;
 }
 
 bool ResendStore::keep(std::uint64_t blockId, std::uint32_t packetDataSize, const Span& leader, const Span& trailer,

@@ -52,6 +52,7 @@ struct HeldFrame {
     const std::uint8_t* payload = nullptr;
     std::uint64_t payloadBytes = 0;
     std::uint64_t availableBytes = 0;  // copied so far; packets beyond it are not held (yet)
+    bool sending = false;              // the sender is still at it: packets not held yet are on their way
     Span leader;                       // whole packet, header included
     Span trailer;                      // whole packet, header included
 };

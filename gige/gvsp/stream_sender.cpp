@@ -356,7 +356,10 @@ void StreamSender::resend(std::uint64_t blockId, std::uint32_t first, std::uint3
             }
         }
         if (count != 0 && !sendBatch(batch, count)) return;
-        if (id <= last) unavailable(static_cast<std::uint32_t>(id));
+        // A client that waited long for the next packet of a frame the sender is still at (its data reaches the
+        // device slowly) asks for packets not sent yet: they leave with the frame, and an unavailable answer
+        // would make the client give them up.
+        if (id <= last && !(frame->sending && id <= trailerId)) unavailable(static_cast<std::uint32_t>(id));
     });
 }
 
