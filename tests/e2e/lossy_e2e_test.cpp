@@ -60,7 +60,8 @@ protected:
 TEST_F(LossyStream, SinglePartFramesArriveWholeAndMultipartBlocksMostly) {
     const std::string single = capture("--format Coord3D_ABC16 --throughput-limit 400000000", 100);
     EXPECT_EQ(single.find("incomplete"), std::string::npos) << single;
-    EXPECT_EQ(streamFigure(single, "frames complete"), 100) << single;
+    // The receiver may complete a frame more than the tool waited for before it stops.
+    EXPECT_GE(streamFigure(single, "frames complete"), 100) << single;
     EXPECT_EQ(streamFigure(single, "failed"), 0) << single;
     // A 20 MB block now and then still misses a packet the receiver asked for too late; every block is accounted
     // for, and nearly all are whole.
