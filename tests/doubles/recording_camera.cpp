@@ -166,12 +166,11 @@ bool RecordingCamera::clientWrite(Map& values, const std::string& feature, const
         }
     }
     const bool carriedOut = callback != nullptr && callback(context, feature.c_str());
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        heldFormat_.reset();
-    }
+    // Taken back and released in one step, as the library does: a frame built between the two would otherwise
+    // be checked against the refused value.
+    std::lock_guard<std::mutex> lock(mutex_);
+    heldFormat_.reset();
     if (!carriedOut) {
-        std::lock_guard<std::mutex> lock(mutex_);
         if (existed) {
             values[feature] = previous;
         } else {

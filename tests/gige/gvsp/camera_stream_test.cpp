@@ -274,7 +274,11 @@ TEST_F(CameraStreamTest, APacedResendDoesNotHoldUpTheControlChannel) {
     ASSERT_EQ(client->readReg(kScp, port), 0);
     const std::size_t beforeTheAnswer = host.drain(0).size();
     EXPECT_LT(beforeTheAnswer, 180u);
-    EXPECT_EQ(beforeTheAnswer + host.drain(100).size(), 180u);
+    // The rest follows; a busy machine may hold the paced sender for longer than one quiet spell of the drain.
+    std::size_t resent = beforeTheAnswer;
+    for (std::size_t more = host.drain(500).size(); more > 0 && resent < 180u; more = host.drain(500).size())
+        resent += more;
+    EXPECT_EQ(resent, 180u);
 }
 
 TEST_F(CameraStreamTest, ExtendedIdsOnceEnabledWithTheirResendsAndStandardIdsForTheNextClient) {
