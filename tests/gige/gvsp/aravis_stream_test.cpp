@@ -164,15 +164,17 @@ TEST(AravisStream, DroppedPacketsAreResentAndEveryFrameCompletes) {
     EXPECT_GT(got.resentPackets, 0u);
 }
 
-// Run by ctest in a namespace whose packet filter refuses 1 % of the stream's datagrams as they are sent: each
-// refused send is a lost packet that the client gets again, not the end of the stream.
+// Run by ctest in a namespace whose packet filter refuses 3 % of the stream's datagrams as they are sent: each
+// refused send is a lost packet that the client gets again, not the end of the stream. Only a datagram refused
+// first in a batch is lost; one refused later in a batch leads the next batch and is tried again, so far fewer
+// go missing than are refused: 60 frames lose some thirty packets (with 30 frames at 1 %, a run lost none).
 TEST(AravisStream, DatagramsThePacketFilterRefusesAreResentAndEveryFrameCompletes) {
     const char* where = std::getenv("LOSS_AT");
     if (where == nullptr || std::string(where) != "output") GTEST_SKIP() << "needs tests/e2e/lossy_namespace.sh";
     Device device("127.0.7.32");
     ASSERT_TRUE(device.started());
-    const Received got = receive("127.0.7.32", "Coord3D_ABC32f", 30, true);
-    EXPECT_EQ(got.complete, 30);
+    const Received got = receive("127.0.7.32", "Coord3D_ABC32f", 60, true);
+    EXPECT_EQ(got.complete, 60);
     EXPECT_EQ(got.failed, 0);
     EXPECT_EQ(got.mismatched, 0);
     EXPECT_GT(got.resentPackets, 0u);
