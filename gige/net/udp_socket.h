@@ -40,6 +40,10 @@ public:
     std::uint16_t localPort() const;
     bool enableBroadcast();
 
+    // A send that finds no room for the datagram waits up to kSendWaitMs for the socket, kSendAttempts times.
+    static constexpr int kSendAttempts = 3;
+    static constexpr int kSendWaitMs = 20;
+
     // Sends one datagram; false when it could not be handed to the network.
     bool send(const void* data, std::size_t size, const Endpoint& to);
     // Sends with the IP "don't fragment" bit as asked.

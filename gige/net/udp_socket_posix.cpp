@@ -84,9 +84,16 @@ bool UdpSocket::enableBroadcast() {
 bool UdpSocket::send(const void* data, std::size_t size, const Endpoint& to) {
     if (handle_ < 0) return false;
     const sockaddr_in target = toSockaddr(to);
-    const ssize_t sent =
-        ::sendto(static_cast<int>(handle_), data, size, 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
-    return sent == static_cast<ssize_t>(size);
+    const int handle = static_cast<int>(handle_);
+    // The socket does not block: with its send buffer full for a moment, it is waited for, a bounded while,
+    // before the datagram counts as lost.
+    for (int attempt = 0;; ++attempt) {
+        const ssize_t sent = ::sendto(handle, data, size, 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+        if (sent == static_cast<ssize_t>(size)) return true;
+        if (sent >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || attempt == kSendAttempts) return false;
+        pollfd writable{handle, POLLOUT, 0};
+        if (::poll(&writable, 1, kSendWaitMs) <= 0) return false;
+    }
 }
 
 bool UdpSocket::sendNoFragment(const void* data, std::size_t size, const Endpoint& to, bool dontFragment) {

@@ -94,9 +94,21 @@ bool UdpSocket::enableBroadcast() {
 bool UdpSocket::send(const void* data, std::size_t size, const Endpoint& to) {
     if (handle_ == -1) return false;
     const sockaddr_in target = toSockaddr(to);
-    const int sent = ::sendto(native(handle_), static_cast<const char*>(data), static_cast<int>(size), 0,
-                              reinterpret_cast<const sockaddr*>(&target), sizeof target);
-    return sent == static_cast<int>(size);
+    const SOCKET handle = native(handle_);
+    // The socket does not block, and a send can find no room for the datagram for a moment (under wine the first
+    // datagram to a new destination is refused so, which cost the first event of each client its ack time-out):
+    // the socket is waited for, a bounded while, before the datagram counts as lost.
+    for (int attempt = 0;; ++attempt) {
+        const int sent = ::sendto(handle, static_cast<const char*>(data), static_cast<int>(size), 0,
+                                  reinterpret_cast<const sockaddr*>(&target), sizeof target);
+        if (sent == static_cast<int>(size)) return true;
+        if (sent != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK || attempt == kSendAttempts) return false;
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(handle, &writable);
+        timeval wait{0, kSendWaitMs * 1000};
+        if (::select(0, nullptr, &writable, nullptr, &wait) <= 0) return false;
+    }
 }
 
 bool UdpSocket::sendNoFragment(const void* data, std::size_t size, const Endpoint& to, bool dontFragment) {
